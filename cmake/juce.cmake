@@ -1,0 +1,52 @@
+# JUCE from Debian's juce-modules-source-data, each module compiled as its own
+# unity translation unit. JUCE is third-party code: it keeps its own flags and
+# its headers are system headers to us, so our warning set never sees it.
+set(JUCE_MODULES_DIR /usr/share/juce/modules CACHE PATH "Folder holding JUCE's modules")
+
+if(NOT EXISTS "${JUCE_MODULES_DIR}/juce_core/juce_core.h")
+    message(FATAL_ERROR "JUCE modules not found in ${JUCE_MODULES_DIR}: run tools/setup.sh")
+endif()
+
+add_library(juce_core_module STATIC "${JUCE_MODULES_DIR}/juce_core/juce_core.cpp")
+target_include_directories(juce_core_module SYSTEM PUBLIC "${JUCE_MODULES_DIR}")
+target_compile_definitions(juce_core_module PUBLIC
+    JUCE_GLOBAL_MODULE_SETTINGS_INCLUDED=1
+    JUCE_STANDALONE_APPLICATION=1
+    JUCE_MODAL_LOOPS_PERMITTED=1
+    JUCE_USE_CURL=0
+    JUCE_WEB_BROWSER=0
+    JUCE_INCLUDE_ZLIB_CODE=0
+    JUCE_INCLUDE_JPEGLIB_CODE=0
+    JUCE_INCLUDE_PNGLIB_CODE=0
+    JUCE_DISPLAY_SPLASH_SCREEN=0)
+
+if(WIN32)
+    set(ZLIB_USE_STATIC_LIBS ON)
+endif()
+find_package(ZLIB REQUIRED)
+find_package(Threads REQUIRED)
+target_link_libraries(juce_core_module PUBLIC ZLIB::ZLIB Threads::Threads)
+
+if(NOT WIN32)
+    target_link_libraries(juce_core_module PUBLIC ${CMAKE_DL_LIBS})
+    return()
+endif()
+
+# The GUI modules are needed only for the error box, and only on Windows.
+find_package(PNG REQUIRED)
+find_package(JPEG REQUIRED)
+
+add_library(juce_gui_modules STATIC
+    "${JUCE_MODULES_DIR}/juce_events/juce_events.cpp"
+    "${JUCE_MODULES_DIR}/juce_data_structures/juce_data_structures.cpp"
+    "${CMAKE_CURRENT_LIST_DIR}/juce/juce_graphics_mingw.cpp"
+    "${CMAKE_CURRENT_LIST_DIR}/juce/juce_gui_basics_mingw.cpp")
+set_source_files_properties("${CMAKE_CURRENT_LIST_DIR}/juce/juce_gui_basics_mingw.cpp"
+    PROPERTIES COMPILE_OPTIONS -fpermissive)
+target_include_directories(juce_gui_modules PRIVATE ${PNG_INCLUDE_DIRS} ${JPEG_INCLUDE_DIRS})
+target_link_libraries(juce_gui_modules PUBLIC juce_core_module PNG::PNG JPEG::JPEG)
+
+target_link_libraries(juce_core_module PUBLIC
+    shlwapi ole32 oleaut32 winmm ws2_32 wininet version iphlpapi uuid imm32
+    comctl32 comdlg32 gdi32 shell32 user32 dwmapi rpcrt4 wtsapi32)
+target_link_libraries(juce_gui_modules PUBLIC dxgi d2d1 dwrite d3d11 setupapi)

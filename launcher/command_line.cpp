@@ -1,0 +1,59 @@
+#include "command_line.h"
+
+namespace launcher
+{
+
+namespace
+{
+
+bool needsQuotes (const std::u16string& argument)
+{
+    return argument.empty() || argument.find_first_of (u" \t\n\v\"") != std::u16string::npos;
+}
+
+} // namespace
+
+std::u16string quoteArgument (const std::u16string& argument)
+{
+    if (! needsQuotes (argument))
+        return argument;
+
+    std::u16string quoted = u"\"";
+    std::size_t backslashes = 0;
+
+    for (auto unit : argument)
+    {
+        if (unit == u'\\')
+        {
+            ++backslashes;
+            continue;
+        }
+
+        // Backslashes are literal unless a quote follows them; before a quote
+        // each one must be doubled, and the quote itself escaped.
+        if (unit == u'"')
+            quoted.append (backslashes * 2 + 1, u'\\');
+        else
+            quoted.append (backslashes, u'\\');
+
+        backslashes = 0;
+        quoted += unit;
+    }
+
+    // The closing quote follows the trailing run, so it is doubled too.
+    quoted.append (backslashes * 2, u'\\');
+    quoted += u'"';
+    return quoted;
+}
+
+std::size_t joinedCommandLineLength (const std::vector<std::u16string>& arguments)
+{
+    std::size_t length = arguments.empty() ? 0 : arguments.size() - 1;
+
+    for (const auto& argument : arguments)
+        length += argument.size();
+
+    return length;
+}
+
+} // namespace launcher
