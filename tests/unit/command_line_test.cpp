@@ -87,7 +87,7 @@ TEST (CommandLineLength, CountsTheArgumentsAndOneSpaceBetweenEach)
 {
     EXPECT_EQ (joinedCommandLineLength ({}), 0u);
     EXPECT_EQ (joinedCommandLineLength ({ u"Sonvik.exe" }), 10u);
-    EXPECT_EQ (joinedCommandLineLength ({ u"Sonvik.exe", u"\"a b\"", u"\"\"" }), 20u);
+    EXPECT_EQ (joinedCommandLineLength ({ u"Sonvik.exe", u"\"a b\"", u"\"\"" }), 19u);
 }
 
 TEST (CommandLineLength, TheLimitLeavesRoomForTheTerminatingNull)

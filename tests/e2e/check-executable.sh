@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Checks the built launcher as Windows and Explorer see it: a 32-bit x86 GUI
+# program that imports only system libraries, with the icon group IDI_ICON1 of
+# ten images and a manifest naming the common controls 6.0.0.0.
+# Usage: check-executable.sh Tessalune.exe
+set -uo pipefail
+
+exe=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+
+expect() {
+    local what=$1 expected=$2 actual=$3
+    if [ "$expected" != "$actual" ]; then
+        printf 'FAIL %s\n  expected: %s\n  actual:   %s\n' "$what" "$expected" "$actual"
+        failures=$((failures + 1))
+    else
+        printf 'ok   %s\n' "$what"
+    fi
+}
+
+headers=$(i686-w64-mingw32-objdump -p "$exe")
+expect "format" "pei-i386" "$(sed -n 's/.*file format //p' <<<"$headers" | head -n 1)"
+expect "subsystem" "00000002	(Windows GUI)" "$(sed -n 's/^Subsystem\s*//p' <<<"$headers")"
+
+system_libraries='^(ADVAPI32|COMDLG32|GDI32|IMM32|KERNEL32|msvcrt|ole32|OLEAUT32|SHELL32|SHLWAPI|USER32|VERSION|WININET|WINMM|WS2_32|dxgi|dwmapi|d2d1|dwrite|d3d11|setupapi|rpcrt4|wtsapi32|iphlpapi|comctl32|uuid)\.dll$'
+foreign=$(sed -n 's/^\s*DLL Name: //p' <<<"$headers" | grep -viE "$system_libraries" | tr '\n' ' ')
+expect "imports only system libraries" "" "$foreign"
+
+wrestool -x -t14 -n IDI_ICON1 -o "$work/icon.ico" "$exe" 2>/dev/null
+expect "icon group IDI_ICON1 images (width height depth)" \
+    "48x48x4 32x32x4 16x16x4 48x48x8 32x32x8 16x16x8 128x128x32 48x48x32 32x32x32 16x16x32" \
+    "$(icotool -l "$work/icon.ico" 2>/dev/null \
+        | sed -n 's/.*--width=\([0-9]*\) --height=\([0-9]*\) --bit-depth=\([0-9]*\).*/\1x\2x\3/p' | tr '\n' ' ' | sed 's/ $//')"
+
+manifest=$(wrestool -x --raw -t24 "$exe" 2>/dev/null | tr -s ' \n\t' ' ')
+expect "manifest names the common controls 6.0.0.0" "yes" \
+    "$(grep -q 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' <<<"$manifest" && echo yes || echo no)"
+expect "manifest runs as the invoker" "yes" \
+    "$(grep -q 'requestedExecutionLevel level="asInvoker"' <<<"$manifest" && echo yes || echo no)"
+
+[ "$failures" -eq 0 ]
