@@ -308,21 +308,31 @@ TEST_F (Launcher, ArgumentsArriveUnchangedWhateverTheyHold)
                                 u"spaced trailing\\", u"a\\\\\"b", u"tab\there", u"\\\\server\\share",
                                 u"Gr\u00fc\u00dfe \u65e5\u672c \u0425\u043e\u0441\u0442 \U0001F319",
                                 Utf16 { u'l', u'o', u'n', u'e', char16_t (0xD800) } };
-    installSampleHost();
+    // Written by hand, as a shell or a shortcut would, so that the launcher's
+    // own quoting is not what puts these arguments on its command line.
+    const std::wstring written = L" \"C:\\My Documents\\report 2026.txt\" \"say \\\"hi\\\"\" \"\" x\\\"y trailing\\"
+                                 L" \"spaced trailing\\\\\" a\\\\\\\\\\\"b \"tab\there\" \\\\server\\share"
+                                 L" \"Gr\u00fc\u00dfe \u65e5\u672c \u0425\u043e\u0441\u0442 \U0001F319\" lone"
+                                 + std::wstring (1, wchar_t (0xD800));
+    const auto commandLine = L"\"" + launcherPath() + L"\"" + written;
 
-    // The launcher must first have been given these arguments exactly.
     int count = 0;
-    auto** split = CommandLineToArgvW (commandLineOf (launcherPath(), arguments).c_str(), &count);
+    auto** split = CommandLineToArgvW (commandLine.c_str(), &count);
     ASSERT_NE (split, nullptr);
     Utf16List given;
     for (int i = 1; i < count; ++i)
         given.push_back (utf16 (split[i]));
     LocalFree (split);
-    ASSERT_EQ (given, arguments);
+    ASSERT_EQ (given, arguments) << "the launcher must first be given these arguments exactly";
+
+    installSampleHost();
+    Process launcher (launcherPath(), commandLine, std::nullopt);
+    ASSERT_TRUE (launcher.hasStarted());
+    const auto report = waitForReport();
 
     Utf16List expected { u"Sonvik.exe" };
     expected.insert (expected.end(), arguments.begin(), arguments.end());
-    expectBothParsersSee (handOver (arguments), expected);
+    expectBothParsersSee (report, expected);
 }
 
 // Wine re-adds its own variables (WINE..., SystemDrive, SystemRoot) to every
