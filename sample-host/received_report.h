@@ -113,9 +113,10 @@ inline std::optional<std::u16string> decodeValue (const std::string& text)
 
             if (text[i + 1] == 'u')
             {
-                if (i + 6 > end)
+                const auto digits = i + 6 <= end ? text.substr (i + 2, 4) : std::string();
+                if (digits.size() != 4 || digits.find_first_not_of ("0123456789abcdefABCDEF") != std::string::npos)
                     return std::nullopt;
-                value += static_cast<char16_t> (std::stoul (text.substr (i + 2, 4), nullptr, 16));
+                value += static_cast<char16_t> (std::stoul (digits, nullptr, 16));
                 i += 6;
             }
             else

@@ -33,6 +33,8 @@ TEST (ReceivedReport, MalformedLinesAreRejected)
     EXPECT_FALSE (received_report::decode ("argument\n"));
     EXPECT_FALSE (received_report::decode ("argument unquoted\n"));
     EXPECT_FALSE (received_report::decode ("argument \"dangling\\\"\n"));
+    EXPECT_FALSE (received_report::decode ("argument \"\\uzz00\"\n"));
+    EXPECT_FALSE (received_report::decode ("argument \"\\u12\"\n"));
 }
 
 } // namespace
