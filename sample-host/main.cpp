@@ -1,7 +1,9 @@
 // A stand-in for the host program: it records what the launcher handed it
 // (its raw command line, its arguments as CommandLineToArgvW and as the C
 // run-time split them, its whole environment in order, and the PRODUCTNAME it
-// reads) in "Sonvik-received.txt" beside itself, then exits.
+// reads) in "Sonvik-received.txt" beside itself, then exits. It also records
+// the performance counter at the moment its main began, so that the time from
+// a launcher's start to the host's can be measured.
 
 #include "received_report.h"
 
@@ -78,7 +80,11 @@ bool writeReport (const std::string& text)
 
 int wmain (int argc, wchar_t** argv)
 {
-    std::vector<received_report::Item> items { { "command-line", toUtf16 (GetCommandLineW()) } };
+    LARGE_INTEGER startedAt;
+    QueryPerformanceCounter (&startedAt);
+
+    std::vector<received_report::Item> items { { "started-at", toUtf16 (std::to_wstring (startedAt.QuadPart).c_str()) },
+                                               { "command-line", toUtf16 (GetCommandLineW()) } };
     addShellArguments (items);
 
     for (int i = 0; i < argc; ++i)
