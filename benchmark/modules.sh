@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Lists the modules (DLLs) a launcher maps on its way to handing over, under
+# Wine: the sample host beside it is installed where launchers look for it,
+# the launcher is started once, and the DLLs its own process loaded are
+# printed as sorted, lower-cased base names, one a line. The host runs as a
+# process of its own, so what it loads is left out.
+# Usage: modules.sh PROGRAM.exe      (in $WINEPREFIX, by default the project's)
+set -euo pipefail
+
+[ $# -eq 1 ] || { echo "usage: $0 PROGRAM.exe" >&2; exit 2; }
+[ -f "$1" ] || { echo "no such program: $1" >&2; exit 2; }
+program=$(readlink -f "$1")
+source "$(dirname "$0")/../tools/wine-env.sh"
+ensure_wine_prefix
+
+host_folder="$WINEPREFIX/drive_c/ProgramData/Orvanel"
+report="$host_folder/Sonvik-received.txt"
+log=$(mktemp)
+trap 'rm -f "$log" "$report" "$host_folder/Sonvik.exe"; rmdir "$host_folder" 2>/dev/null || true' EXIT
+
+mkdir -p "$host_folder"
+cp "$(dirname "$program")/Sonvik.exe" "$host_folder/Sonvik.exe"
+rm -f "$report"
+
+# A launcher that hands over ends with status 0; any other ends the listing.
+status=0
+WINEDEBUG=+pid,+loaddll wine "$program" </dev/null >/dev/null 2>"$log" || status=$?
+[ "$status" -eq 0 ] || { echo "$(basename "$program") ended with status $status" >&2; exit 1; }
+
+tries=600
+until [ -f "$report" ]; do
+    tries=$((tries - 1))
+    [ "$tries" -gt 0 ] || { echo "the host never reported after $(basename "$program")" >&2; exit 1; }
+    sleep 0.1
+done
+
+# Wine writes one line per module mapped, e.g.
+#   0104:0108:trace:loaddll:build_module Loaded L"C:\\windows\\system32\\kernel32.dll" at 7B600000: builtin
+# Processes Wine starts for itself log too, so the launcher's process is the
+# one that mapped the launcher's own file, whatever its place in the log.
+awk -v exe="$(basename "$program" | tr '[:upper:]' '[:lower:]')" '
+    /:trace:loaddll:/ && / Loaded L"/ {
+        pid = substr($0, 1, index($0, ":") - 1)
+        name = tolower($0)
+        sub(/" at [0-9a-f]+: .*$/, "", name)
+        sub(/^.*\\/, "", name)
+        if (NR == FNR) { if (name == exe && launcher == "") launcher = pid; next }
+        if (pid == launcher && name != exe) print name
+    }
+    END { if (launcher == "") { print "no module of " exe " was logged" > "/dev/stderr"; exit 1 } }
+' "$log" "$log" | sort -u

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# The benchmark: builds what it needs, then, in a Wine session of its own,
+# times how long a parent waits from starting a launcher to the host's main
+# (TimeToHost.exe) and lists the modules each launcher maps before handing
+# over. Assumes tools/setup.sh has run. Prints figures; exits non-zero only
+# when something could not be measured.
+set -euo pipefail
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+bin="$repo/build/windows-x86/bin"
+out="$repo/build/benchmark"
+# A prefix of its own: the session ends its Wine server on exit, and the tests'
+# prefix may be in use.
+export WINEPREFIX="$out/wine-prefix"
+
+if [ "${1:-}" != --in-session ]; then
+    cd "$repo"
+    cmake --preset windows-x86 >/dev/null
+    cmake --build --preset windows-x86 --target Tessalune sample_host FloorLauncher TimeToHost
+    mkdir -p "$out"
+    exec "$repo/tools/with-wine-session.sh" "$0" --in-session
+fi
+
+# A launcher that crashes then ends at once, rather than behind Wine's crash
+# dialog until the driver's patience runs out.
+wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+
+status=0
+wine "$bin/TimeToHost.exe" || status=1
+
+for launcher in Tessalune FloorLauncher; do
+    "$repo/benchmark/modules.sh" "$bin/$launcher.exe" >"$out/$launcher.modules" || status=1
+    printf '\nModules %s.exe maps before handing over (%d):\n' "$launcher" "$(wc -l <"$out/$launcher.modules")"
+    sed 's/^/  /' "$out/$launcher.modules"
+done
+
+printf '\nModules Tessalune.exe maps that FloorLauncher.exe does not (%d):\n' \
+    "$(comm -23 "$out/Tessalune.modules" "$out/FloorLauncher.modules" | wc -l)"
+comm -23 "$out/Tessalune.modules" "$out/FloorLauncher.modules" | sed 's/^/  /'
+exit "$status"

@@ -1,0 +1,452 @@
+// Measures the time to host: from a parent's CreateProcessW on a launcher to
+// the moment the host's main runs, for the host started directly (one process
+// creation, the least any launcher can cost), FloorLauncher.exe (the plainest
+// launcher of this design) and Tessalune.exe. Also their peak working sets,
+// the time until the error box of a missing host exists, and their sizes.
+// It prints figures and judges none; it fails only when it could not measure.
+// Usage: TimeToHost.exe [--warm-up N] [--rounds N] [--error-rounds N]
+
+#include "received_report.h"
+
+#include <windows.h>
+#include <psapi.h>
+#include <shlobj.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+const wchar_t* const errorTitle = L"Invalid SONVIK installation!";
+const std::wstring hostFileName = L"Sonvik.exe";
+constexpr DWORD patienceMs = 60000;
+constexpr DWORD dismissRetryMs = 100;
+constexpr double bytesPerMiB = 1024.0 * 1024.0;
+
+struct Options
+{
+    int warmUpRounds = 3;
+    int rounds = 30;
+    int errorRounds = 5;
+};
+
+struct Target
+{
+    const char* name;
+    std::wstring path;
+    std::vector<double> milliseconds;
+    std::vector<double> peakMiB;
+    bool failed = false;
+};
+
+bool anythingUnmeasured = false;
+
+void reportFailure (Target& target, const char* what)
+{
+    std::fprintf (stderr, "%s: %s\n", target.name, what);
+    target.failed = true;
+    anythingUnmeasured = true;
+}
+
+std::wstring folderOfThisProgram()
+{
+    std::wstring path (MAX_PATH * 4, L'\0');
+    path.resize (GetModuleFileNameW (nullptr, path.data(), static_cast<DWORD> (path.size())));
+    return path.substr (0, path.find_last_of (L'\\') + 1);
+}
+
+std::wstring hostFolder()
+{
+    wchar_t shared[MAX_PATH] {};
+    SHGetSpecialFolderPathW (nullptr, shared, CSIDL_COMMON_APPDATA, FALSE);
+    return std::wstring (shared) + L"\\Orvanel";
+}
+
+std::wstring hostPath() { return hostFolder() + L"\\" + hostFileName; }
+std::wstring reportPath() { return hostFolder() + L"\\Sonvik-received.txt"; }
+
+LONGLONG counterNow()
+{
+    LARGE_INTEGER now;
+    QueryPerformanceCounter (&now);
+    return now.QuadPart;
+}
+
+double millisecondsBetween (LONGLONG from, LONGLONG to)
+{
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency (&frequency);
+    return static_cast<double> (to - from) * 1000.0 / static_cast<double> (frequency.QuadPart);
+}
+
+class Process
+{
+public:
+    explicit Process (const std::wstring& program)
+    {
+        auto commandLine = L"\"" + program + L"\"";
+        STARTUPINFOW startup {};
+        startup.cb = sizeof (startup);
+        started = CreateProcessW (program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                  &startup, &info);
+    }
+
+    ~Process()
+    {
+        if (! started)
+            return;
+
+        if (! hasExited())
+            TerminateProcess (info.hProcess, 1);
+
+        CloseHandle (info.hThread);
+        CloseHandle (info.hProcess);
+    }
+
+    bool hasStarted() const { return started; }
+    DWORD id() const { return info.dwProcessId; }
+    bool hasExited (DWORD waitMs = 0) const { return WaitForSingleObject (info.hProcess, waitMs) == WAIT_OBJECT_0; }
+
+    // A launcher that hands over ends with status 0, and so does the host.
+    bool hasFailed() const
+    {
+        DWORD status = STILL_ACTIVE;
+        return hasExited() && GetExitCodeProcess (info.hProcess, &status) && status != 0;
+    }
+
+    // Asked after exit, so the peak covers the whole life of the process.
+    std::optional<double> peakWorkingSetMiB() const
+    {
+        PROCESS_MEMORY_COUNTERS counters {};
+
+        if (! GetProcessMemoryInfo (info.hProcess, &counters, sizeof (counters)) || counters.PeakWorkingSetSize == 0)
+            return std::nullopt;
+
+        return static_cast<double> (counters.PeakWorkingSetSize) / bytesPerMiB;
+    }
+
+private:
+    PROCESS_INFORMATION info {};
+    bool started = false;
+};
+
+// Eighteen digits at most, so that the count cannot overflow.
+template <typename Text>
+std::optional<long long> parseCount (const Text& digits)
+{
+    if (digits.empty() || digits.size() > 18 || ! std::all_of (digits.begin(), digits.end(), [] (auto unit) { return unit >= '0' && unit <= '9'; }))
+        return std::nullopt;
+
+    long long count = 0;
+
+    for (auto unit : digits)
+        count = count * 10 + (unit - '0');
+
+    return count;
+}
+
+// The host moves its report into place whole, so a report that exists is complete.
+std::optional<LONGLONG> hostStartedAt()
+{
+    if (GetFileAttributesW (reportPath().c_str()) == INVALID_FILE_ATTRIBUTES)
+        return std::nullopt;
+
+    std::ifstream in (reportPath().c_str(), std::ios::binary);
+    const auto items = received_report::decode ({ std::istreambuf_iterator<char> (in), std::istreambuf_iterator<char>() });
+
+    for (const auto& item : items.value_or (std::vector<received_report::Item> {}))
+        if (item.field == "started-at")
+            return parseCount (item.value);
+
+    return std::nullopt;
+}
+
+bool hasRunOutOfPatience (ULONGLONG since) { return GetTickCount64() - since >= patienceMs; }
+
+// Polled every millisecond or so; the host's own counter reading is what is
+// measured, so the polling adds nothing to the figure. A process that failed
+// will start no host, so it is not waited for.
+std::optional<LONGLONG> waitForHostStart (const Process& process)
+{
+    for (const auto since = GetTickCount64(); ! hasRunOutOfPatience (since); Sleep (1))
+    {
+        // Asked first, so that a report written just before the end still counts.
+        const auto failed = process.hasFailed();
+
+        if (const auto startedAt = hostStartedAt())
+            return startedAt;
+
+        if (failed)
+            break;
+    }
+
+    return std::nullopt;
+}
+
+// A launcher's host is not our child, so it is found by name.
+bool waitForHostsToEnd()
+{
+    const auto snapshot = CreateToolhelp32Snapshot (TH32CS_SNAPPROCESS, 0);
+
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return false;
+
+    PROCESSENTRY32W entry {};
+    entry.dwSize = sizeof (entry);
+    bool allEnded = true;
+
+    for (auto found = Process32FirstW (snapshot, &entry); found; found = Process32NextW (snapshot, &entry))
+    {
+        const auto host = _wcsicmp (entry.szExeFile, hostFileName.c_str()) == 0 ? OpenProcess (SYNCHRONIZE, FALSE, entry.th32ProcessID)
+                                                                                : nullptr;
+        if (host != nullptr)
+        {
+            allEnded = WaitForSingleObject (host, patienceMs) == WAIT_OBJECT_0 && allEnded;
+            CloseHandle (host);
+        }
+    }
+
+    CloseHandle (snapshot);
+    return allEnded;
+}
+
+void timeHandOver (Target& target, bool counted)
+{
+    DeleteFileW (reportPath().c_str());
+    const auto startedAt = counterNow();
+    Process process (target.path);
+
+    if (! process.hasStarted())
+        return reportFailure (target, "could not be started");
+
+    const auto hostMainAt = waitForHostStart (process);
+
+    if (! hostMainAt)
+        return reportFailure (target, process.hasFailed() ? "failed, and the host never reported" : "the host never reported");
+
+    if (! process.hasExited (patienceMs) || ! waitForHostsToEnd())
+        return reportFailure (target, "did not end after the host had started");
+
+    if (! counted)
+        return;
+
+    target.milliseconds.push_back (millisecondsBetween (startedAt, *hostMainAt));
+
+    if (const auto peak = process.peakWorkingSetMiB())
+        target.peakMiB.push_back (*peak);
+}
+
+HWND errorBoxOf (DWORD processId)
+{
+    for (HWND window = nullptr; (window = FindWindowExW (nullptr, window, nullptr, errorTitle)) != nullptr;)
+    {
+        DWORD owner = 0;
+        GetWindowThreadProcessId (window, &owner);
+
+        if (owner == processId)
+            return window;
+    }
+
+    return nullptr;
+}
+
+// OK is pressed again while the box stays: a post can arrive before its loop runs.
+bool dismissErrorBox (const Process& process)
+{
+    for (DWORD waited = 0; waited < patienceMs; waited += dismissRetryMs)
+    {
+        if (const auto box = errorBoxOf (process.id()))
+            PostMessageW (box, WM_COMMAND, IDOK, 0);
+
+        if (process.hasExited (dismissRetryMs))
+            return true;
+    }
+
+    return false;
+}
+
+// Here the box is found by polling, so the figure is late by up to a poll.
+std::optional<LONGLONG> waitForErrorBox (const Process& process)
+{
+    for (const auto since = GetTickCount64(); ! hasRunOutOfPatience (since) && ! process.hasExited(); Sleep (1))
+        if (errorBoxOf (process.id()) != nullptr)
+            return counterNow();
+
+    return std::nullopt;
+}
+
+void timeErrorBox (Target& target, bool counted)
+{
+    const auto startedAt = counterNow();
+    Process process (target.path);
+
+    if (! process.hasStarted())
+        return reportFailure (target, "could not be started");
+
+    const auto shownAt = waitForErrorBox (process);
+
+    if (! shownAt)
+        return reportFailure (target, "showed no error box");
+
+    if (! dismissErrorBox (process))
+        return reportFailure (target, "did not end after its error box was dismissed");
+
+    if (counted)
+        target.milliseconds.push_back (millisecondsBetween (startedAt, *shownAt));
+}
+
+std::optional<double> quantile (std::vector<double> values, double fraction)
+{
+    if (values.empty())
+        return std::nullopt;
+
+    std::sort (values.begin(), values.end());
+    const auto position = fraction * static_cast<double> (values.size() - 1);
+    const auto below = static_cast<std::size_t> (position);
+    const auto above = std::min (below + 1, values.size() - 1);
+    return values[below] + (position - static_cast<double> (below)) * (values[above] - values[below]);
+}
+
+std::optional<double> median (const std::vector<double>& values) { return quantile (values, 0.5); }
+
+std::string formatted (std::optional<double> value, const char* format = "%.2f")
+{
+    char text[32] = "n/a";
+
+    if (value)
+        std::snprintf (text, sizeof (text), format, *value);
+
+    return text;
+}
+
+// A target that failed once is not timed again: each failure can cost the
+// whole patience, and its figures would be incomplete anyway.
+void runRounds (std::vector<Target*> targets, int warmUpRounds, int rounds, void (*timeOnce) (Target&, bool))
+{
+    for (int round = 0; round < warmUpRounds + rounds; ++round)
+        for (auto* target : targets)
+            if (! target->failed)
+                timeOnce (*target, round >= warmUpRounds);
+}
+
+void printTimes (const Target& target)
+{
+    std::printf ("  %-22s %9s %9s %9s %6zu %12s\n", target.name, formatted (median (target.milliseconds)).c_str(),
+                 formatted (quantile (target.milliseconds, 0.25)).c_str(),
+                 formatted (quantile (target.milliseconds, 0.75)).c_str(), target.milliseconds.size(),
+                 formatted (median (target.peakMiB)).c_str());
+}
+
+std::string ratioOfMedians (const std::vector<double>& numerator, const std::vector<double>& denominator)
+{
+    const auto above = median (numerator);
+    const auto below = median (denominator);
+    return formatted (above && below && *below > 0.0 ? std::optional<double> (*above / *below) : std::nullopt, "%.2fx");
+}
+
+void printHandOver (const Target& direct, const Target& floor, const Target& tessalune, const Options& options)
+{
+    std::printf ("Time to host: ms from CreateProcessW until the host's main runs, %d rounds after %d warm-up, interleaved\n",
+                 options.rounds, options.warmUpRounds);
+    std::printf ("  %-22s %9s %9s %9s %6s %12s\n", "", "median", "Q1", "Q3", "rounds", "peak WS MiB");
+
+    for (const auto* target : { &direct, &floor, &tessalune })
+        printTimes (*target);
+
+    std::printf ("  median time, Tessalune / floor: %s, floor / direct: %s\n",
+                 ratioOfMedians (tessalune.milliseconds, floor.milliseconds).c_str(),
+                 ratioOfMedians (floor.milliseconds, direct.milliseconds).c_str());
+    std::printf ("  median peak working set, Tessalune / floor: %s\n", ratioOfMedians (tessalune.peakMiB, floor.peakMiB).c_str());
+}
+
+void printErrorBoxes (const Target& floor, const Target& tessalune, const Options& options)
+{
+    std::printf ("\nTime to the error box: ms from CreateProcessW until a window titled \"Invalid SONVIK installation!\""
+                 " exists, host missing, %d rounds after %d warm-up\n", options.errorRounds, options.warmUpRounds);
+
+    for (const auto* target : { &floor, &tessalune })
+        std::printf ("  %-22s median %9s\n", target->name, formatted (median (target->milliseconds)).c_str());
+}
+
+void printSize (Target& target)
+{
+    WIN32_FILE_ATTRIBUTE_DATA attributes {};
+
+    if (! GetFileAttributesExW (target.path.c_str(), GetFileExInfoStandard, &attributes))
+        return reportFailure (target, "is missing");
+
+    const auto bytes = (static_cast<unsigned long long> (attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow;
+    std::printf ("  %-22s %10llu bytes %8.2f MB\n", target.name, bytes, static_cast<double> (bytes) / 1e6);
+}
+
+std::optional<Options> parseOptions (int argc, char** argv)
+{
+    Options options;
+
+    for (int i = 1; i < argc; i += 2)
+    {
+        const std::string name = argv[i];
+        auto* count = name == "--warm-up" ? &options.warmUpRounds
+                    : name == "--rounds" ? &options.rounds
+                    : name == "--error-rounds" ? &options.errorRounds : nullptr;
+        const auto value = i + 1 < argc ? parseCount (std::string (argv[i + 1])) : std::nullopt;
+
+        if (count == nullptr || ! value || *value > 100000)
+            return std::nullopt;
+
+        *count = static_cast<int> (*value);
+    }
+
+    return options.rounds > 0 && options.errorRounds > 0 ? std::optional<Options> (options) : std::nullopt;
+}
+
+} // namespace
+
+int main (int argc, char** argv)
+{
+    const auto options = parseOptions (argc, argv);
+
+    if (! options)
+    {
+        std::fprintf (stderr, "usage: TimeToHost.exe [--warm-up N] [--rounds N] [--error-rounds N]\n");
+        return 2;
+    }
+
+    const auto bin = folderOfThisProgram();
+    Target direct { "host started directly", hostPath(), {}, {} };
+    Target floor { "FloorLauncher.exe", bin + L"FloorLauncher.exe", {}, {} };
+    Target tessalune { "Tessalune.exe", bin + L"Tessalune.exe", {}, {} };
+
+    CreateDirectoryW (hostFolder().c_str(), nullptr);
+
+    if (! CopyFileW ((bin + hostFileName).c_str(), hostPath().c_str(), FALSE))
+    {
+        std::fprintf (stderr, "the sample host could not be installed from this program's folder\n");
+        return 1;
+    }
+
+    runRounds ({ &direct, &floor, &tessalune }, options->warmUpRounds, options->rounds, timeHandOver);
+    printHandOver (direct, floor, tessalune, *options);
+
+    DeleteFileW (reportPath().c_str());
+    DeleteFileW (hostPath().c_str());
+    RemoveDirectoryW (hostFolder().c_str());
+
+    Target floorBox { floor.name, floor.path, {}, {} };
+    Target tessaluneBox { tessalune.name, tessalune.path, {}, {} };
+    runRounds ({ &floorBox, &tessaluneBox }, options->warmUpRounds, options->errorRounds, timeErrorBox);
+    printErrorBoxes (floorBox, tessaluneBox, *options);
+
+    std::printf ("\nSize on disk:\n");
+    printSize (floor);
+    printSize (tessalune);
+
+    return anythingUnmeasured ? 1 : 0;
+}
