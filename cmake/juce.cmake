@@ -18,7 +18,10 @@ target_compile_definitions(juce_core_module PUBLIC
     JUCE_INCLUDE_ZLIB_CODE=0
     JUCE_INCLUDE_JPEGLIB_CODE=0
     JUCE_INCLUDE_PNGLIB_CODE=0
-    JUCE_DISPLAY_SPLASH_SCREEN=0)
+    JUCE_DISPLAY_SPLASH_SCREEN=0
+    # No 1 ms system timer period: nothing here runs a timer, and raising the
+    # timer rate would also load winmm at every start.
+    JUCE_WIN32_TIMER_PERIOD=0)
 
 if(WIN32)
     set(ZLIB_USE_STATIC_LIBS ON)
@@ -50,7 +53,30 @@ set_source_files_properties("${CMAKE_CURRENT_LIST_DIR}/juce/juce_graphics_mingw.
 target_include_directories(juce_gui_modules PRIVATE ${PNG_INCLUDE_DIRS} ${JPEG_INCLUDE_DIRS})
 target_link_libraries(juce_gui_modules PUBLIC juce_core_module PNG::PNG JPEG::JPEG)
 
+# The Windows libraries JUCE calls into. The first set is mapped into every
+# program here anyway, through shell32. The second serves JUCE's GUI, which
+# the launcher needs only for its error box: a program that sets
+# DELAY_LOAD_GUI_LIBRARIES links those delay-loaded, so a launch that never
+# shows the box never maps them.
+set(windows_libraries_loaded_anyway advapi32 gdi32 imm32 shell32 shlwapi user32 version)
+set(windows_libraries_for_the_gui
+    comctl32 comdlg32 d2d1 d3d11 dwmapi dwrite dxgi iphlpapi ole32 oleaut32 rpcrt4 setupapi winmm wininet ws2_32 wtsapi32)
+
+include("${CMAKE_CURRENT_LIST_DIR}/delay-load.cmake")
+set(delay_loaded_gui_libraries)
+foreach(library IN LISTS windows_libraries_for_the_gui)
+    make_delay_import_library(${library} delay_import_library)
+    list(APPEND delay_loaded_gui_libraries "${delay_import_library}")
+endforeach()
+
+# This binutils discards the thunk of a delay-import stub when code calls
+# through the import pointer (__declspec(dllimport)), leaving the pointer null;
+# calling the stub itself keeps it.
+target_compile_definitions(juce_core_module PRIVATE DECLSPEC_IMPORT=)
+target_compile_definitions(juce_gui_modules PRIVATE DECLSPEC_IMPORT=)
+
+set(delay_gui "$<BOOL:$<TARGET_PROPERTY:DELAY_LOAD_GUI_LIBRARIES>>")
 target_link_libraries(juce_core_module PUBLIC
-    shlwapi ole32 oleaut32 winmm ws2_32 wininet version iphlpapi uuid imm32
-    comctl32 comdlg32 gdi32 shell32 user32 dwmapi rpcrt4 wtsapi32)
-target_link_libraries(juce_gui_modules PUBLIC dxgi d2d1 dwrite d3d11 setupapi)
+    ${windows_libraries_loaded_anyway} uuid
+    "$<${delay_gui}:${delay_loaded_gui_libraries}>"
+    "$<$<NOT:${delay_gui}>:${windows_libraries_for_the_gui}>")

@@ -19,3 +19,7 @@ set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_CURRENT_LIST_DIR}/../tools/wine-run.s
 
 # libpng and libjpeg-turbo for this target, built by tools/setup.sh.
 list(APPEND CMAKE_FIND_ROOT_PATH "${CMAKE_CURRENT_LIST_DIR}/../build/deps/mingw-i686")
+
+# Builds delay-import libraries (cmake/delay-load.cmake).
+set(CMAKE_NM i686-w64-mingw32-nm)
+set(CMAKE_DLLTOOL i686-w64-mingw32-dlltool)

@@ -336,12 +336,10 @@ TEST_F (Launcher, ArgumentsArriveUnchangedWhateverTheyHold)
 }
 
 // Wine re-adds its own variables (WINE..., SystemDrive, SystemRoot) to every
-// new process, after the block its parent passed. Wine's Direct3D sets
-// VKD3D_... inside any process that loads it, as the launcher's GUI libraries
-// do at start, so those pass on to the host as well.
+// new process, after the block its parent passed.
 bool isAddedByThePlatform (const Utf16& entry, const Utf16List& platformView)
 {
-    return entry.rfind (u"VKD3D_", 0) == 0 || std::find (platformView.begin(), platformView.end(), entry) != platformView.end();
+    return std::find (platformView.begin(), platformView.end(), entry) != platformView.end();
 }
 
 void expectInheritedThenProductEntryAndOnlyPlatformAdditions (const Utf16List& inherited, const std::vector<Item>& report,
