@@ -121,20 +121,31 @@ public:
         return hasExited() && GetExitCodeProcess (info.hProcess, &status) && status != 0;
     }
 
-    // Asked after exit, so the peak covers the whole life of the process.
-    std::optional<double> peakWorkingSetMiB() const
+    // Wine answers only while the process lives (after exit every counter is
+    // 0), so the peak is sampled while it runs; asked after exit too, where
+    // the platform keeps the figure for the whole life of the process.
+    void samplePeakWorkingSet() const
     {
         PROCESS_MEMORY_COUNTERS counters {};
 
-        if (! GetProcessMemoryInfo (info.hProcess, &counters, sizeof (counters)) || counters.PeakWorkingSetSize == 0)
+        if (GetProcessMemoryInfo (info.hProcess, &counters, sizeof (counters)))
+            highestPeakSeen = std::max (highestPeakSeen, counters.PeakWorkingSetSize);
+    }
+
+    std::optional<double> peakWorkingSetMiB() const
+    {
+        samplePeakWorkingSet();
+
+        if (highestPeakSeen == 0)
             return std::nullopt;
 
-        return static_cast<double> (counters.PeakWorkingSetSize) / bytesPerMiB;
+        return static_cast<double> (highestPeakSeen) / bytesPerMiB;
     }
 
 private:
     PROCESS_INFORMATION info {};
     bool started = false;
+    mutable SIZE_T highestPeakSeen = 0;
 };
 
 // Eighteen digits at most, so that the count cannot overflow.
@@ -179,6 +190,7 @@ std::optional<LONGLONG> waitForHostStart (const Process& process)
     {
         // Asked first, so that a report written just before the end still counts.
         const auto failed = process.hasFailed();
+        process.samplePeakWorkingSet();
 
         if (const auto startedAt = hostStartedAt())
             return startedAt;
