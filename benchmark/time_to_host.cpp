@@ -408,12 +408,12 @@ std::optional<Options> parseOptions (int argc, char** argv)
         auto* count = name == "--warm-up" ? &options.warmUpRounds
                     : name == "--rounds" ? &options.rounds
                     : name == "--error-rounds" ? &options.errorRounds : nullptr;
-        const auto value = i + 1 < argc ? parseCount (std::string (argv[i + 1])) : std::nullopt;
+        const auto value = i + 1 < argc ? parseCount (std::string (argv[i + 1])).value_or (-1) : -1;
 
-        if (count == nullptr || ! value || *value > 100000)
+        if (count == nullptr || value < 0 || value > 100000)
             return std::nullopt;
 
-        *count = static_cast<int> (*value);
+        *count = static_cast<int> (value);
     }
 
     return options.rounds > 0 && options.errorRounds > 0 ? std::optional<Options> (options) : std::nullopt;

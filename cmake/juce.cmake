@@ -9,6 +9,8 @@ endif()
 
 add_library(juce_core_module STATIC "${JUCE_MODULES_DIR}/juce_core/juce_core.cpp")
 target_include_directories(juce_core_module SYSTEM PUBLIC "${JUCE_MODULES_DIR}")
+# JUCE still calls some of its own deprecated classes; that is for JUCE to mend.
+target_compile_options(juce_core_module PRIVATE -Wno-deprecated-declarations)
 target_compile_definitions(juce_core_module PUBLIC
     JUCE_GLOBAL_MODULE_SETTINGS_INCLUDED=1
     JUCE_STANDALONE_APPLICATION=1
@@ -51,6 +53,7 @@ set_source_files_properties("${CMAKE_CURRENT_LIST_DIR}/juce/juce_gui_basics_ming
 set_source_files_properties("${CMAKE_CURRENT_LIST_DIR}/juce/juce_graphics_mingw.cpp"
     PROPERTIES COMPILE_OPTIONS -Wno-cpp)
 target_include_directories(juce_gui_modules PRIVATE ${PNG_INCLUDE_DIRS} ${JPEG_INCLUDE_DIRS})
+target_compile_options(juce_gui_modules PRIVATE -Wno-deprecated-declarations)
 target_link_libraries(juce_gui_modules PUBLIC juce_core_module PNG::PNG JPEG::JPEG)
 
 # The Windows libraries JUCE calls into. The first set is mapped into every
