@@ -74,9 +74,9 @@ endforeach()
 
 # This binutils discards the thunk of a delay-import stub when code calls
 # through the import pointer (__declspec(dllimport)), leaving the pointer null;
-# calling the stub itself keeps it.
-target_compile_definitions(juce_core_module PRIVATE DECLSPEC_IMPORT=)
-target_compile_definitions(juce_gui_modules PRIVATE DECLSPEC_IMPORT=)
+# calling the stub itself keeps it. Public, so that code of ours calling a
+# delay-loaded library directly gets the same.
+target_compile_definitions(juce_core_module PUBLIC DECLSPEC_IMPORT=)
 
 set(delay_gui "$<BOOL:$<TARGET_PROPERTY:DELAY_LOAD_GUI_LIBRARIES>>")
 target_link_libraries(juce_core_module PUBLIC
