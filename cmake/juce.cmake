@@ -52,6 +52,15 @@ set_source_files_properties("${CMAKE_CURRENT_LIST_DIR}/juce/juce_gui_basics_ming
 # error box is native and draws none.
 set_source_files_properties("${CMAKE_CURRENT_LIST_DIR}/juce/juce_graphics_mingw.cpp"
     PROPERTIES COMPILE_OPTIONS -Wno-cpp)
+# The PE linker keeps every function's unwind entry, and with it the function,
+# so section garbage collection can drop nothing from a module compiled with
+# unwind tables. The graphics and GUI modules throw no exceptions; without
+# unwind tables the linker keeps only what the error box reaches from them.
+set_property(SOURCE
+    "${JUCE_MODULES_DIR}/juce_data_structures/juce_data_structures.cpp"
+    "${CMAKE_CURRENT_LIST_DIR}/juce/juce_graphics_mingw.cpp"
+    "${CMAKE_CURRENT_LIST_DIR}/juce/juce_gui_basics_mingw.cpp"
+    APPEND PROPERTY COMPILE_OPTIONS -fno-exceptions -fno-asynchronous-unwind-tables -fno-unwind-tables)
 target_include_directories(juce_gui_modules PRIVATE ${PNG_INCLUDE_DIRS} ${JPEG_INCLUDE_DIRS})
 target_compile_options(juce_gui_modules PRIVATE -Wno-deprecated-declarations)
 target_link_libraries(juce_gui_modules PUBLIC juce_core_module PNG::PNG JPEG::JPEG)
