@@ -73,18 +73,26 @@ unpack_source() {
     tar -xf "$(ls "$dir"/*.orig.tar.* | head -n 1)" -C "$dir/src" --strip-components=1
 }
 
+# Each function in a section of its own and no unwind tables (C code throws
+# nothing), so the launcher's linker can leave out what it never reaches: the
+# PE linker keeps every function that has an unwind entry.
+cross_c_flags="-ffunction-sections -fdata-sections -fno-asynchronous-unwind-tables"
+
 cross_build() {
     local src=$1; shift
-    cmake -S "$src" -B "$src/_build" -G Ninja \
+    cmake -S "$src" -B "$src/_build" -G Ninja -Wno-dev \
         -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-i686.cmake" \
-        -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
+        -DCMAKE_BUILD_TYPE=MinSizeRel -DCMAKE_C_FLAGS="$cross_c_flags" -DCMAKE_INSTALL_PREFIX="$prefix" \
         -DCMAKE_PREFIX_PATH="$prefix" "$@" >/dev/null
     cmake --build "$src/_build" >/dev/null
     cmake --install "$src/_build" >/dev/null
 }
 
 build_cross_libraries() {
-    [ -f "$prefix/lib/libpng16.a" ] && [ -f "$prefix/lib/libjpeg.a" ] && [ -f "$prefix/include/jpegint.h" ] && return
+    local stamp="$prefix/built-with-flags"
+    [ -f "$prefix/lib/libpng16.a" ] && [ -f "$prefix/lib/libjpeg.a" ] && [ -f "$prefix/include/jpegint.h" ] \
+        && [ "$(cat "$stamp" 2>/dev/null)" = "$cross_c_flags" ] && return
+    rm -rf "$prefix"
     enable_source_packages
     apt_update_once
     download_source libjpeg-turbo "$deps/libjpeg-turbo"
@@ -95,6 +103,7 @@ build_cross_libraries() {
     download_source libpng1.6 "$deps/libpng"
     unpack_source "$deps/libpng"
     cross_build "$deps/libpng/src" -DPNG_SHARED=OFF -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF
+    echo "$cross_c_flags" >"$stamp"
 }
 
 install_packages
