@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks the built launcher as Windows and Explorer see it: a 32-bit x86 GUI
-# program that imports only system libraries, with the icon group IDI_ICON1 of
-# ten images and a manifest naming the common controls 6.0.0.0.
+# program with ASLR and DEP and no writable code, that imports only system
+# libraries, with the icon group IDI_ICON1 of ten images and a manifest naming
+# the common controls 6.0.0.0.
 # Usage: check-executable.sh Tessalune.exe
 set -uo pipefail
 
@@ -23,6 +24,15 @@ expect() {
 headers=$(i686-w64-mingw32-objdump -p "$exe")
 expect "format" "pei-i386" "$(sed -n 's/.*file format //p' <<<"$headers" | head -n 1)"
 expect "subsystem" "00000002	(Windows GUI)" "$(sed -n 's/^Subsystem\s*//p' <<<"$headers")"
+
+dll_characteristics=$(sed -n '/^DllCharacteristics/,/^SizeOfStackReserve/p' <<<"$headers")
+expect "ASLR: dynamic base" "yes" "$(grep -qw DYNAMIC_BASE <<<"$dll_characteristics" && echo yes || echo no)"
+expect "ASLR: relocations present" "yes" \
+    "$(i686-w64-mingw32-objdump -h "$exe" | grep -q ' \.reloc ' && echo yes || echo no)"
+expect "DEP: NX compatible" "yes" "$(grep -qw NX_COMPAT <<<"$dll_characteristics" && echo yes || echo no)"
+writable_code=$(i686-w64-mingw32-objdump -h "$exe" | awk '/^ *[0-9]+ / { name = $2; next }
+    /CODE/ && ! /READONLY/ { print name }' | tr '\n' ' ')
+expect "no section both writable and executable" "" "$writable_code"
 
 system_libraries='^(ADVAPI32|COMDLG32|GDI32|IMM32|KERNEL32|msvcrt|ole32|OLEAUT32|SHELL32|SHLWAPI|USER32|VERSION|WININET|WINMM|WS2_32|dxgi|dwmapi|d2d1|dwrite|d3d11|setupapi|rpcrt4|wtsapi32|iphlpapi|comctl32|uuid)\.dll$'
 foreign=$(sed -n 's/^\s*DLL Name: //p' <<<"$headers" | grep -viE "$system_libraries" | tr '\n' ' ')
