@@ -2,11 +2,12 @@
 # Checks the built launcher as Windows and Explorer see it: a 32-bit x86 GUI
 # program with ASLR and DEP and no writable code, that imports only system
 # libraries, with the icon group IDI_ICON1 of ten images and a manifest naming
-# the common controls 6.0.0.0.
-# Usage: check-executable.sh Tessalune.exe
+# the common controls 6.0.0.0, and a version resource.
+# Usage: check-executable.sh Tessalune.exe VERSION
 set -uo pipefail
 
 exe=$1
+expected_version=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
@@ -49,5 +50,12 @@ expect "manifest names the common controls 6.0.0.0" "yes" \
     "$(grep -q 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' <<<"$manifest" && echo yes || echo no)"
 expect "manifest runs as the invoker" "yes" \
     "$(grep -q 'requestedExecutionLevel level="asInvoker"' <<<"$manifest" && echo yes || echo no)"
+
+# The version resource's strings are UTF-16; every other byte is dropped to read them.
+version=$(wrestool -x --raw -t16 "$exe" 2>/dev/null | tr -d '\000')
+expect "version resource names the product" "yes" \
+    "$(grep -q 'ProductNameTessalune' <<<"$version" && echo yes || echo no)"
+expect "version resource gives the file version" "$expected_version" \
+    "$(grep -ao "FileVersion$expected_version" <<<"$version" | head -n 1 | sed 's/^FileVersion//')"
 
 [ "$failures" -eq 0 ]
