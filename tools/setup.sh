@@ -77,6 +77,8 @@ unpack_source() {
 # nothing), so the launcher's linker can leave out what it never reaches: the
 # PE linker keeps every function that has an unwind entry.
 cross_c_flags="-ffunction-sections -fdata-sections -fno-asynchronous-unwind-tables"
+# Bumped whenever the way these libraries are built changes, so they are rebuilt.
+cross_build_recipe="2 $cross_c_flags"
 
 cross_build() {
     local src=$1; shift
@@ -89,21 +91,23 @@ cross_build() {
 }
 
 build_cross_libraries() {
-    local stamp="$prefix/built-with-flags"
+    local stamp="$prefix/build-recipe"
     [ -f "$prefix/lib/libpng16.a" ] && [ -f "$prefix/lib/libjpeg.a" ] && [ -f "$prefix/include/jpegint.h" ] \
-        && [ "$(cat "$stamp" 2>/dev/null)" = "$cross_c_flags" ] && return
+        && [ "$(cat "$stamp" 2>/dev/null)" = "$cross_build_recipe" ] && return
     rm -rf "$prefix"
     enable_source_packages
     apt_update_once
     download_source libjpeg-turbo "$deps/libjpeg-turbo"
     unpack_source "$deps/libjpeg-turbo"
-    cross_build "$deps/libjpeg-turbo/src" -DWITH_SIMD=0 -DENABLE_SHARED=0 -DWITH_TURBOJPEG=0
+    # A fixed build name: by default it is the day of the build, which would
+    # end up in the launcher and make two builds differ.
+    cross_build "$deps/libjpeg-turbo/src" -DWITH_SIMD=0 -DENABLE_SHARED=0 -DWITH_TURBOJPEG=0 -DBUILD=debian-source
     # JUCE's JPEG loader reaches into the library's internals.
     cp "$deps/libjpeg-turbo/src/jpegint.h" "$prefix/include/"
     download_source libpng1.6 "$deps/libpng"
     unpack_source "$deps/libpng"
     cross_build "$deps/libpng/src" -DPNG_SHARED=OFF -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF
-    echo "$cross_c_flags" >"$stamp"
+    echo "$cross_build_recipe" >"$stamp"
 }
 
 install_packages
