@@ -16,6 +16,7 @@ packages=(
     juce-modules-source-data
     wine wine32:i386 xvfb xauth xdotool
     icoutils imagemagick file
+    openssl osslsigncode
 )
 
 missing_packages() {
