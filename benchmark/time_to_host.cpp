@@ -6,6 +6,7 @@
 // It prints figures and judges none; it fails only when it could not measure.
 // Usage: TimeToHost.exe [--warm-up N] [--rounds N] [--error-rounds N]
 
+#include "child_process.h"
 #include "received_report.h"
 
 #include <windows.h>
@@ -86,40 +87,13 @@ double millisecondsBetween (LONGLONG from, LONGLONG to)
     return static_cast<double> (to - from) * 1000.0 / static_cast<double> (frequency.QuadPart);
 }
 
-class Process
+class Process : public ChildProcess
 {
 public:
-    explicit Process (const std::wstring& program)
-    {
-        auto commandLine = L"\"" + program + L"\"";
-        STARTUPINFOW startup {};
-        startup.cb = sizeof (startup);
-        started = CreateProcessW (program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                  &startup, &info);
-    }
-
-    ~Process()
-    {
-        if (! started)
-            return;
-
-        if (! hasExited())
-            TerminateProcess (info.hProcess, 1);
-
-        CloseHandle (info.hThread);
-        CloseHandle (info.hProcess);
-    }
-
-    bool hasStarted() const { return started; }
-    DWORD id() const { return info.dwProcessId; }
-    bool hasExited (DWORD waitMs = 0) const { return WaitForSingleObject (info.hProcess, waitMs) == WAIT_OBJECT_0; }
+    explicit Process (const std::wstring& program) : ChildProcess (program, L"\"" + program + L"\"") {}
 
     // A launcher that hands over ends with status 0, and so does the host.
-    bool hasFailed() const
-    {
-        DWORD status = STILL_ACTIVE;
-        return hasExited() && GetExitCodeProcess (info.hProcess, &status) && status != 0;
-    }
+    bool hasFailed() const { return hasExited() && exitStatus() != 0; }
 
     // Wine answers only while the process lives (after exit every counter is
     // 0), so the peak is sampled while it runs; asked after exit too, where
@@ -128,7 +102,7 @@ public:
     {
         PROCESS_MEMORY_COUNTERS counters {};
 
-        if (GetProcessMemoryInfo (info.hProcess, &counters, sizeof (counters)))
+        if (GetProcessMemoryInfo (handle(), &counters, sizeof (counters)))
             highestPeakSeen = std::max (highestPeakSeen, counters.PeakWorkingSetSize);
     }
 
@@ -143,8 +117,6 @@ public:
     }
 
 private:
-    PROCESS_INFORMATION info {};
-    bool started = false;
     mutable SIZE_T highestPeakSeen = 0;
 };
 

@@ -2,6 +2,7 @@
 // with a chosen command line, environment block and working directory) and
 // checks what the sample host received, or the error box the launcher showed.
 
+#include "child_process.h"
 #include "command_line.h"
 #include "received_report.h"
 
@@ -74,46 +75,17 @@ std::wstring environmentBlockOf (const Utf16List& entries)
     return block + L'\0' + L'\0';
 }
 
-class Process
+// Started the way Windows starts a program: a chosen command line,
+// environment block and working directory.
+class Process : public ChildProcess
 {
 public:
-    Process (const std::wstring& program, std::wstring commandLine, const std::optional<Utf16List>& environment,
-             const std::wstring& workingDirectory = L"C:\\users\\Public")
+    Process (const std::wstring& program, std::wstring commandLine, const std::optional<Utf16List>& environment)
+        : ChildProcess (program, std::move (commandLine),
+                        environment ? std::optional<std::wstring> (environmentBlockOf (*environment)) : std::nullopt,
+                        L"C:\\users\\Public")
     {
-        auto block = environment ? environmentBlockOf (*environment) : std::wstring();
-        STARTUPINFOW startup {};
-        startup.cb = sizeof (startup);
-
-        started = CreateProcessW (program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
-                                  environment ? block.data() : nullptr, workingDirectory.c_str(), &startup, &info);
     }
-
-    ~Process()
-    {
-        if (! started)
-            return;
-
-        if (WaitForSingleObject (info.hProcess, 0) == WAIT_TIMEOUT)
-            TerminateProcess (info.hProcess, 1);
-
-        CloseHandle (info.hThread);
-        CloseHandle (info.hProcess);
-    }
-
-    bool hasStarted() const { return started; }
-    DWORD id() const { return info.dwProcessId; }
-    bool hasExited (DWORD waitMs = 0) const { return WaitForSingleObject (info.hProcess, waitMs) == WAIT_OBJECT_0; }
-
-    DWORD exitStatus() const
-    {
-        DWORD status = STILL_ACTIVE;
-        GetExitCodeProcess (info.hProcess, &status);
-        return status;
-    }
-
-private:
-    PROCESS_INFORMATION info {};
-    bool started = false;
 };
 
 std::optional<std::vector<Item>> readReport()
