@@ -7,23 +7,22 @@
 // Usage: TimeToHost.exe [--warm-up N] [--rounds N] [--error-rounds N]
 
 #include "child_process.h"
-#include "received_report.h"
+#include "installed_host.h"
 
 #include <windows.h>
 #include <psapi.h>
-#include <shlobj.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace
 {
+
+using namespace installed_host;
 
 const wchar_t* const errorTitle = L"Invalid SONVIK installation!";
 const std::wstring hostFileName = L"Sonvik.exe";
@@ -55,23 +54,6 @@ void reportFailure (Target& target, const char* what)
     target.failed = true;
     anythingUnmeasured = true;
 }
-
-std::wstring folderOfThisProgram()
-{
-    std::wstring path (MAX_PATH * 4, L'\0');
-    path.resize (GetModuleFileNameW (nullptr, path.data(), static_cast<DWORD> (path.size())));
-    return path.substr (0, path.find_last_of (L'\\') + 1);
-}
-
-std::wstring hostFolder()
-{
-    wchar_t shared[MAX_PATH] {};
-    SHGetSpecialFolderPathW (nullptr, shared, CSIDL_COMMON_APPDATA, FALSE);
-    return std::wstring (shared) + L"\\Orvanel";
-}
-
-std::wstring hostPath() { return hostFolder() + L"\\" + hostFileName; }
-std::wstring reportPath() { return hostFolder() + L"\\Sonvik-received.txt"; }
 
 LONGLONG counterNow()
 {
@@ -135,16 +117,9 @@ std::optional<long long> parseCount (const Text& digits)
     return count;
 }
 
-// The host moves its report into place whole, so a report that exists is complete.
 std::optional<LONGLONG> hostStartedAt()
 {
-    if (GetFileAttributesW (reportPath().c_str()) == INVALID_FILE_ATTRIBUTES)
-        return std::nullopt;
-
-    std::ifstream in (reportPath().c_str(), std::ios::binary);
-    const auto items = received_report::decode ({ std::istreambuf_iterator<char> (in), std::istreambuf_iterator<char>() });
-
-    for (const auto& item : items.value_or (std::vector<received_report::Item> {}))
+    for (const auto& item : readReport().value_or (std::vector<received_report::Item> {}))
         if (item.field == "started-at")
             return parseCount (item.value);
 

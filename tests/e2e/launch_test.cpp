@@ -4,20 +4,17 @@
 
 #include "child_process.h"
 #include "command_line.h"
-#include "received_report.h"
+#include "installed_host.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 #include <shellapi.h>
-#include <shlobj.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <optional>
 #include <sstream>
 
@@ -27,6 +24,7 @@ namespace
 using Utf16 = std::u16string;
 using Utf16List = std::vector<Utf16>;
 using received_report::Item;
+using namespace installed_host;
 
 const std::wstring errorTitle = L"Invalid SONVIK installation!";
 constexpr DWORD launchFailedStatus = 0xFFFFFFFF;
@@ -36,23 +34,6 @@ constexpr DWORD pollMs = 50;
 std::wstring wide (const Utf16& text) { return { text.begin(), text.end() }; }
 Utf16 utf16 (const std::wstring& text) { return { text.begin(), text.end() }; }
 
-std::wstring folderOfThisProgram()
-{
-    std::wstring path (MAX_PATH * 4, L'\0');
-    path.resize (GetModuleFileNameW (nullptr, path.data(), static_cast<DWORD> (path.size())));
-    return path.substr (0, path.find_last_of (L'\\') + 1);
-}
-
-std::wstring sharedFolder()
-{
-    wchar_t path[MAX_PATH] {};
-    SHGetSpecialFolderPathW (nullptr, path, CSIDL_COMMON_APPDATA, FALSE);
-    return path;
-}
-
-std::wstring hostFolder() { return sharedFolder() + L"\\Orvanel"; }
-std::wstring hostPath() { return hostFolder() + L"\\Sonvik.exe"; }
-std::wstring reportPath() { return hostFolder() + L"\\Sonvik-received.txt"; }
 std::wstring launcherPath() { return folderOfThisProgram() + L"Tessalune.exe"; }
 
 std::wstring commandLineOf (const std::wstring& program, const Utf16List& arguments)
@@ -87,16 +68,6 @@ public:
     {
     }
 };
-
-std::optional<std::vector<Item>> readReport()
-{
-    std::ifstream in (reportPath().c_str(), std::ios::binary);
-
-    if (! in)
-        return std::nullopt;
-
-    return received_report::decode ({ std::istreambuf_iterator<char> (in), std::istreambuf_iterator<char>() });
-}
 
 // The host runs on after the launcher has gone, so its report is waited for.
 std::vector<Item> waitForReport()
