@@ -12,6 +12,7 @@ as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
 packages=(
     cmake ninja-build g++ zlib1g-dev googletest
+    clang-14 libclang-rt-14-dev
     g++-mingw-w64-i686-posix binutils-mingw-w64-i686 libz-mingw-w64-dev
     juce-modules-source-data
     wine wine32:i386 xvfb xauth xdotool
