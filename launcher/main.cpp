@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <new>
 #include <variant>
 
@@ -38,18 +39,19 @@ int launch()
     return launchFailed;
 }
 
+// Memory that cannot be had ends the launch as quietly as a command line that
+// cannot be split: there is nothing to show it with. Ending it right where the
+// allocation fails works in JUCE's code as well as ours, and needs no unwinding,
+// which the launcher is linked without.
+[[noreturn]] void endLaunchForWantOfMemory()
+{
+    std::_Exit (launchFailed);
+}
+
 } // namespace
 
 int WINAPI WinMain (HINSTANCE, HINSTANCE, LPSTR, int)
 {
-    // Memory that cannot be had ends the launch as quietly as a command line
-    // that cannot be split: there is nothing to show it with.
-    try
-    {
-        return launch();
-    }
-    catch (const std::bad_alloc&)
-    {
-        return launchFailed;
-    }
+    std::set_new_handler (endLaunchForWantOfMemory);
+    return launch();
 }

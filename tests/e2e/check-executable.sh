@@ -2,7 +2,7 @@
 # Checks the built launcher as Windows and Explorer see it: a 32-bit x86 GUI
 # program with ASLR and DEP and no writable code, that imports only system
 # libraries, with the icon group IDI_ICON1 of ten images and a manifest naming
-# the common controls 6.0.0.0, and a version resource.
+# the common controls 6.0.0.0, and a version resource, in at most 2 MB.
 # Usage: check-executable.sh Tessalune.exe VERSION
 set -uo pipefail
 
@@ -34,6 +34,11 @@ expect "DEP: NX compatible" "yes" "$(grep -qw NX_COMPAT <<<"$dll_characteristics
 writable_code=$(i686-w64-mingw32-objdump -h "$exe" | awk '/^ *[0-9]+ / { name = $2; next }
     /CODE/ && ! /READONLY/ { print name }' | tr '\n' ' ')
 expect "no section both writable and executable" "" "$writable_code"
+
+# The build is reproducible, so the size is a property of the commit: a change
+# that links code the launcher never runs shows here.
+size=$(stat -c %s "$exe")
+expect "at most 2 MB (2,000,000 bytes)" "yes" "$([ "$size" -le 2000000 ] && echo yes || echo "no: $size bytes")"
 
 system_libraries='^(ADVAPI32|COMDLG32|GDI32|IMM32|KERNEL32|msvcrt|ole32|OLEAUT32|SHELL32|SHLWAPI|USER32|VERSION|WININET|WINMM|WS2_32|dxgi|dwmapi|d2d1|dwrite|d3d11|setupapi|rpcrt4|wtsapi32|iphlpapi|comctl32|uuid)\.dll$'
 foreign=$(sed -n 's/^\s*DLL Name: //p' <<<"$headers" | grep -viE "$system_libraries" | tr '\n' ' ')
