@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds both presets and runs every test: the
-# native unit tests, then the Windows build's unit and end-to-end tests under
-# Wine on a virtual display. Ends with one "N passed, N failed" line.
+# Installs what is needed, builds every preset and runs every test: the
+# native unit tests, the same under AddressSanitizer and UndefinedBehavior-
+# Sanitizer, a minute of fuzzing each for the argument quoting and the host
+# environment, then the Windows build's unit and end-to-end tests under Wine
+# on a virtual display. Ends with one "N passed, N failed" line.
 set -uo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -21,6 +23,8 @@ run_preset() {
 
 status=0
 run_preset native || status=1
+run_preset sanitize || status=1
+run_preset fuzz || status=1
 run_preset windows-x86 tools/with-wine-session.sh || status=1
 
 # Each ctest run closes with "N% tests passed, F tests failed out of T".
