@@ -1,0 +1,316 @@
+// The launcher's quoting checked against the platform's own parsers rather
+// than the tests' model of them: thousands of generated argument lists are made
+// into the command line the launcher hands the host, and must come back
+// unchanged from CommandLineToArgvW in this process and, for a few hundred of
+// them, as the C run-time's argv of a program started with that line.
+//
+// A list that does not come back is shown with its seed;
+// TESSALUNE_DIFFERENTIAL_SEED=<seed> then runs that case alone.
+
+#include "argument_lists.h"
+#include "argv_record.h"
+#include "child_process.h"
+#include "installed_host.h"
+#include "launch_plan.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <variant>
+
+namespace
+{
+
+using differential::escaped;
+using differential::Utf16;
+using differential::Utf16List;
+
+constexpr std::size_t shellParserCases = 5000;
+constexpr std::size_t runTimeParserCases = 300;
+constexpr std::size_t mismatchesShown = 10;
+constexpr DWORD echoPatienceMs = 60000;
+const Utf16 hostName = u"Sonvik.exe";
+
+std::wstring wide (const Utf16& text) { return { text.begin(), text.end() }; }
+Utf16 utf16 (const wchar_t* text) { return reinterpret_cast<const char16_t*> (text); }
+
+// What the launcher hands the host: its plan puts the host's bare name before
+// the quoted arguments, and the run-time's exec joins them with single spaces.
+Utf16 hostCommandLineFor (const Utf16List& arguments)
+{
+    Utf16List launcherArguments { u"Tessalune.exe" };
+    launcherArguments.insert (launcherArguments.end(), arguments.begin(), arguments.end());
+
+    const auto plan = launcher::planLaunch ({ std::move (launcherArguments), "C:\\ProgramData",
+                                              [] (const juce::String&) { return true; }, {} });
+    const auto& hostArguments = std::get<launcher::HandOver> (plan).hostArguments;
+
+    Utf16 line = hostArguments.front();
+    for (std::size_t i = 1; i < hostArguments.size(); ++i)
+        line += u' ' + hostArguments[i];
+
+    return line;
+}
+
+Utf16List asTheHostMustSeeThem (const Utf16List& arguments)
+{
+    Utf16List expected { hostName };
+    expected.insert (expected.end(), arguments.begin(), arguments.end());
+    return expected;
+}
+
+std::vector<std::uint32_t> seedsOfCases (std::size_t caseCount)
+{
+    if (const char* replayed = std::getenv ("TESSALUNE_DIFFERENTIAL_SEED"))
+        return { static_cast<std::uint32_t> (std::stoul (replayed)) };
+
+    std::vector<std::uint32_t> seeds;
+    for (std::size_t i = 0; i < caseCount; ++i)
+        seeds.push_back (differential::seedOfCase (i));
+
+    return seeds;
+}
+
+// What a parser made of a command line, or why it made nothing.
+struct Split
+{
+    std::optional<Utf16List> arguments;
+    std::string whyNone;
+};
+
+std::string describe (const Split& split)
+{
+    return split.arguments ? escaped (*split.arguments) : split.whyNone;
+}
+
+Split splitByCommandLineToArgvW (const Utf16& commandLine)
+{
+    int count = 0;
+    auto** arguments = CommandLineToArgvW (reinterpret_cast<const wchar_t*> (commandLine.c_str()), &count);
+
+    if (arguments == nullptr)
+        return { std::nullopt, "CommandLineToArgvW failed with error " + std::to_string (GetLastError()) };
+
+    Utf16List split;
+    for (int i = 0; i < count; ++i)
+        split.push_back (utf16 (arguments[i]));
+
+    LocalFree (arguments);
+    return { split, {} };
+}
+
+// The argv that the C run-time of the echo program beside this one makes of
+// a command line it is started with. The echo program finds the file to write
+// it to in our environment, which it inherits.
+class RunTimeParser
+{
+public:
+    RunTimeParser()
+    {
+        SetEnvironmentVariableW (argv_record::pathVariable, recordPath.c_str());
+    }
+
+    ~RunTimeParser()
+    {
+        DeleteFileW (recordPath.c_str());
+        SetEnvironmentVariableW (argv_record::pathVariable, nullptr);
+    }
+
+    RunTimeParser (const RunTimeParser&) = delete;
+    RunTimeParser& operator= (const RunTimeParser&) = delete;
+
+    Split split (const Utf16& commandLine) const
+    {
+        // A record left by an earlier case must not pass for this one's.
+        DeleteFileW (recordPath.c_str());
+
+        ChildProcess echo (echoPath, wide (commandLine));
+
+        if (! echo.hasStarted())
+            return { std::nullopt, "the echo program did not start, error " + std::to_string (GetLastError()) };
+
+        if (! echo.hasExited (echoPatienceMs))
+            return { std::nullopt, "the echo program did not end" };
+
+        if (echo.exitStatus() != 0)
+            return { std::nullopt, "the echo program exited with status " + std::to_string (echo.exitStatus()) };
+
+        return readRecord();
+    }
+
+private:
+    Split readRecord() const
+    {
+        std::ifstream in (recordPath.c_str(), std::ios::binary);
+        auto arguments = argv_record::decode ({ std::istreambuf_iterator<char> (in), std::istreambuf_iterator<char>() });
+
+        if (! arguments)
+            return { std::nullopt, "the echo program's record is missing or cut short" };
+
+        return { std::move (arguments), {} };
+    }
+
+    static std::wstring temporaryFolder()
+    {
+        std::wstring folder (MAX_PATH + 1, L'\0');
+        folder.resize (GetTempPathW (static_cast<DWORD> (folder.size()), folder.data()));
+        return folder;
+    }
+
+    const std::wstring echoPath = installed_host::folderOfThisProgram() + L"argv_echo.exe";
+    const std::wstring recordPath = temporaryFolder() + L"tessalune-argv-" + std::to_wstring (GetCurrentProcessId()) + L".bin";
+};
+
+// Counts every list that does not come back but shows only the first few:
+// one fault in the quoting breaks many lists alike.
+class Mismatches
+{
+public:
+    void check (std::uint32_t seed, const Utf16List& arguments, const Utf16& commandLine, const Split& split)
+    {
+        if (split.arguments == asTheHostMustSeeThem (arguments))
+            return;
+
+        if (++count <= mismatchesShown)
+            ADD_FAILURE() << "case seed " << seed << " (TESSALUNE_DIFFERENTIAL_SEED=" << seed << " runs it alone)\n"
+                          << "  arguments:    " << escaped (arguments) << "\n"
+                          << "  command line: " << escaped (commandLine) << "\n"
+                          << "  came back:    " << describe (split);
+    }
+
+    std::size_t size() const { return count; }
+
+private:
+    std::size_t count = 0;
+};
+
+TEST (QuotedCommandLine, ComesBackWholeFromCommandLineToArgvW)
+{
+    Mismatches mismatches;
+    const auto seeds = seedsOfCases (shellParserCases);
+
+    for (const auto seed : seeds)
+    {
+        const auto arguments = differential::argumentListFromSeed (seed);
+        const auto commandLine = hostCommandLineFor (arguments);
+        mismatches.check (seed, arguments, commandLine, splitByCommandLineToArgvW (commandLine));
+    }
+
+    EXPECT_EQ (mismatches.size(), 0u) << "lists that did not come back, of " << seeds.size();
+}
+
+TEST (QuotedCommandLine, ComesBackWholeAsTheRunTimesArgvInAChild)
+{
+    Mismatches mismatches;
+    const RunTimeParser runTime;
+    const auto seeds = seedsOfCases (runTimeParserCases);
+
+    for (const auto seed : seeds)
+    {
+        const auto arguments = differential::argumentListFromSeed (seed);
+        const auto commandLine = hostCommandLineFor (arguments);
+        mismatches.check (seed, arguments, commandLine, runTime.split (commandLine));
+    }
+
+    EXPECT_EQ (mismatches.size(), 0u) << "lists that did not come back, of " << seeds.size();
+}
+
+// The checks above prove only as much as the lists hold: each shape the
+// quoting must get right has to turn up in a good share of them.
+bool isHighSurrogate (char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool isLowSurrogate (char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+bool holdsPair (const Utf16& argument)
+{
+    for (std::size_t i = 0; i + 1 < argument.size(); ++i)
+        if (isHighSurrogate (argument[i]) && isLowSurrogate (argument[i + 1]))
+            return true;
+
+    return false;
+}
+
+bool holdsLoneHighSurrogate (const Utf16& argument)
+{
+    for (std::size_t i = 0; i < argument.size(); ++i)
+        if (isHighSurrogate (argument[i]) && (i + 1 == argument.size() || ! isLowSurrogate (argument[i + 1])))
+            return true;
+
+    return false;
+}
+
+bool holdsLoneLowSurrogate (const Utf16& argument)
+{
+    for (std::size_t i = 0; i < argument.size(); ++i)
+        if (isLowSurrogate (argument[i]) && (i == 0 || ! isHighSurrogate (argument[i - 1])))
+            return true;
+
+    return false;
+}
+
+bool holdsNonAsciiBmp (const Utf16& argument)
+{
+    return std::any_of (argument.begin(), argument.end(), [] (char16_t unit) {
+        return unit >= 0x80 && ! isHighSurrogate (unit) && ! isLowSurrogate (unit);
+    });
+}
+
+bool holdsOnlyUnquotedAscii (const Utf16& argument)
+{
+    return ! argument.empty() && std::all_of (argument.begin(), argument.end(), [] (char16_t unit) {
+        return unit > u' ' && unit < 0x7F && unit != u'"';
+    });
+}
+
+bool holds (const Utf16& argument, const Utf16& part) { return argument.find (part) != Utf16::npos; }
+
+struct Shape
+{
+    const char* name;
+    bool (*foundIn) (const Utf16&);
+};
+
+const Shape shapes[] {
+    { "an empty argument", [] (const Utf16& a) { return a.empty(); } },
+    { "a space", [] (const Utf16& a) { return holds (a, u" "); } },
+    { "a tab", [] (const Utf16& a) { return holds (a, u"\t"); } },
+    { "a quote", [] (const Utf16& a) { return holds (a, u"\""); } },
+    { "backslashes before a quote", [] (const Utf16& a) { return holds (a, u"\\\""); } },
+    { "backslashes ending an argument that is quoted",
+      [] (const Utf16& a) { return ! a.empty() && a.back() == u'\\' && a.find_first_of (u" \t\"") != Utf16::npos; } },
+    { "nothing that needs quotes", holdsOnlyUnquotedAscii },
+    { "a character of the BMP beyond ASCII", holdsNonAsciiBmp },
+    { "a supplementary-plane pair", holdsPair },
+    { "a lone high surrogate", holdsLoneHighSurrogate },
+    { "a lone low surrogate", holdsLoneLowSurrogate },
+};
+
+TEST (GeneratedArgumentLists, HoldEveryShapeTheQuotingMustGetRight)
+{
+    const std::size_t enough = shellParserCases / 100;
+    std::vector<std::size_t> listsWithShape (std::size (shapes));
+    std::size_t emptyLists = 0;
+
+    for (std::size_t i = 0; i < shellParserCases; ++i)
+    {
+        const auto arguments = differential::argumentListFromSeed (differential::seedOfCase (i));
+        emptyLists += arguments.empty() ? 1 : 0;
+
+        for (std::size_t s = 0; s < std::size (shapes); ++s)
+            if (std::any_of (arguments.begin(), arguments.end(), shapes[s].foundIn))
+                ++listsWithShape[s];
+    }
+
+    for (std::size_t s = 0; s < std::size (shapes); ++s)
+        EXPECT_GE (listsWithShape[s], enough) << "lists holding " << shapes[s].name;
+
+    EXPECT_GE (emptyLists, enough);
+}
+
+} // namespace
