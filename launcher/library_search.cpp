@@ -1,0 +1,27 @@
+// The libraries the launcher loads while it runs (JUCE's GUI libraries, when
+// the error box is needed) come from the system folder only. Windows would
+// otherwise look first in the launcher's own folder, and a DLL dropped there,
+// in a downloads folder for instance, would run inside the launcher.
+//
+// Set by the first static initialiser, before JUCE's could load anything.
+// SetDefaultDllDirectories is looked up rather than imported: Windows 7
+// without KB2533623 lacks it, and an import would keep the launcher from
+// starting there at all.
+
+#include <windows.h>
+
+namespace
+{
+
+using SetDefaultDllDirectoriesFunction = BOOL (WINAPI*) (DWORD);
+
+[[gnu::constructor (101)]] void loadLibrariesFromTheSystemFolderOnly()
+{
+    const auto function = GetProcAddress (GetModuleHandleW (L"kernel32.dll"), "SetDefaultDllDirectories");
+
+    // Through void (*)() because FARPROC and the real type are unrelated.
+    if (function != nullptr)
+        reinterpret_cast<SetDefaultDllDirectoriesFunction> (reinterpret_cast<void (*)()> (function)) (LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+} // namespace
