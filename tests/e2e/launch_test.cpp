@@ -1,10 +1,7 @@
-// Starts the real launcher the way Windows starts a program (CreateProcessW
-// with a chosen command line, environment block and working directory) and
-// checks what the sample host received, or the error box the launcher showed.
+// The launcher's ordinary work, end to end: what the host receives from it,
+// and the boxes it shows when the host is missing or cannot be started.
 
-#include "child_process.h"
-#include "command_line.h"
-#include "installed_host.h"
+#include "launcher_driver.h"
 
 #include <gtest/gtest.h>
 
@@ -15,85 +12,13 @@
 #include <cerrno>
 #include <cstring>
 #include <iostream>
-#include <optional>
-#include <sstream>
 
 namespace
 {
 
-using Utf16 = std::u16string;
-using Utf16List = std::vector<Utf16>;
-using received_report::Item;
-using namespace installed_host;
-
-const std::wstring errorTitle = L"Invalid SONVIK installation!";
-constexpr DWORD launchFailedStatus = 0xFFFFFFFF;
-constexpr DWORD patienceMs = 60000;
-constexpr DWORD pollMs = 50;
-
-std::wstring wide (const Utf16& text) { return { text.begin(), text.end() }; }
-Utf16 utf16 (const std::wstring& text) { return { text.begin(), text.end() }; }
-
-std::wstring launcherPath() { return folderOfThisProgram() + L"Tessalune.exe"; }
-
-std::wstring commandLineOf (const std::wstring& program, const Utf16List& arguments)
-{
-    auto line = L"\"" + program + L"\"";
-
-    for (const auto& argument : arguments)
-        line += L" " + wide (launcher::quoteArgument (argument));
-
-    return line;
-}
-
-std::wstring environmentBlockOf (const Utf16List& entries)
-{
-    std::wstring block;
-
-    for (const auto& entry : entries)
-        block += wide (entry) + L'\0';
-
-    return block + L'\0' + L'\0';
-}
-
-// Started the way Windows starts a program: a chosen command line,
-// environment block and working directory.
-class Process : public ChildProcess
-{
-public:
-    Process (const std::wstring& program, std::wstring commandLine, const std::optional<Utf16List>& environment)
-        : ChildProcess (program, std::move (commandLine),
-                        environment ? std::optional<std::wstring> (environmentBlockOf (*environment)) : std::nullopt,
-                        L"C:\\users\\Public")
-    {
-    }
-};
-
-// The host runs on after the launcher has gone, so its report is waited for.
-std::vector<Item> waitForReport()
-{
-    for (DWORD waited = 0; waited < patienceMs; waited += pollMs)
-    {
-        if (auto report = readReport())
-            return *report;
-
-        Sleep (pollMs);
-    }
-
-    ADD_FAILURE() << "the host wrote no report";
-    return {};
-}
-
-Utf16List valuesOf (const std::vector<Item>& report, const std::string& field)
-{
-    Utf16List values;
-
-    for (const auto& item : report)
-        if (item.field == field)
-            values.push_back (item.value);
-
-    return values;
-}
+using namespace e2e;
+using installed_host::hostPath;
+using installed_host::readReport;
 
 bool namesProduct (const Utf16& entry)
 {
@@ -114,123 +39,16 @@ void printEntries (const char* heading, Utf16List::const_iterator begin, Utf16Li
         std::cout << "  " << received_report::encodeValue (*entry) << "\n";
 }
 
-struct ErrorBoxSearch
+// What the host reports when the parent starts it itself: the platform's own
+// view of the same environment block.
+Report startHostDirectly (const Utf16List& environment)
 {
-    DWORD processId;
-    std::vector<HWND> found;
-};
-
-BOOL CALLBACK collectErrorBox (HWND window, LPARAM context)
-{
-    auto& search = *reinterpret_cast<ErrorBoxSearch*> (context);
-    DWORD owner = 0;
-    GetWindowThreadProcessId (window, &owner);
-    wchar_t title[256] {};
-    GetWindowTextW (window, title, 256);
-
-    if (owner == search.processId && errorTitle == title)
-        search.found.push_back (window);
-
-    return TRUE;
-}
-
-std::vector<HWND> errorBoxesOf (DWORD processId)
-{
-    ErrorBoxSearch search { processId, {} };
-    EnumWindows (collectErrorBox, reinterpret_cast<LPARAM> (&search));
-    return search.found;
-}
-
-struct ErrorBoxOutcome
-{
-    std::size_t boxesShown = 0;
-    std::wstring firstBody;
-    DWORD exitStatus = 0;
-};
-
-// Reads each box back from the real window and presses its OK, until the
-// launcher has ended.
-ErrorBoxOutcome dismissErrorBoxes (Process& launcher)
-{
-    ErrorBoxOutcome outcome;
-    std::vector<HWND> seen;
-
-    for (DWORD waited = 0; ! launcher.hasExited (pollMs) && waited < patienceMs; waited += pollMs)
-    {
-        for (auto box : errorBoxesOf (launcher.id()))
-        {
-            if (std::find (seen.begin(), seen.end(), box) != seen.end())
-                continue;
-
-            if (seen.empty())
-            {
-                wchar_t body[4096] {};
-                GetDlgItemTextW (box, 0xFFFF, body, 4096);
-                outcome.firstBody = body;
-                std::cout << "error box: " << received_report::encodeValue (utf16 (body)) << "\n";
-            }
-
-            seen.push_back (box);
-            PostMessageW (box, WM_COMMAND, IDOK, 0);
-        }
-    }
-
-    outcome.boxesShown = seen.size();
-    outcome.exitStatus = launcher.exitStatus();
-    return outcome;
-}
-
-class Launcher : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        removeHost();
-        CreateDirectoryW (hostFolder().c_str(), nullptr);
-    }
-
-    void TearDown() override { removeHost(); }
-
-    static void removeHost()
-    {
-        DeleteFileW (reportPath().c_str());
-        DeleteFileW (hostPath().c_str());
-        RemoveDirectoryW (hostPath().c_str());
-    }
-
-    static void installSampleHost()
-    {
-        ASSERT_TRUE (CopyFileW ((folderOfThisProgram() + L"Sonvik.exe").c_str(), hostPath().c_str(), FALSE));
-    }
-
-    // What the host reports when the launcher hands over to it.
-    static std::vector<Item> handOver (const Utf16List& arguments, const std::optional<Utf16List>& environment = std::nullopt)
-    {
-        Process launcher (launcherPath(), commandLineOf (launcherPath(), arguments), environment);
-        EXPECT_TRUE (launcher.hasStarted());
-        auto report = waitForReport();
-        EXPECT_TRUE (launcher.hasExited (patienceMs));
-        EXPECT_EQ (launcher.exitStatus(), 0u);
-        return report;
-    }
-
-    // What the host reports when the parent starts it itself: the platform's
-    // own view of the same environment block.
-    static std::vector<Item> startHostDirectly (const Utf16List& environment)
-    {
-        Process host (hostPath(), commandLineOf (hostPath(), {}), environment);
-        EXPECT_TRUE (host.hasStarted());
-        EXPECT_TRUE (host.hasExited (patienceMs));
-        auto report = waitForReport();
-        DeleteFileW (reportPath().c_str());
-        return report;
-    }
-};
-
-void expectBothParsersSee (const std::vector<Item>& report, const Utf16List& expected)
-{
-    EXPECT_EQ (valuesOf (report, "shell-argument"), expected);
-    EXPECT_EQ (valuesOf (report, "crt-argument"), expected);
+    Process host (hostPath(), commandLineOf (hostPath(), {}), environment);
+    EXPECT_TRUE (host.hasStarted());
+    EXPECT_TRUE (host.hasExited (patienceMs));
+    auto report = waitForReport();
+    DeleteFileW (installed_host::reportPath().c_str());
+    return report;
 }
 
 TEST_F (Launcher, WithoutArgumentsTheHostGetsOnlyItsName)
@@ -285,7 +103,7 @@ bool isAddedByThePlatform (const Utf16& entry, const Utf16List& platformView)
     return std::find (platformView.begin(), platformView.end(), entry) != platformView.end();
 }
 
-void expectInheritedThenProductEntryAndOnlyPlatformAdditions (const Utf16List& inherited, const std::vector<Item>& report,
+void expectInheritedThenProductEntryAndOnlyPlatformAdditions (const Utf16List& inherited, const Report& report,
                                                               const Utf16List& platformView)
 {
     const auto received = valuesOf (report, "environment");
@@ -344,15 +162,7 @@ TEST_F (Launcher, FolderAtTheHostPathIsReportedAsNotStartable)
     ASSERT_TRUE (CreateDirectoryW (hostPath().c_str(), nullptr));
     Process launcher (launcherPath(), commandLineOf (launcherPath(), {}), std::nullopt);
     ASSERT_TRUE (launcher.hasStarted());
-    const auto outcome = dismissErrorBoxes (launcher);
-
-    const auto opening = L"Cannot start: " + hostPath() + L" (";
-    const std::wstring closing = L"), please check your installation.";
-    EXPECT_EQ (outcome.boxesShown, 1u);
-    ASSERT_GT (outcome.firstBody.size(), opening.size() + closing.size()) << "no reason given: " << outcome.firstBody.size();
-    EXPECT_EQ (outcome.firstBody.substr (0, opening.size()), opening);
-    EXPECT_EQ (outcome.firstBody.substr (outcome.firstBody.size() - closing.size()), closing);
-    EXPECT_EQ (outcome.exitStatus, launchFailedStatus);
+    expectCannotStartBox (dismissErrorBoxes (launcher));
 }
 
 TEST_F (Launcher, CommandLineOverThePlatformLimitIsReportedAndNotCutShort)
