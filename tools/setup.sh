@@ -18,6 +18,7 @@ packages=(
     wine wine32:i386 xvfb xauth xdotool
     icoutils imagemagick file
     openssl osslsigncode
+    wixl msitools fonts-wine
 )
 
 missing_packages() {

@@ -2,15 +2,23 @@
 tessalune_repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 export WINEPREFIX="${WINEPREFIX:-$tessalune_repo/build/wine-prefix}"
 export WINEDEBUG="${WINEDEBUG:--all}"
-# No Mono or Gecko: nothing here needs them, and their installers would prompt.
-export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+# No Mono or Gecko: nothing here needs them, and their installers would
+# prompt. No menu builder: it would copy every installed shortcut into the
+# Linux user's menus.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}"
+# A prefix links its Desktop and Documents into $HOME: a home of its own keeps
+# what installers put there inside the build tree.
+export HOME="$WINEPREFIX.home"
 
 ensure_wine_prefix() {
     [ -f "$WINEPREFIX/system.reg" ] && return
-    mkdir -p "$(dirname "$WINEPREFIX")"
+    mkdir -p "$(dirname "$WINEPREFIX")" "$HOME"
     # Tests start in parallel; only one of them may create the prefix.
     (
         flock 9
         [ -f "$WINEPREFIX/system.reg" ] || { wineboot -i && wineserver -w; } </dev/null >/dev/null 2>&1
+        # Wine does not look for its own fonts where Debian puts them; without
+        # Marlett, title bars draw their close button as the letter "r".
+        cp -n /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
     ) 9>"$WINEPREFIX.lock"
 }
