@@ -1,7 +1,7 @@
 // A stand-in for the host program: it records what the launcher handed it
 // (its raw command line, its arguments as CommandLineToArgvW and as the C
-// run-time split them, its whole environment in order, and the PRODUCTNAME it
-// reads) in "Sonvik-received.txt" beside itself, then exits. It also records
+// run-time split them, its working directory, its whole environment in order,
+// and the PRODUCTNAME it reads) in "Sonvik-received.txt" beside itself, then exits. It also records
 // the performance counter at the moment its main began, so that the time from
 // a launcher's start to the host's can be measured.
 
@@ -32,6 +32,13 @@ void addShellArguments (std::vector<received_report::Item>& items)
         items.push_back ({ "shell-argument", toUtf16 (arguments[i]) });
 
     LocalFree (arguments);
+}
+
+void addWorkingDirectory (std::vector<received_report::Item>& items)
+{
+    std::wstring folder (MAX_PATH * 4, L'\0');
+    folder.resize (GetCurrentDirectoryW (static_cast<DWORD> (folder.size()), folder.data()));
+    items.push_back ({ "working-directory", toUtf16 (folder.c_str()) });
 }
 
 void addEnvironment (std::vector<received_report::Item>& items)
@@ -90,6 +97,7 @@ int wmain (int argc, wchar_t** argv)
     for (int i = 0; i < argc; ++i)
         items.push_back ({ "crt-argument", toUtf16 (argv[i]) });
 
+    addWorkingDirectory (items);
     addEnvironment (items);
     addProductName (items);
 
