@@ -10,29 +10,18 @@ set -euo pipefail
 [ $# -eq 1 ] || { echo "usage: $0 PROGRAM.exe" >&2; exit 2; }
 [ -f "$1" ] || { echo "no such program: $1" >&2; exit 2; }
 program=$(readlink -f "$1")
-source "$(dirname "$0")/../tools/wine-env.sh"
+source "$(dirname "$0")/../tools/wine-product.sh"
 ensure_wine_prefix
 
-host_folder="$WINEPREFIX/drive_c/ProgramData/Orvanel"
-report="$host_folder/Sonvik-received.txt"
 log=$(mktemp)
-trap 'rm -f "$log" "$report" "$host_folder/Sonvik.exe"; rmdir "$host_folder" 2>/dev/null || true' EXIT
-
-mkdir -p "$host_folder"
-cp "$(dirname "$program")/Sonvik.exe" "$host_folder/Sonvik.exe"
-rm -f "$report"
+trap 'rm -f "$log" "$host_report" "$host_folder/Sonvik.exe"; rmdir "$host_folder" 2>/dev/null || true' EXIT
+install_sample_host "$(dirname "$program")/Sonvik.exe"
 
 # A launcher that hands over ends with status 0; any other ends the listing.
 status=0
 WINEDEBUG=+pid,+loaddll wine "$program" </dev/null >/dev/null 2>"$log" || status=$?
 [ "$status" -eq 0 ] || { echo "$(basename "$program") ended with status $status" >&2; exit 1; }
-
-tries=600
-until [ -f "$report" ]; do
-    tries=$((tries - 1))
-    [ "$tries" -gt 0 ] || { echo "the host never reported after $(basename "$program")" >&2; exit 1; }
-    sleep 0.1
-done
+wait_for_host_report || { echo "the host never reported after $(basename "$program")" >&2; exit 1; }
 
 # Wine writes one line per module mapped, e.g.
 #   0104:0108:trace:loaddll:build_module Loaded L"C:\\windows\\system32\\kernel32.dll" at 7B600000: builtin

@@ -10,17 +10,7 @@ exe=$1
 expected_version=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-failures=0
-
-expect() {
-    local what=$1 expected=$2 actual=$3
-    if [ "$expected" != "$actual" ]; then
-        printf 'FAIL %s\n  expected: %s\n  actual:   %s\n' "$what" "$expected" "$actual"
-        failures=$((failures + 1))
-    else
-        printf 'ok   %s\n' "$what"
-    fi
-}
+source "$(dirname "$0")/../support/expect.sh"
 
 headers=$(i686-w64-mingw32-objdump -p "$exe")
 expect "format" "pei-i386" "$(sed -n 's/.*file format //p' <<<"$headers" | head -n 1)"
@@ -28,8 +18,7 @@ expect "subsystem" "00000002	(Windows GUI)" "$(sed -n 's/^Subsystem\s*//p' <<<"$
 
 dll_characteristics=$(sed -n '/^DllCharacteristics/,/^SizeOfStackReserve/p' <<<"$headers")
 expect "ASLR: dynamic base" "yes" "$(grep -qw DYNAMIC_BASE <<<"$dll_characteristics" && echo yes || echo no)"
-expect "ASLR: relocations present" "yes" \
-    "$(i686-w64-mingw32-objdump -h "$exe" | grep -q ' \.reloc ' && echo yes || echo no)"
+expect "ASLR: relocations present" "yes" "$(yes_if grep -q ' \.reloc ' <<<"$(i686-w64-mingw32-objdump -h "$exe")")"
 expect "DEP: NX compatible" "yes" "$(grep -qw NX_COMPAT <<<"$dll_characteristics" && echo yes || echo no)"
 writable_code=$(i686-w64-mingw32-objdump -h "$exe" | awk '/^ *[0-9]+ / { name = $2; next }
     /CODE/ && ! /READONLY/ { print name }' | tr '\n' ' ')

@@ -1,0 +1,73 @@
+# Sourced by the scripts that drive the product under Wine (the demo, the
+# installer, signing and module checks): where the host goes and what it
+# reports, installing and removing the MSI, and the shortcuts it makes.
+source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
+
+host_folder="$WINEPREFIX/drive_c/ProgramData/Orvanel"
+host_report="$host_folder/Sonvik-received.txt"
+install_folder="$WINEPREFIX/drive_c/Program Files/Orvanel/Tessalune"
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+
+# Runs "$@" until it succeeds, for up to a minute.
+wait_for() {
+    local tries=600
+    until "$@"; do
+        tries=$((tries - 1))
+        [ "$tries" -gt 0 ] || { echo "gave up waiting for: $*" >&2; return 1; }
+        sleep 0.1
+    done
+}
+
+install_sample_host() {
+    mkdir -p "$host_folder"
+    cp "$1" "$host_folder/Sonvik.exe"
+    rm -f "$host_report"
+}
+
+# A launcher that hands over ends before its host has written anything.
+wait_for_host_report() { wait_for test -f "$host_report"; }
+
+# The values of one field of the host's report, one a line, as JSON strings.
+reported() { sed -n "s/^$1 //p" "$host_report"; }
+
+# With its braces, as msiexec and the registry write it.
+# In braces, as msiexec takes it and the registry names its entry.
+product_code_of() { msiinfo export "$1" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p'; }
+
+# msiexec without its window; the status is Wine's, cut to 8 bits.
+msiexec_quietly() { wine msiexec "$@" /qn </dev/null >/dev/null 2>&1; }
+
+# Every "Tessalune" shortcut in a Start menu or on a desktop, all users' and
+# per user, relative to C:. Wine puts a per-machine install's shortcuts in the
+# user's folders, where Windows uses the all-users ones.
+product_shortcuts() {
+    local drive="$WINEPREFIX/drive_c" link
+    for link in "$drive"/ProgramData/Microsoft/Windows/Start\ Menu/Programs/Tessalune.lnk \
+                "$drive"/users/*/AppData/Roaming/Microsoft/Windows/Start\ Menu/Programs/Tessalune.lnk \
+                "$drive"/users/*/Desktop/Tessalune.lnk; do
+        [ -e "$link" ] && echo "${link#"$drive"/}"
+    done
+    return 0
+}
+
+start_menu_shortcut() {
+    local link
+    link=$(product_shortcuts | grep -m 1 '/Start Menu/') || return 1
+    echo "$WINEPREFIX/drive_c/$link"
+}
+
+# Starts a shortcut through the Windows shell, as a click on it does, and
+# waits for its program to end, for up to a minute.
+start_shortcut() { timeout 60 wine start /wait /unix "$@" </dev/null >/dev/null 2>&1; }
+
+# NAME=value lines of the uninstall entry of a product code.
+uninstall_entry() {
+    { wine reg query "$uninstall_key\\$1" 2>/dev/null || true; } | tr -d '\r' \
+        | sed -n 's/^    \([^ ]*\)    REG_[A-Z_]*    \(.*\)$/\1=\2/p; s/^    \([^ ]*\)    REG_[A-Z_]*$/\1=/p'
+}
+
+# The uninstall entries named Tessalune, one key a line.
+product_entries() {
+    { wine reg query "$uninstall_key" /s 2>/dev/null || true; } | tr -d '\r' \
+        | awk '/^HKEY_/ { key = $0 } /^    DisplayName    REG_SZ    Tessalune$/ { print key }'
+}
