@@ -1,34 +1,25 @@
 #!/usr/bin/env bash
-# Makes the release ZIP with CPack and checks it: exactly the launcher, its
-# SHA-256 and the installation text, the launcher identical to the one built,
-# and the SHA-256 right for it.
-# Usage: check-package.sh BUILD_DIR
-set -euo pipefail
+# Checks the release folder the build leaves: the MSI and the ZIP, nothing
+# else but SHA256SUMS, which is right for both; in the ZIP exactly the
+# launcher as built, its SHA-256 and the installation text.
+# Usage: check-package.sh RELEASE_FOLDER VERSION Tessalune.exe
+set -uo pipefail
 
-build=$1
+release=$1
+version=$2
+launcher=$3
+source "$(dirname "$0")/../support/expect.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-cpack --config "$build/CPackConfig.cmake" -B "$work/package" >/dev/null
-zip=$(ls "$work"/package/Tessalune-*-win32.zip)
-mkdir "$work/unpacked"
-(cd "$work/unpacked" && cmake -E tar xf "$zip")
+zip="Tessalune-$version-win32.zip"
+expect "contents of the release folder" "SHA256SUMS Tessalune-$version-win32.zip Tessalune-$version.msi" \
+    "$(ls "$release" | sort | paste -sd ' ')"
+expect "SHA256SUMS matches both" "yes" "$(cd "$release" && yes_if sha256sum --quiet -c SHA256SUMS)"
 
-failures=0
-expect() {
-    if [ "$2" != "$3" ]; then
-        printf 'FAIL %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"
-        failures=$((failures + 1))
-    else
-        printf 'ok   %s\n' "$1"
-    fi
-}
-
-expect "contents of $(basename "$zip")" "INSTALL.txt Tessalune.exe Tessalune.exe.sha256" \
-    "$(cd "$work/unpacked" && find . -type f | sed 's|^\./||' | sort | tr '\n' ' ' | sed 's/ $//')"
-expect "the launcher is the one built" "yes" \
-    "$(cmp -s "$build/bin/Tessalune.exe" "$work/unpacked/Tessalune.exe" && echo yes || echo no)"
-expect "the SHA-256 matches" "yes" \
-    "$(cd "$work/unpacked" && sha256sum --quiet -c Tessalune.exe.sha256 >/dev/null 2>&1 && echo yes || echo no)"
+(cd "$work" && cmake -E tar xf "$release/$zip")
+expect "contents of $zip" "INSTALL.txt Tessalune.exe Tessalune.exe.sha256" "$(cd "$work" && find . -type f | sed 's|^\./||' | sort | paste -sd ' ')"
+expect "the launcher is the one built" "yes" "$(yes_if cmp -s "$launcher" "$work/Tessalune.exe")"
+expect "the launcher's SHA-256 matches" "yes" "$(cd "$work" && yes_if sha256sum --quiet -c Tessalune.exe.sha256)"
 
 [ "$failures" -eq 0 ]

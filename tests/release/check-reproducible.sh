@@ -1,23 +1,22 @@
 #!/usr/bin/env bash
-# Builds the launcher a second time, from the same sources in a fresh build
-# folder at another path, and checks that the two files are byte-identical.
-# Usage: check-reproducible.sh SOURCE_DIR BUILT_Tessalune.exe
-set -euo pipefail
+# Builds the launcher and the release a second time, from the same sources in
+# a fresh build folder at another path, and checks that the launcher, the MSI,
+# the ZIP and SHA256SUMS are byte-identical to the first build's.
+# Usage: check-reproducible.sh SOURCE_DIR FIRST_BUILD_DIR
+set -uo pipefail
 
 source_dir=$1
-built=$2
+first=$2
+source "$(dirname "$0")/../support/expect.sh"
 second=$(mktemp -d "$source_dir/build/reproducible.XXXXXX")
 trap 'rm -rf "$second"' EXIT
 
 cmake -S "$source_dir" -B "$second" -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
     -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-i686.cmake" >/dev/null
-cmake --build "$second" --target Tessalune >/dev/null
+cmake --build "$second" --target release >/dev/null || exit 1
 
-first_hash=$(sha256sum <"$built" | cut -d' ' -f1)
-second_hash=$(sha256sum <"$second/bin/Tessalune.exe" | cut -d' ' -f1)
-printf 'first build:  %s\nsecond build: %s\n' "$first_hash" "$second_hash"
+for file in bin/Tessalune.exe $(cd "$first" && ls release/*); do
+    expect "$file: the same SHA-256" "$(sha256sum <"$first/$file")" "$(sha256sum <"$second/$file")"
+done
 
-if [ "$first_hash" != "$second_hash" ]; then
-    cmp -l "$built" "$second/bin/Tessalune.exe" | head -n 20
-    exit 1
-fi
+[ "$failures" -eq 0 ]

@@ -1,0 +1,133 @@
+#!/usr/bin/env bash
+# The installer under Wine, as a user meets it: install, start "Tessalune"
+# from its Start-menu shortcut, uninstall; upgrade from a lower version (built
+# here from the same launcher), install the same version again, be refused a
+# downgrade, uninstall. The host below the shared application-data folder and
+# its registry key must come through every msiexec run exactly as they were.
+# Usage: check-installer.sh Tessalune-X.Y.Z.msi X.Y.Z Tessalune.exe Sonvik.exe
+set -uo pipefail
+
+msi=$1
+version=$2
+launcher=$3
+host=$4
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../support/expect.sh"
+source "$here/../../tools/wine-product.sh"
+ensure_wine_prefix
+
+work=$(mktemp -d)
+host_key='HKLM\Software\Orvanel\Sonvik'
+# Windows' codes, as Wine cuts them to 8 bits.
+fatal_error=$((1603 % 256))
+unknown_product=$((1605 % 256))
+
+code=$(product_code_of "$msi")
+"$here/../../installer/make-release.sh" --launcher "$launcher" --version 0.9.0 --out "$work/older" >/dev/null
+older_msi="$work/older/Tessalune-0.9.0.msi"
+older_code=$(product_code_of "$older_msi")
+
+clean_up() {
+    msiexec_quietly /x "$code"
+    msiexec_quietly /x "$older_code"
+    wine reg delete "$host_key" /f >/dev/null 2>&1
+    rm -rf "$work" "$host_folder"
+}
+trap clean_up EXIT
+
+# The host's files with their sizes, times and modes, their contents, and its key.
+host_state() {
+    (cd "$host_folder/.." && find Orvanel -printf '%p %y %s %T@ %m\n' | sort && sha256sum Orvanel/Sonvik.exe)
+    wine reg query "$host_key" 2>/dev/null | tr -d '\r'
+}
+
+# Everything of Tessalune on the machine: its file, its shortcuts, its entries.
+installed_state() {
+    [ -e "$install_folder/Tessalune.exe" ] && sha256sum <"$install_folder/Tessalune.exe"
+    product_shortcuts
+    product_entries
+    [ -z "$(product_entries)" ] || uninstall_entry "$code" | grep '^DisplayVersion='
+    [ -e "$WINEPREFIX/drive_c/Program Files/Orvanel" ] && echo "Program Files\\Orvanel"
+    return 0
+}
+
+# msiexec without its window; its status in $status.
+run_msiexec() {
+    local before
+    before=$(host_state)
+    status=0
+    msiexec_quietly "$@" || status=$?
+    expect "  the host and its key as they were" "$before" "$(host_state)"
+}
+
+in_windows_form() { winepath -w "$1" 2>/dev/null; }
+
+install_sample_host "$host"
+touch -d '2020-01-02 03:04:05' "$host_folder/Sonvik.exe" "$host_folder"
+wine reg add "$host_key" /v InstallPath /d 'C:\ProgramData\Orvanel' /f >/dev/null 2>&1
+size=$(stat -c %s "$msi")
+expect "the MSI is at most 1 MB (1,000,000 bytes)" yes "$([ "$size" -le 1000000 ] && echo yes || echo "no: $size bytes")"
+
+echo "install Tessalune $version"
+run_msiexec /i "$(in_windows_form "$msi")"
+expect "exit status" 0 "$status"
+expect "the launcher is in Program Files\\Orvanel\\Tessalune, as built" yes "$(yes_if cmp -s "$launcher" "$install_folder/Tessalune.exe")"
+expect "shortcuts: one in the Start menu, none on the desktop by default" "1 0" \
+    "$(product_shortcuts | grep -c '/Start Menu/') $(product_shortcuts | grep -c '/Desktop/')"
+expect "the Add/Remove Programs entry" \
+    "DisplayIcon=C:\\Program Files\\Orvanel\\Tessalune\\Tessalune.exe,0
+DisplayName=Tessalune
+DisplayVersion=$version
+NoModify=0x1
+Publisher=Orvanel" \
+    "$(uninstall_entry "$code" | grep -E '^(DisplayName|Publisher|DisplayVersion|DisplayIcon|NoModify)=' | sort)"
+
+echo "start the Start-menu shortcut through the shell, with two arguments"
+rm -f "$host_report"
+start_shortcut "$(start_menu_shortcut)" "two words" "Grüße"
+wait_for_host_report
+for parser in shell-argument crt-argument; do
+    expect "the host's $parser list" '"Sonvik.exe" "two words" "Grüße"' "$(reported "$parser" | paste -sd ' ')"
+done
+expect "the host's PRODUCTNAME" '"tessalune"' "$(reported productname)"
+expect "the host's working directory is the install folder" '"C:\\Program Files\\Orvanel\\Tessalune"' \
+    "$(reported working-directory)"
+rm -f "$host_report"
+
+echo "uninstall"
+run_msiexec /x "$code"
+expect "exit status" 0 "$status"
+expect "nothing of Tessalune is left: file, shortcut, entry, Program Files\\Orvanel" "" "$(installed_state)"
+run_msiexec /x "$code"
+expect "a second uninstall: not installed (1605)" "$unknown_product" "$status"
+
+echo "upgrade from 0.9.0 to $version, choosing the desktop shortcut"
+run_msiexec /i "$(in_windows_form "$older_msi")"
+expect "0.9.0 installs" 0 "$status"
+run_msiexec /i "$(in_windows_form "$msi")" ADDLOCAL=ALL
+expect "exit status" 0 "$status"
+expect "one entry is left, $version's" "HKEY_LOCAL_MACHINE${uninstall_key#HKLM}\\$code" "$(product_entries)"
+expect "the launcher is the one built" yes "$(yes_if cmp -s "$launcher" "$install_folder/Tessalune.exe")"
+expect "shortcuts: one in the Start menu, one on the desktop" "1 1" \
+    "$(product_shortcuts | grep -c '/Start Menu/') $(product_shortcuts | grep -c '/Desktop/')"
+
+upgraded=$(installed_state)
+echo "install $version again"
+run_msiexec /i "$(in_windows_form "$msi")"
+expect "exit status" 0 "$status"
+expect "nothing changed" "$upgraded" "$(installed_state)"
+
+echo "downgrade to 0.9.0"
+run_msiexec /i "$(in_windows_form "$older_msi")"
+expect "refused (1603)" "$fatal_error" "$status"
+expect "nothing changed" "$upgraded" "$(installed_state)"
+
+echo "uninstall"
+shell_folders() { ls -d "$WINEPREFIX"/drive_c/{users/*,ProgramData}/{Desktop,AppData/Roaming/Microsoft/Windows/Start\ Menu/Programs,Microsoft/Windows/Start\ Menu/Programs} 2>/dev/null; }
+shell_folders_before=$(shell_folders)
+run_msiexec /x "$code"
+expect "exit status" 0 "$status"
+expect "nothing of Tessalune is left: file, shortcuts, entry, Program Files\\Orvanel" "" "$(installed_state)"
+expect "the Start-menu and desktop folders are still there" "$shell_folders_before" "$(shell_folders)"
+
+[ "$failures" -eq 0 ]
