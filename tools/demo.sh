@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# The main job: builds the launcher and the sample host, installs the host
-# where the launcher looks for it (in a Wine prefix of its own), starts the
-# launcher with a few arguments and prints what the host received. Then it
-# removes the host, starts the launcher once more and saves a screenshot of
-# the error box it shows.
+# The main job: the product as a user meets it, under Wine in a prefix of its
+# own. Builds the release, installs the sample host where the launcher looks
+# for it, installs Tessalune's MSI, starts "Tessalune" from its Start-menu
+# shortcut with a few arguments and prints what the host received. Then it
+# removes the host, starts the shortcut once more and saves a screenshot of
+# the error box, and finally uninstalls and shows that nothing of Tessalune is
+# left while the host's folder is as the demo left it.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
-bin="$repo/build/windows-x86/bin"
+build="$repo/build/windows-x86"
 out="$repo/build/demo"
 export WINEPREFIX="$out/wine-prefix"
 
@@ -15,59 +17,67 @@ if [ "${1:-}" != --in-session ]; then
     "$repo/tools/setup.sh"
     cd "$repo"
     cmake --preset windows-x86 >/dev/null
-    cmake --build --preset windows-x86 --target Tessalune sample_host
+    cmake --build --preset windows-x86 --target release sample_host
     exec "$repo/tools/with-wine-session.sh" "$0" --in-session
 fi
 
-host_folder="$WINEPREFIX/drive_c/ProgramData/Orvanel"
-report="$host_folder/Sonvik-received.txt"
+source "$repo/tools/wine-product.sh"
+msi=$(ls "$build"/release/Tessalune-*.msi)
+code=$(product_code_of "$msi")
 title="Invalid SONVIK installation!"
 
 # A Wine desktop of its own draws the box with its title bar, as Windows does.
 wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Tessalune /f >/dev/null 2>&1
 wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Tessalune /d 640x300 /f >/dev/null 2>&1
 
-wait_for() {
-    local tries=600
-    until "$@"; do
-        tries=$((tries - 1))
-        [ "$tries" -gt 0 ] || { echo "gave up waiting for: $*" >&2; exit 1; }
-        sleep 0.1
-    done
+in_windows_form() { winepath -w "$1" 2>/dev/null; }
+
+show_installation() {
+    local entry
+    printf '  launcher: %s\n' "$([ -f "$install_folder/Tessalune.exe" ] && in_windows_form "$install_folder/Tessalune.exe" || echo none)"
+    printf '  shortcuts: %s\n' "$(product_shortcuts | sed 's|^|C:\\|; s|/|\\|g' | paste -sd ';' | sed 's/;/; /g; s/^$/none/')"
+    entry=$(uninstall_entry "$code")
+    printf '  Add/Remove Programs: %s\n' "$([ -n "$entry" ] && echo "$entry" | sed -n 's/^\(DisplayName\|DisplayVersion\|Publisher\)=//p' | paste -sd ' ' || echo none)"
 }
 
 show_report() {
     local field heading
     printf '\nWhat the host received (values as JSON strings):\n'
-    printf '  command line:\n    %s\n' "$(sed -n 's/^command-line //p' "$report")"
+    printf '  command line:\n    %s\n' "$(reported command-line)"
     for field in shell-argument crt-argument; do
         [ "$field" = shell-argument ] && heading="arguments as CommandLineToArgvW splits them" \
                                       || heading="arguments as the C run-time's wide argv splits them"
         printf '  %s:\n' "$heading"
-        sed -n "s/^$field //p" "$report" | awk '{ printf "    [%d] %s\n", NR - 1, $0 }'
+        reported "$field" | awk '{ printf "    [%d] %s\n", NR - 1, $0 }'
     done
-    printf '  PRODUCTNAME as the host reads it: %s\n' "$(sed -n 's/^productname //p' "$report")"
+    printf '  working directory: %s\n' "$(reported working-directory)"
+    printf '  PRODUCTNAME as the host reads it: %s\n' "$(reported productname)"
     printf '  environment: %s entries; those named PRODUCTNAME, in any case: %s\n' \
-        "$(grep -c '^environment ' "$report")" \
-        "$(grep -i '^environment "PRODUCTNAME=' "$report" | sed 's/^environment //' | tr '\n' ' ')"
+        "$(reported environment | wc -l)" "$(reported environment | grep -i '^"PRODUCTNAME=' | paste -sd ' ')"
 }
 
-mkdir -p "$host_folder"
-cp "$bin/Sonvik.exe" "$host_folder/Sonvik.exe"
-rm -f "$report"
+host_folder_listing() { (cd "$host_folder" && find . -printf '%p %s %T@\n' | sort); }
 
-arguments=("two words" 'Grüße 日本' 'say "hi"' 'C:\My Files\' "")
-printf 'Starting Tessalune.exe under Wine, with an inherited PRODUCTNAME=other and the arguments:\n'
-printf '  [%s]\n' "${arguments[@]}"
+install_sample_host "$build/bin/Sonvik.exe"
+printf 'The sample host is installed as %s.\n' "$(in_windows_form "$host_folder/Sonvik.exe")"
+
+printf '\nInstalling %s (msiexec /i, quiet).\n' "$(basename "$msi")"
 status=0
-PRODUCTNAME=other wine "$bin/Tessalune.exe" "${arguments[@]}" || status=$?
-printf 'Tessalune.exe exited with status %d after handing over.\n' "$status"
-wait_for test -f "$report"
+msiexec_quietly /i "$(in_windows_form "$msi")" || status=$?
+printf 'msiexec exited with status %d.\n' "$status"
+show_installation
+shortcut=$(start_menu_shortcut)
+
+arguments=("two words" 'Grüße 日本')
+printf '\nStarting "Tessalune" from the Start menu through the shell, with an inherited PRODUCTNAME=other and the arguments:\n'
+printf '  [%s]\n' "${arguments[@]}"
+PRODUCTNAME=other start_shortcut "$shortcut" "${arguments[@]}"
+wait_for_host_report
 show_report
 
-printf '\nRemoving the host and starting Tessalune.exe again.\n'
+printf '\nRemoving the host and starting "Tessalune" from the Start menu again.\n'
 rm -f "$host_folder/Sonvik.exe"
-wine "$bin/Tessalune.exe" &
+wine start /wait /unix "$shortcut" </dev/null >/dev/null 2>&1 &
 launcher=$!
 wait_for xdotool search --name "$title" >/dev/null
 sleep 1
@@ -80,6 +90,17 @@ printf 'The error box "%s" was shown; screenshot: %s\n' "$title" "$out/error-box
 xdotool mousemove 320 150 click 1
 sleep 0.5
 xdotool key Return
+wait "$launcher" || true
+# The shell starts a shortcut's program without a handle to it, so its exit
+# status (-1) does not come back this way; the end-to-end tests check it.
+printf 'After OK, the launcher ended.\n'
+
+left_by_the_demo=$(host_folder_listing)
+printf '\nUninstalling (msiexec /x %s, quiet).\n' "$code"
 status=0
-wait "$launcher" || status=$?
-printf 'After OK, Tessalune.exe exited with status %d (Windows: %d).\n' "$status" "$(( status > 127 ? status - 256 : status ))"
+msiexec_quietly /x "$code" || status=$?
+printf 'msiexec exited with status %d.\n' "$status"
+show_installation
+printf '  %s: %s\n' "$(in_windows_form "$host_folder")" \
+    "$([ "$(host_folder_listing)" = "$left_by_the_demo" ] && echo "as the demo left it:" || echo "CHANGED by the uninstall:")"
+host_folder_listing | sed 's/^/    /'
