@@ -66,13 +66,17 @@ target_compile_options(juce_gui_modules PRIVATE -Wno-deprecated-declarations)
 target_link_libraries(juce_gui_modules PUBLIC juce_core_module PNG::PNG JPEG::JPEG)
 
 # The Windows libraries JUCE calls into. The first set is mapped into every
-# program here anyway, through shell32. The second serves JUCE's GUI, which
-# the launcher needs only for its error box: a program that sets
+# program here anyway, through shell32, and all of them are known DLLs, which
+# Windows takes from the system folder only. The second serves JUCE's GUI,
+# which the launcher needs only for its error box: a program that sets
 # DELAY_LOAD_GUI_LIBRARIES links those delay-loaded, so a launch that never
-# shows the box never maps them.
-set(windows_libraries_loaded_anyway advapi32 gdi32 imm32 shell32 shlwapi user32 version)
+# shows the box never maps them, and they are loaded after the launcher has
+# narrowed the library search to the system folder. version is no known DLL:
+# imported directly, it would be taken from beside the launcher at start.
+set(windows_libraries_loaded_anyway advapi32 gdi32 imm32 shell32 shlwapi user32)
 set(windows_libraries_for_the_gui
-    comctl32 comdlg32 d2d1 d3d11 dwmapi dwrite dxgi iphlpapi ole32 oleaut32 rpcrt4 setupapi winmm wininet ws2_32 wtsapi32)
+    comctl32 comdlg32 d2d1 d3d11 dwmapi dwrite dxgi iphlpapi ole32 oleaut32 rpcrt4 setupapi version winmm wininet ws2_32
+    wtsapi32)
 
 include("${CMAKE_CURRENT_LIST_DIR}/delay-load.cmake")
 set(delay_loaded_gui_libraries)
