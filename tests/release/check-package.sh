@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Checks the release folder the build leaves: the MSI and the ZIP, nothing
-# else but SHA256SUMS, which is right for both; in the ZIP exactly the
+# else but SHA256SUMS, which is right for both, and the Windows test kit; in the ZIP exactly the
 # launcher as built, its SHA-256 and the installation text.
 # Usage: check-package.sh RELEASE_FOLDER VERSION Tessalune.exe
 set -uo pipefail
@@ -13,7 +13,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 zip="Tessalune-$version-win32.zip"
-expect "contents of the release folder" "SHA256SUMS Tessalune-$version-win32.zip Tessalune-$version.msi" \
+expect "contents of the release folder" \
+    "SHA256SUMS Tessalune-$version-win32.zip Tessalune-$version-windows-tests.zip Tessalune-$version.msi" \
     "$(ls "$release" | sort | paste -sd ' ')"
 expect "SHA256SUMS matches both" "yes" "$(cd "$release" && yes_if sha256sum --quiet -c SHA256SUMS)"
 

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# The Windows test kit run as a release engineer runs it: unpacked into a fresh
+# folder and started with run-tests.cmd from Wine's own cmd.exe, not through
+# CTest, with a host already installed. Its closing line must count every case
+# that CTest counts for the same programs, less those it names as left out;
+# it must exit 0, and the host must be back byte for byte and time for time.
+# Usage: check-kit.sh Tessalune-X.Y.Z-windows-tests.zip BUILD_DIR
+set -uo pipefail
+
+kit=$1
+build=$2
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../support/expect.sh"
+source "$here/../../tools/wine-product.sh"
+ensure_wine_prefix
+
+folder=$(mktemp -d "$WINEPREFIX/drive_c/kit.XXXXXX")
+trap 'rm -rf "$folder" "$host_folder"' EXIT
+(cd "$folder" && cmake -E tar xf "$kit")
+
+mkdir -p "$host_folder"
+printf 'A host installed before the kit ran.\r\n' >"$host_folder/Sonvik.exe"
+touch -d '2020-01-02 03:04:05' "$host_folder/Sonvik.exe"
+host_state() { stat -c '%s %y' "$host_folder/Sonvik.exe" && sha256sum <"$host_folder/Sonvik.exe"; }
+host_before=$(host_state)
+
+status=0
+output=$(cd "$folder" && wine cmd /c run-tests.cmd 2>/dev/null | tr -d '\r') || status=$?
+echo "$output"
+
+ctest_cases() {
+    ctest --test-dir "$build" -N -L '^(unit|differential|e2e)$' | sed -n 's/^ *Test *#[0-9]*: //p'
+}
+left_out=$(sed -n 's/^ *left out: \([^ ]*\).*/\1/p' <<<"$output")
+expected=$(comm -23 <(ctest_cases | sort) <(sort <<<"$left_out") | wc -l)
+
+expect "closing line" "$expected passed, 0 failed" "$(tail -n 1 <<<"$output")"
+expect "exit status" 0 "$status"
+expect "the host installed before the run is back as it was" "$host_before" "$(host_state 2>&1)"
+expect "the planted-library folder is gone" no "$(yes_if test -e "$WINEPREFIX/drive_c/users/Public/planted-library")"
+expect "results kept for sending back" "differential_tests.txt e2e_tests.txt unit_tests.txt" \
+    "$(ls "$folder/results" 2>/dev/null | paste -sd ' ')"
+
+[ "$failures" -eq 0 ]
