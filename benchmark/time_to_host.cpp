@@ -6,7 +6,7 @@
 // It prints figures and judges none; it fails only when it could not measure.
 // Usage: TimeToHost.exe [--warm-up N] [--rounds N] [--error-rounds N]
 
-#include "child_process.h"
+#include "error_box.h"
 #include "installed_host.h"
 
 #include <windows.h>
@@ -24,10 +24,6 @@ namespace
 
 using namespace installed_host;
 
-const wchar_t* const errorTitle = L"Invalid SONVIK installation!";
-const std::wstring hostFileName = L"Sonvik.exe";
-constexpr DWORD patienceMs = 60000;
-constexpr DWORD dismissRetryMs = 100;
 constexpr double bytesPerMiB = 1024.0 * 1024.0;
 
 struct Options
@@ -119,11 +115,8 @@ std::optional<long long> parseCount (const Text& digits)
 
 std::optional<LONGLONG> hostStartedAt()
 {
-    for (const auto& item : readReport().value_or (std::vector<received_report::Item> {}))
-        if (item.field == "started-at")
-            return parseCount (item.value);
-
-    return std::nullopt;
+    const auto startedAt = valuesOf (readReport().value_or (Report {}), "started-at");
+    return startedAt.empty() ? std::nullopt : parseCount (startedAt.front());
 }
 
 bool hasRunOutOfPatience (ULONGLONG since) { return GetTickCount64() - since >= patienceMs; }
@@ -202,35 +195,6 @@ void timeHandOver (Target& target, bool counted)
         target.peakMiB.push_back (*peak);
 }
 
-HWND errorBoxOf (DWORD processId)
-{
-    for (HWND window = nullptr; (window = FindWindowExW (nullptr, window, nullptr, errorTitle)) != nullptr;)
-    {
-        DWORD owner = 0;
-        GetWindowThreadProcessId (window, &owner);
-
-        if (owner == processId)
-            return window;
-    }
-
-    return nullptr;
-}
-
-// OK is pressed again while the box stays: a post can arrive before its loop runs.
-bool dismissErrorBox (const Process& process)
-{
-    for (DWORD waited = 0; waited < patienceMs; waited += dismissRetryMs)
-    {
-        if (const auto box = errorBoxOf (process.id()))
-            PostMessageW (box, WM_COMMAND, IDOK, 0);
-
-        if (process.hasExited (dismissRetryMs))
-            return true;
-    }
-
-    return false;
-}
-
 // Here the box is found by polling, so the figure is late by up to a poll.
 std::optional<LONGLONG> waitForErrorBox (const Process& process)
 {
@@ -254,7 +218,9 @@ void timeErrorBox (Target& target, bool counted)
     if (! shownAt)
         return reportFailure (target, "showed no error box");
 
-    if (! dismissErrorBox (process))
+    dismissErrorBoxes (process);
+
+    if (! process.hasExited())
         return reportFailure (target, "did not end after its error box was dismissed");
 
     if (counted)
@@ -327,8 +293,8 @@ void printHandOver (const Target& direct, const Target& floor, const Target& tes
 
 void printErrorBoxes (const Target& floor, const Target& tessalune, const Options& options)
 {
-    std::printf ("\nTime to the error box: ms from CreateProcessW until a window titled \"Invalid SONVIK installation!\""
-                 " exists, host missing, %d rounds after %d warm-up\n", options.errorRounds, options.warmUpRounds);
+    std::printf ("\nTime to the error box: ms from CreateProcessW until a window titled \"%ls\" exists, host missing,"
+                 " %d rounds after %d warm-up\n", errorTitle.c_str(), options.errorRounds, options.warmUpRounds);
 
     for (const auto* target : { &floor, &tessalune })
         std::printf ("  %-22s median %9s\n", target->name, formatted (median (target->milliseconds)).c_str());
@@ -383,9 +349,7 @@ int main (int argc, char** argv)
     Target floor { "FloorLauncher.exe", bin + L"FloorLauncher.exe", {}, {} };
     Target tessalune { "Tessalune.exe", bin + L"Tessalune.exe", {}, {} };
 
-    CreateDirectoryW (hostFolder().c_str(), nullptr);
-
-    if (! CopyFileW ((bin + hostFileName).c_str(), hostPath().c_str(), FALSE))
+    if (! installSampleHost())
     {
         std::fprintf (stderr, "the sample host could not be installed from this program's folder\n");
         return 1;
@@ -394,9 +358,7 @@ int main (int argc, char** argv)
     runRounds ({ &direct, &floor, &tessalune }, options->warmUpRounds, options->rounds, timeHandOver);
     printHandOver (direct, floor, tessalune, *options);
 
-    DeleteFileW (reportPath().c_str());
-    DeleteFileW (hostPath().c_str());
-    RemoveDirectoryW (hostFolder().c_str());
+    removeHost();
 
     Target floorBox { floor.name, floor.path, {}, {} };
     Target tessaluneBox { tessalune.name, tessalune.path, {}, {} };

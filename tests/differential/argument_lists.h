@@ -3,16 +3,14 @@
 // Pseudo-random argument lists for checking the launcher's quoting against the
 // platform's own parsers, each made again from nothing but its seed.
 
+#include "utf16.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace differential
 {
-
-using Utf16 = std::u16string;
-using Utf16List = std::vector<Utf16>;
 
 // Every case draws from a generator of its own, so that one case a check
 // reports can be made again alone.

@@ -29,17 +29,10 @@ namespace
 {
 
 using differential::escaped;
-using differential::Utf16;
-using differential::Utf16List;
 
 constexpr std::size_t shellParserCases = 5000;
 constexpr std::size_t runTimeParserCases = 300;
 constexpr std::size_t mismatchesShown = 10;
-constexpr DWORD echoPatienceMs = 60000;
-const Utf16 hostName = u"Sonvik.exe";
-
-std::wstring wide (const Utf16& text) { return { text.begin(), text.end() }; }
-Utf16 utf16 (const wchar_t* text) { return reinterpret_cast<const char16_t*> (text); }
 
 // What the launcher hands the host: its plan puts the host's bare name before
 // the quoted arguments, and the run-time's exec joins them with single spaces.
@@ -57,13 +50,6 @@ Utf16 hostCommandLineFor (const Utf16List& arguments)
         line += u' ' + hostArguments[i];
 
     return line;
-}
-
-Utf16List asTheHostMustSeeThem (const Utf16List& arguments)
-{
-    Utf16List expected { hostName };
-    expected.insert (expected.end(), arguments.begin(), arguments.end());
-    return expected;
 }
 
 std::vector<std::uint32_t> seedsOfCases (std::size_t caseCount)
@@ -136,7 +122,7 @@ public:
         if (! echo.hasStarted())
             return { std::nullopt, "the echo program did not start, error " + std::to_string (GetLastError()) };
 
-        if (! echo.hasExited (echoPatienceMs))
+        if (! echo.hasExited (patienceMs))
             return { std::nullopt, "the echo program did not end" };
 
         if (echo.exitStatus() != 0)
@@ -175,7 +161,7 @@ class Mismatches
 public:
     void check (std::uint32_t seed, const Utf16List& arguments, const Utf16& commandLine, const Split& split)
     {
-        if (split.arguments == asTheHostMustSeeThem (arguments))
+        if (split.arguments == installed_host::withHostNameFirst (arguments))
             return;
 
         if (++count <= mismatchesShown)
@@ -224,8 +210,8 @@ TEST (QuotedCommandLine, ComesBackWholeAsTheRunTimesArgvInAChild)
 
 // The checks above prove only as much as the lists hold: each shape the
 // quoting must get right has to turn up in a good share of them.
-bool isHighSurrogate (char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool isLowSurrogate (char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+using received_report::isHighSurrogate;
+using received_report::isLowSurrogate;
 
 bool holdsPair (const Utf16& argument)
 {

@@ -20,23 +20,13 @@ namespace
 {
 
 using namespace e2e;
-using installed_host::hostPath;
-using installed_host::readReport;
 
 constexpr std::size_t platformLimit = 32766;
-const Utf16 hostName = u"Sonvik.exe";
-
-Utf16List withHostName (const Utf16List& arguments)
-{
-    Utf16List all { hostName };
-    all.insert (all.end(), arguments.begin(), arguments.end());
-    return all;
-}
 
 // The host's command line: its name, then each argument quoted by the launcher.
 std::size_t hostCommandLineLength (const Utf16List& arguments)
 {
-    auto length = hostName.size();
+    auto length = hostFileName.size();
 
     for (const auto& argument : arguments)
         length += 1 + launcher::quoteArgument (argument).size();
@@ -83,7 +73,7 @@ TEST_F (Launcher, ACommandLineExactlyAtThePlatformLimitArrivesWhole)
 
     const auto report = handOverWith (unquotedCommandLineOf (launcherPath(), arguments));
 
-    expectBothParsersSee (report, withHostName (arguments));
+    expectBothParsersSee (report, withHostNameFirst (arguments));
     const auto commandLine = valuesOf (report, "command-line");
     ASSERT_EQ (commandLine.size(), 1u);
     EXPECT_EQ (commandLine[0].size(), platformLimit);
@@ -95,9 +85,7 @@ TEST_F (Launcher, ACommandLineOneCharacterOverThePlatformLimitIsReportedAndNothi
     ASSERT_EQ (hostCommandLineLength (arguments), platformLimit + 1);
     installSampleHost();
 
-    Process launcher (launcherPath(), unquotedCommandLineOf (launcherPath(), arguments), std::nullopt);
-    ASSERT_TRUE (launcher.hasStarted());
-    const auto outcome = dismissErrorBoxes (launcher);
+    const auto outcome = errorBoxesOnLaunchWith (unquotedCommandLineOf (launcherPath(), arguments));
 
     expectCannotStartBox (outcome);
     EXPECT_EQ (outcome.firstBody, L"Cannot start: " + hostPath() + L" (" + _wcserror (E2BIG) + L"), please check your installation.");
@@ -134,7 +122,7 @@ TEST_F (Launcher, OneArgumentOfThirtyThousandCharactersArrivesWhole)
     ASSERT_LE (hostCommandLineLength ({ argument }), platformLimit);
     installSampleHost();
 
-    expectBothParsersSeeLongArguments (handOver ({ argument }), withHostName ({ argument }));
+    expectBothParsersSeeLongArguments (handOver ({ argument }), withHostNameFirst ({ argument }));
 }
 
 TEST_F (Launcher, ControlCharactersAndLoneSurrogatesArriveUnchanged)
@@ -154,7 +142,7 @@ TEST_F (Launcher, ControlCharactersAndLoneSurrogatesArriveUnchanged)
                                 Utf16 { char16_t (0xDBFF), u'"', u' ', u'\\' } };
     installSampleHost();
 
-    expectBothParsersSee (handOver (arguments), withHostName (arguments));
+    expectBothParsersSee (handOver (arguments), withHostNameFirst (arguments));
 }
 
 void expectEnvironmentThenOurEntry (const Report& report, const Utf16List& environment)
@@ -216,7 +204,7 @@ TEST_F (Launcher, AWorkingDirectoryOnAnotherDriveChangesNothing)
 
     const auto report = handOverWith (commandLineOf (launcherPath(), { u"document.txt" }), std::nullopt, *elsewhere);
 
-    expectBothParsersSee (report, { hostName, u"document.txt" });
+    expectBothParsersSee (report, withHostNameFirst ({ u"document.txt" }));
 }
 
 // A folder path just short of MAX_PATH once the launcher's name is added,
@@ -253,7 +241,7 @@ TEST_F (Launcher, ALauncherStartedFromADeepFolderHandsOver)
 
     const auto report = handOverWith (commandLineOf (deepLauncher, { u"document.txt" }), std::nullopt, folder, deepLauncher);
 
-    expectBothParsersSee (report, { hostName, u"document.txt" });
+    expectBothParsersSee (report, withHostNameFirst ({ u"document.txt" }));
     removeDeepFolder (folder);
 }
 
@@ -265,19 +253,13 @@ void writeHost (const std::string& content)
 TEST_F (Launcher, AZeroByteFileAtTheHostPathIsReportedAsNotStartable)
 {
     writeHost ("");
-    Process launcher (launcherPath(), commandLineOf (launcherPath(), {}), std::nullopt);
-    ASSERT_TRUE (launcher.hasStarted());
-
-    expectCannotStartBox (dismissErrorBoxes (launcher));
+    expectCannotStartBox (errorBoxesOnLaunchWith (commandLineOf (launcherPath(), {})));
 }
 
 TEST_F (Launcher, ATextFileNamedAsTheHostIsReportedAsNotStartable)
 {
     writeHost ("This is not a program.\r\nIt was renamed to Sonvik.exe by mistake.\r\n");
-    Process launcher (launcherPath(), commandLineOf (launcherPath(), {}), std::nullopt);
-    ASSERT_TRUE (launcher.hasStarted());
-
-    expectCannotStartBox (dismissErrorBoxes (launcher));
+    expectCannotStartBox (errorBoxesOnLaunchWith (commandLineOf (launcherPath(), {})));
 }
 
 } // namespace

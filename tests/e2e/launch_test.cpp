@@ -17,8 +17,6 @@ namespace
 {
 
 using namespace e2e;
-using installed_host::hostPath;
-using installed_host::readReport;
 
 bool namesProduct (const Utf16& entry)
 {
@@ -47,7 +45,7 @@ Report startHostDirectly (const Utf16List& environment)
     EXPECT_TRUE (host.hasStarted());
     EXPECT_TRUE (host.hasExited (patienceMs));
     auto report = waitForReport();
-    DeleteFileW (installed_host::reportPath().c_str());
+    DeleteFileW (reportPath().c_str());
     return report;
 }
 
@@ -91,9 +89,7 @@ TEST_F (Launcher, ArgumentsArriveUnchangedWhateverTheyHold)
     ASSERT_TRUE (launcher.hasStarted());
     const auto report = waitForReport();
 
-    Utf16List expected { u"Sonvik.exe" };
-    expected.insert (expected.end(), arguments.begin(), arguments.end());
-    expectBothParsersSee (report, expected);
+    expectBothParsersSee (report, withHostNameFirst (arguments));
 }
 
 // Wine re-adds its own variables (WINE..., SystemDrive, SystemRoot) to every
@@ -148,9 +144,7 @@ TEST_F (Launcher, EmptyEnvironmentGivesTheHostTheProductEntryAndOnlyWhatThePlatf
 
 TEST_F (Launcher, MissingHostShowsOneBoxNamingThePathAndExitsWithMinusOne)
 {
-    Process launcher (launcherPath(), commandLineOf (launcherPath(), { u"document.txt" }), std::nullopt);
-    ASSERT_TRUE (launcher.hasStarted());
-    const auto outcome = dismissErrorBoxes (launcher);
+    const auto outcome = errorBoxesOnLaunchWith (commandLineOf (launcherPath(), { u"document.txt" }));
 
     EXPECT_EQ (outcome.boxesShown, 1u);
     EXPECT_EQ (outcome.firstBody, L"Cannot find: " + hostPath() + L", please check your installation.");
@@ -160,9 +154,7 @@ TEST_F (Launcher, MissingHostShowsOneBoxNamingThePathAndExitsWithMinusOne)
 TEST_F (Launcher, FolderAtTheHostPathIsReportedAsNotStartable)
 {
     ASSERT_TRUE (CreateDirectoryW (hostPath().c_str(), nullptr));
-    Process launcher (launcherPath(), commandLineOf (launcherPath(), {}), std::nullopt);
-    ASSERT_TRUE (launcher.hasStarted());
-    expectCannotStartBox (dismissErrorBoxes (launcher));
+    expectCannotStartBox (errorBoxesOnLaunchWith (commandLineOf (launcherPath(), {})));
 }
 
 TEST_F (Launcher, CommandLineOverThePlatformLimitIsReportedAndNotCutShort)
@@ -173,9 +165,7 @@ TEST_F (Launcher, CommandLineOverThePlatformLimitIsReportedAndNotCutShort)
     for (int i = 0; i < 16000; ++i)
         commandLine += L" \v";
     installSampleHost();
-    Process launcher (launcherPath(), commandLine, std::nullopt);
-    ASSERT_TRUE (launcher.hasStarted());
-    const auto outcome = dismissErrorBoxes (launcher);
+    const auto outcome = errorBoxesOnLaunchWith (commandLine);
 
     EXPECT_EQ (outcome.boxesShown, 1u);
     EXPECT_EQ (outcome.firstBody, L"Cannot start: " + hostPath() + L" (" + _wcserror (E2BIG) + L"), please check your installation.");

@@ -5,61 +5,42 @@
 // reads back what the sample host received, or the error boxes the launcher
 // showed.
 
-#include "child_process.h"
+#include "error_box.h"
 #include "installed_host.h"
 
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace e2e
 {
 
-using Utf16 = std::u16string;
-using Utf16List = std::vector<Utf16>;
-using Report = std::vector<received_report::Item>;
+using namespace installed_host;
 
-extern const std::wstring errorTitle;
 constexpr DWORD launchFailedStatus = 0xFFFFFFFF;
-constexpr DWORD patienceMs = 60000;
-constexpr DWORD pollMs = 50;
-
-inline std::wstring wide (const Utf16& text) { return { text.begin(), text.end() }; }
-inline Utf16 utf16 (const std::wstring& text) { return { text.begin(), text.end() }; }
 
 std::wstring launcherPath();
 
 // The program, quoted, then each argument as the launcher quotes it.
 std::wstring commandLineOf (const std::wstring& program, const Utf16List& arguments);
 
+// Started on the host's drive unless a case says otherwise.
 class Process : public ChildProcess
 {
 public:
-    // Without an environment the process inherits ours.
     Process (const std::wstring& program, std::wstring commandLine, const std::optional<Utf16List>& environment,
-             const std::wstring& workingDirectory = L"C:\\users\\Public");
+             const std::wstring& workingDirectory = L"C:\\users\\Public")
+        : ChildProcess (program, std::move (commandLine), environment, workingDirectory)
+    {
+    }
 };
 
 // The host runs on after the launcher has gone, so its report is waited for.
 Report waitForReport();
 
-Utf16List valuesOf (const Report& report, const std::string& field);
-
-struct ErrorBoxOutcome
-{
-    std::size_t boxesShown = 0;
-    std::wstring firstBody;
-    DWORD exitStatus = 0;
-};
-
 // Whether the launcher shows its error box within our patience.
-bool waitForErrorBox (Process& launcher);
-
-// Reads each box back from the real window and presses its OK, until the
-// launcher has ended.
-ErrorBoxOutcome dismissErrorBoxes (Process& launcher);
+bool waitForErrorBox (const Process& launcher);
 
 // The "Cannot start" box, with the run-time's reason for the host path.
 void expectCannotStartBox (const ErrorBoxOutcome& outcome);
@@ -72,8 +53,7 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    static void removeHost();
-    static void installSampleHost();
+    static void installSampleHost() { ASSERT_TRUE (installed_host::installSampleHost()); }
 
     // What the host reports when the launcher, started with this command
     // line, hands over to it.
@@ -82,6 +62,9 @@ protected:
                                 const std::wstring& launcher = launcherPath());
 
     static Report handOver (const Utf16List& arguments, const std::optional<Utf16List>& environment = std::nullopt);
+
+    // The boxes the launcher, started with this command line, shows until it ends.
+    static ErrorBoxOutcome errorBoxesOnLaunchWith (const std::wstring& commandLine);
 };
 
 // The arguments as both of the host's parsers split its command line.

@@ -102,7 +102,7 @@ protected:
 
     static void copyBeside (const wchar_t* name, const std::wstring& to)
     {
-        ASSERT_TRUE (CopyFileW ((installed_host::folderOfThisProgram() + name).c_str(), to.c_str(), FALSE)) << "could not copy " << name;
+        ASSERT_TRUE (CopyFileW ((folderOfThisProgram() + name).c_str(), to.c_str(), FALSE)) << "could not copy " << name;
     }
 };
 

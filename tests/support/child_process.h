@@ -3,26 +3,33 @@
 // A program started with CreateProcessW, for a test or a measurement. It is
 // ended if it is still running when this object goes.
 
+#include "utf16.h"
+
 #include <windows.h>
 
 #include <optional>
 #include <string>
 
+// How long a program of ours may take before it is taken for hung: far more
+// than any start under a busy Wine, far less than a test's time-out.
+constexpr DWORD patienceMs = 60000;
+constexpr DWORD pollMs = 50;
+
 class ChildProcess
 {
 public:
-    // environmentBlock: NAME=value entries, each ending in a null, then one
-    // more null. Without one the child inherits ours.
+    // environment: NAME=value entries, in the order the child gets them.
+    // Without one the child inherits ours; without a working directory, ours.
     ChildProcess (const std::wstring& program, std::wstring commandLine,
-                  const std::optional<std::wstring>& environmentBlock = std::nullopt,
-                  const wchar_t* workingDirectory = nullptr)
+                  const std::optional<Utf16List>& environment = std::nullopt, const std::wstring& workingDirectory = {})
     {
-        auto block = environmentBlock.value_or (std::wstring());
+        auto block = environment ? environmentBlockOf (*environment) : std::wstring();
         STARTUPINFOW startup {};
         startup.cb = sizeof (startup);
 
         started = CreateProcessW (program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
-                                  environmentBlock ? block.data() : nullptr, workingDirectory, &startup, &info)
+                                  environment ? block.data() : nullptr,
+                                  workingDirectory.empty() ? nullptr : workingDirectory.c_str(), &startup, &info)
                   != FALSE;
     }
 
@@ -54,6 +61,18 @@ public:
     }
 
 private:
+    // Each entry ends in a null and the block in one more; two are added so
+    // that an empty block is one too.
+    static std::wstring environmentBlockOf (const Utf16List& entries)
+    {
+        std::wstring block;
+
+        for (const auto& entry : entries)
+            block += wide (entry) + L'\0';
+
+        return block + L'\0' + L'\0';
+    }
+
     PROCESS_INFORMATION info {};
     bool started = false;
 };

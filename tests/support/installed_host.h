@@ -1,9 +1,10 @@
 #pragma once
 
-// Where the launcher looks for its host, and the report the sample host
-// leaves beside itself there, for the programs that install it and read it.
+// Where the launcher looks for its host, the sample host put there, and the
+// report it leaves beside itself, for the programs that install it and read it.
 
 #include "received_report.h"
+#include "utf16.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -16,6 +17,10 @@
 
 namespace installed_host
 {
+
+using Report = std::vector<received_report::Item>;
+
+const std::wstring hostFileName = L"Sonvik.exe";
 
 inline std::wstring folderOfThisProgram()
 {
@@ -31,11 +36,36 @@ inline std::wstring hostFolder()
     return std::wstring (shared) + L"\\Orvanel";
 }
 
-inline std::wstring hostPath() { return hostFolder() + L"\\Sonvik.exe"; }
+inline std::wstring hostPath() { return hostFolder() + L"\\" + hostFileName; }
 inline std::wstring reportPath() { return hostFolder() + L"\\Sonvik-received.txt"; }
 
+// The sample host is built beside the programs that install it.
+inline bool installSampleHost()
+{
+    CreateDirectoryW (hostFolder().c_str(), nullptr);
+    return CopyFileW ((folderOfThisProgram() + hostFileName).c_str(), hostPath().c_str(), FALSE) != FALSE;
+}
+
+// Whatever stands at the host path, a folder too, and the host's folder once empty.
+inline void removeHost()
+{
+    DeleteFileW (reportPath().c_str());
+    DeleteFileW (hostPath().c_str());
+    RemoveDirectoryW (hostPath().c_str());
+    RemoveDirectoryW (hostFolder().c_str());
+}
+
+// The arguments as the host must see them: its own name, which the launcher
+// puts first, then the launcher's arguments unchanged.
+inline Utf16List withHostNameFirst (const Utf16List& arguments)
+{
+    Utf16List all { utf16 (hostFileName) };
+    all.insert (all.end(), arguments.begin(), arguments.end());
+    return all;
+}
+
 // The host moves its report into place whole, so a report that exists is complete.
-inline std::optional<std::vector<received_report::Item>> readReport()
+inline std::optional<Report> readReport()
 {
     std::ifstream in (reportPath().c_str(), std::ios::binary);
 
@@ -43,6 +73,17 @@ inline std::optional<std::vector<received_report::Item>> readReport()
         return std::nullopt;
 
     return received_report::decode ({ std::istreambuf_iterator<char> (in), std::istreambuf_iterator<char>() });
+}
+
+inline Utf16List valuesOf (const Report& report, const std::string& field)
+{
+    Utf16List values;
+
+    for (const auto& item : report)
+        if (item.field == field)
+            values.push_back (item.value);
+
+    return values;
 }
 
 } // namespace installed_host
