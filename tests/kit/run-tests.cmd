@@ -41,6 +41,7 @@ set /a passed=0, failed=0
 for %%p in (unit_tests differential_tests e2e_tests) do call :run %%p
 
 if exist "%saved_host%" (
+    md "%host_folder%" 2>nul
     move /y "%saved_host%" "%host%" >nul
     rd "%~dp0host-before-the-run" 2>nul
 )

@@ -26,6 +26,10 @@ public:
         auto block = environment ? environmentBlockOf (*environment) : std::wstring();
         STARTUPINFOW startup {};
         startup.cb = sizeof (startup);
+        // No standard handles of ours: Wine hands them to a GUI child anyway,
+        // and what the child starts, Wine's desktop process for one, would
+        // keep a file our output is redirected to open after we have ended.
+        startup.dwFlags = STARTF_USESTDHANDLES;
 
         started = CreateProcessW (program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
                                   environment ? block.data() : nullptr,
