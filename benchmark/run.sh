@@ -13,13 +13,15 @@ out="$repo/build/benchmark"
 # prefix may be in use.
 export WINEPREFIX="$out/wine-prefix"
 
-if [ "${1:-}" != --in-session ]; then
+source "$repo/tools/wine-env.sh"
+
+if ! in_wine_session; then
     cd "$repo"
     cmake --preset windows-x86 >/dev/null
     cmake --build --preset windows-x86 --target Tessalune sample_host FloorLauncher TimeToHost
     mkdir -p "$out"
-    exec "$repo/tools/with-wine-session.sh" "$0" --in-session
 fi
+carry_on_in_wine_session
 
 # A launcher that crashes then ends at once, rather than behind Wine's crash
 # dialog until the driver's patience runs out.

@@ -13,15 +13,15 @@ build="$repo/build/windows-x86"
 out="$repo/build/demo"
 export WINEPREFIX="$out/wine-prefix"
 
-if [ "${1:-}" != --in-session ]; then
+source "$repo/tools/wine-product.sh"
+
+if ! in_wine_session; then
     "$repo/tools/setup.sh"
     cd "$repo"
     cmake --preset windows-x86 >/dev/null
     cmake --build --preset windows-x86 --target release sample_host
-    exec "$repo/tools/with-wine-session.sh" "$0" --in-session
 fi
-
-source "$repo/tools/wine-product.sh"
+carry_on_in_wine_session
 msi=$(ls "$build"/release/Tessalune-*.msi)
 code=$(product_code_of "$msi")
 title="Invalid SONVIK installation!"
@@ -56,7 +56,7 @@ show_report() {
         "$(reported environment | wc -l)" "$(reported environment | grep -i '^"PRODUCTNAME=' | paste -sd ' ')"
 }
 
-host_folder_listing() { (cd "$host_folder" && find . -printf '%p %s %T@\n' | sort); }
+host_folder_listing() { (cd "$host_folder" && find . -printf '%p  %s bytes  %TY-%Tm-%Td %TT\n' | sort); }
 
 install_sample_host "$build/bin/Sonvik.exe"
 printf 'The sample host is installed as %s.\n' "$(in_windows_form "$host_folder/Sonvik.exe")"

@@ -22,3 +22,13 @@ ensure_wine_prefix() {
         cp -n /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
     ) 9>"$WINEPREFIX.lock"
 }
+
+# For the scripts that build first and then carry on under Wine (the demo, the
+# benchmark): runs the calling script again, from its start, in a Wine session
+# of its own prefix, and returns at once when it already runs in one.
+carry_on_in_wine_session() {
+    [ "${TESSALUNE_WINE_SESSION:-}" = 1 ] && return
+    exec "$tessalune_repo/tools/with-wine-session.sh" "$0" "$@"
+}
+
+in_wine_session() { [ "${TESSALUNE_WINE_SESSION:-}" = 1 ]; }
