@@ -2,13 +2,12 @@
 // than the tests' model of them: thousands of generated argument lists are made
 // into the command line the launcher hands the host, and must come back
 // unchanged from CommandLineToArgvW in this process and, for a few hundred of
-// them, as the C run-time's argv of a program started with that line.
+// them, as the C run-time's argv of the sample host started with that line.
 //
 // A list that does not come back is shown with its seed;
 // TESSALUNE_DIFFERENTIAL_SEED=<seed> then runs that case alone.
 
 #include "argument_lists.h"
-#include "argv_record.h"
 #include "child_process.h"
 #include "installed_host.h"
 #include "launch_plan.h"
@@ -20,8 +19,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <variant>
 
@@ -92,67 +89,30 @@ Split splitByCommandLineToArgvW (const Utf16& commandLine)
     return { split, {} };
 }
 
-// The argv that the C run-time of the echo program beside this one makes of
-// a command line it is started with. The echo program finds the file to write
-// it to in our environment, which it inherits.
-class RunTimeParser
+// The argv that the C run-time of the sample host beside this program makes of
+// a command line it is started with, as the report it leaves beside itself says.
+Split splitByTheRunTime (const Utf16& commandLine)
 {
-public:
-    RunTimeParser()
-    {
-        SetEnvironmentVariableW (argv_record::pathVariable, recordPath.c_str());
-    }
+    const auto folder = installed_host::folderOfThisProgram();
+    const auto reportPath = folder + installed_host::reportFileName;
+    // A report left by an earlier case must not pass for this one's.
+    DeleteFileW (reportPath.c_str());
+    ChildProcess host (folder + installed_host::hostFileName, wide (commandLine));
 
-    ~RunTimeParser()
-    {
-        DeleteFileW (recordPath.c_str());
-        SetEnvironmentVariableW (argv_record::pathVariable, nullptr);
-    }
+    if (! host.hasStarted())
+        return { std::nullopt, "the sample host did not start, error " + std::to_string (GetLastError()) };
 
-    RunTimeParser (const RunTimeParser&) = delete;
-    RunTimeParser& operator= (const RunTimeParser&) = delete;
+    if (! host.hasExited (patienceMs) || host.exitStatus() != 0)
+        return { std::nullopt, "the sample host did not end with status 0" };
 
-    Split split (const Utf16& commandLine) const
-    {
-        // A record left by an earlier case must not pass for this one's.
-        DeleteFileW (recordPath.c_str());
+    const auto report = installed_host::readReport (reportPath);
+    DeleteFileW (reportPath.c_str());
 
-        ChildProcess echo (echoPath, wide (commandLine));
+    if (! report)
+        return { std::nullopt, "the sample host left no report" };
 
-        if (! echo.hasStarted())
-            return { std::nullopt, "the echo program did not start, error " + std::to_string (GetLastError()) };
-
-        if (! echo.hasExited (patienceMs))
-            return { std::nullopt, "the echo program did not end" };
-
-        if (echo.exitStatus() != 0)
-            return { std::nullopt, "the echo program exited with status " + std::to_string (echo.exitStatus()) };
-
-        return readRecord();
-    }
-
-private:
-    Split readRecord() const
-    {
-        std::ifstream in (recordPath.c_str(), std::ios::binary);
-        auto arguments = argv_record::decode ({ std::istreambuf_iterator<char> (in), std::istreambuf_iterator<char>() });
-
-        if (! arguments)
-            return { std::nullopt, "the echo program's record is missing or cut short" };
-
-        return { std::move (arguments), {} };
-    }
-
-    static std::wstring temporaryFolder()
-    {
-        std::wstring folder (MAX_PATH + 1, L'\0');
-        folder.resize (GetTempPathW (static_cast<DWORD> (folder.size()), folder.data()));
-        return folder;
-    }
-
-    const std::wstring echoPath = installed_host::folderOfThisProgram() + L"argv_echo.exe";
-    const std::wstring recordPath = temporaryFolder() + L"tessalune-argv-" + std::to_wstring (GetCurrentProcessId()) + L".bin";
-};
+    return { installed_host::valuesOf (*report, "crt-argument"), {} };
+}
 
 // Counts every list that does not come back but shows only the first few:
 // one fault in the quoting breaks many lists alike.
@@ -195,14 +155,13 @@ TEST (QuotedCommandLine, ComesBackWholeFromCommandLineToArgvW)
 TEST (QuotedCommandLine, ComesBackWholeAsTheRunTimesArgvInAChild)
 {
     Mismatches mismatches;
-    const RunTimeParser runTime;
     const auto seeds = seedsOfCases (runTimeParserCases);
 
     for (const auto seed : seeds)
     {
         const auto arguments = differential::argumentListFromSeed (seed);
         const auto commandLine = hostCommandLineFor (arguments);
-        mismatches.check (seed, arguments, commandLine, runTime.split (commandLine));
+        mismatches.check (seed, arguments, commandLine, splitByTheRunTime (commandLine));
     }
 
     EXPECT_EQ (mismatches.size(), 0u) << "lists that did not come back, of " << seeds.size();

@@ -21,6 +21,7 @@ namespace installed_host
 using Report = std::vector<received_report::Item>;
 
 const std::wstring hostFileName = L"Sonvik.exe";
+const std::wstring reportFileName = L"Sonvik-received.txt";
 
 inline std::wstring folderOfThisProgram()
 {
@@ -37,7 +38,7 @@ inline std::wstring hostFolder()
 }
 
 inline std::wstring hostPath() { return hostFolder() + L"\\" + hostFileName; }
-inline std::wstring reportPath() { return hostFolder() + L"\\Sonvik-received.txt"; }
+inline std::wstring reportPath() { return hostFolder() + L"\\" + reportFileName; }
 
 // The sample host is built beside the programs that install it.
 inline bool installSampleHost()
@@ -65,9 +66,9 @@ inline Utf16List withHostNameFirst (const Utf16List& arguments)
 }
 
 // The host moves its report into place whole, so a report that exists is complete.
-inline std::optional<Report> readReport()
+inline std::optional<Report> readReport (const std::wstring& path = reportPath())
 {
-    std::ifstream in (reportPath().c_str(), std::ios::binary);
+    std::ifstream in (path.c_str(), std::ios::binary);
 
     if (! in)
         return std::nullopt;
