@@ -114,57 +114,39 @@ Split splitByTheRunTime (const Utf16& commandLine)
     return { installed_host::valuesOf (*report, "crt-argument"), {} };
 }
 
-// Counts every list that does not come back but shows only the first few:
-// one fault in the quoting breaks many lists alike.
-class Mismatches
+// Splits each case's command line with the parser and counts the lists that do
+// not come back, showing only the first few: one fault in the quoting breaks
+// many lists alike.
+template <typename Parser>
+void expectEveryListBack (std::size_t caseCount, Parser split)
 {
-public:
-    void check (std::uint32_t seed, const Utf16List& arguments, const Utf16& commandLine, const Split& split)
-    {
-        if (split.arguments == installed_host::withHostNameFirst (arguments))
-            return;
-
-        if (++count <= mismatchesShown)
-            ADD_FAILURE() << "case seed " << seed << " (TESSALUNE_DIFFERENTIAL_SEED=" << seed << " runs it alone)\n"
-                          << "  arguments:    " << escaped (arguments) << "\n"
-                          << "  command line: " << escaped (commandLine) << "\n"
-                          << "  came back:    " << describe (split);
-    }
-
-    std::size_t size() const { return count; }
-
-private:
-    std::size_t count = 0;
-};
-
-TEST (QuotedCommandLine, ComesBackWholeFromCommandLineToArgvW)
-{
-    Mismatches mismatches;
-    const auto seeds = seedsOfCases (shellParserCases);
+    const auto seeds = seedsOfCases (caseCount);
+    std::size_t mismatches = 0;
 
     for (const auto seed : seeds)
     {
         const auto arguments = differential::argumentListFromSeed (seed);
         const auto commandLine = hostCommandLineFor (arguments);
-        mismatches.check (seed, arguments, commandLine, splitByCommandLineToArgvW (commandLine));
+        const auto cameBack = split (commandLine);
+
+        if (cameBack.arguments != installed_host::withHostNameFirst (arguments) && ++mismatches <= mismatchesShown)
+            ADD_FAILURE() << "case seed " << seed << " (TESSALUNE_DIFFERENTIAL_SEED=" << seed << " runs it alone)\n"
+                          << "  arguments:    " << escaped (arguments) << "\n"
+                          << "  command line: " << escaped (commandLine) << "\n"
+                          << "  came back:    " << describe (cameBack);
     }
 
-    EXPECT_EQ (mismatches.size(), 0u) << "lists that did not come back, of " << seeds.size();
+    EXPECT_EQ (mismatches, 0u) << "lists that did not come back, of " << seeds.size();
+}
+
+TEST (QuotedCommandLine, ComesBackWholeFromCommandLineToArgvW)
+{
+    expectEveryListBack (shellParserCases, splitByCommandLineToArgvW);
 }
 
 TEST (QuotedCommandLine, ComesBackWholeAsTheRunTimesArgvInAChild)
 {
-    Mismatches mismatches;
-    const auto seeds = seedsOfCases (runTimeParserCases);
-
-    for (const auto seed : seeds)
-    {
-        const auto arguments = differential::argumentListFromSeed (seed);
-        const auto commandLine = hostCommandLineFor (arguments);
-        mismatches.check (seed, arguments, commandLine, splitByTheRunTime (commandLine));
-    }
-
-    EXPECT_EQ (mismatches.size(), 0u) << "lists that did not come back, of " << seeds.size();
+    expectEveryListBack (runTimeParserCases, splitByTheRunTime);
 }
 
 // The checks above prove only as much as the lists hold: each shape the
