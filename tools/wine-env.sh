@@ -23,12 +23,13 @@ ensure_wine_prefix() {
     ) 9>"$WINEPREFIX.lock"
 }
 
+# Whether this runs inside tools/with-wine-session.sh, which sets the mark.
+in_wine_session() { [ "${TESSALUNE_WINE_SESSION:-}" = 1 ]; }
+
 # For the scripts that build first and then carry on under Wine (the demo, the
 # benchmark): runs the calling script again, from its start, in a Wine session
 # of its own prefix, and returns at once when it already runs in one.
 carry_on_in_wine_session() {
-    [ "${TESSALUNE_WINE_SESSION:-}" = 1 ] && return
+    in_wine_session && return
     exec "$tessalune_repo/tools/with-wine-session.sh" "$0" "$@"
 }
-
-in_wine_session() { [ "${TESSALUNE_WINE_SESSION:-}" = 1 ]; }

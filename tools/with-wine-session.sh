@@ -4,12 +4,12 @@
 # Usage: with-wine-session.sh COMMAND [ARGUMENT...]
 set -euo pipefail
 
-if [ "${TESSALUNE_WINE_SESSION:-}" != 1 ]; then
+source "$(dirname "$0")/wine-env.sh"
+
+if ! in_wine_session; then
     export TESSALUNE_WINE_SESSION=1
     exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" "$0" "$@"
 fi
-
-source "$(dirname "$0")/wine-env.sh"
 ensure_wine_prefix
 
 # The server and Wine's services are started here, detached from any output:
