@@ -10,7 +10,7 @@ set "host_folder=%ProgramData%\Orvanel"
 set "host=%host_folder%\Sonvik.exe"
 set "saved_host=%~dp0host-before-the-run\Sonvik.exe"
 echo This run creates and removes the host "%host%" (a host already there is put back afterwards)
-echo and the folder "%PUBLIC%\planted-library"; it leaves both as it found them.
+echo and the folder "C:\users\Public\planted-library"; it leaves both as it found them.
 echo.
 echo Left out, as they need what this kit cannot carry:
 echo   left out: e2e.Executable.IsA32BitGuiProgramWithItsIconGroupAndManifest (reads the file with binutils and icoutils)
