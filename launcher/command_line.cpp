@@ -46,14 +46,14 @@ std::u16string quoteArgument (const std::u16string& argument)
     return quoted;
 }
 
-std::size_t joinedCommandLineLength (const std::vector<std::u16string>& arguments)
+std::u16string joinCommandLine (const std::vector<std::u16string>& arguments)
 {
-    std::size_t length = arguments.empty() ? 0 : arguments.size() - 1;
+    std::u16string line;
 
-    for (const auto& argument : arguments)
-        length += argument.size();
+    for (std::size_t i = 0; i < arguments.size(); ++i)
+        line += (i == 0 ? u"" : u" ") + arguments[i];
 
-    return length;
+    return line;
 }
 
 } // namespace launcher

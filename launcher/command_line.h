@@ -14,8 +14,8 @@ constexpr std::size_t maxCommandLineLength = 32766;
 // parser both give it back unchanged.
 std::u16string quoteArgument (const std::u16string& argument);
 
-// The length of the command line the run-time's exec makes of these
-// arguments: it joins them with single spaces and adds nothing else.
-std::size_t joinedCommandLineLength (const std::vector<std::u16string>& arguments);
+// The host's command line: its arguments, each already quoted, joined with
+// single spaces and nothing else.
+std::u16string joinCommandLine (const std::vector<std::u16string>& arguments);
 
 } // namespace launcher

@@ -12,10 +12,12 @@ namespace
 
 constexpr int launchFailed = -1;
 
-int launch()
-{
-    using namespace launcher;
+using namespace launcher;
 
+// The host started, or the status the launcher ends with when it is not. The
+// plan's texts and vectors go with this function's scope.
+std::variant<platform::RunningHost, int> startHostInOurPlace()
+{
     auto arguments = platform::splitCommandLine();
 
     if (! arguments)
@@ -32,11 +34,31 @@ int launch()
         return launchFailed;
     }
 
-    // On success the host runs in our place and this call does not return.
     const auto& request = std::get<HandOver> (plan);
-    const auto error = platform::handOver (request);
-    platform::showErrorBox (startFailureReport (request.hostPath, platform::describeRunTimeError (error)));
-    return launchFailed;
+    auto started = platform::startHost (request);
+
+    if (const auto* error = std::get_if<platform::SystemError> (&started))
+    {
+        platform::showErrorBox (startFailureReport (request.hostPath, platform::describeSystemError (*error)));
+        return launchFailed;
+    }
+
+    return std::move (std::get<platform::RunningHost> (started));
+}
+
+// The launcher stands in for the host until it ends and ends with its status,
+// so whoever waits on the launcher waits on the host.
+int launch()
+{
+    const auto started = startHostInOurPlace();
+
+    if (const auto* status = std::get_if<int> (&started))
+        return *status;
+
+    const auto& host = std::get<platform::RunningHost> (started);
+    platform::standAsideForHost (host);
+    // All 32 bits: the run-time hands the returned value to ExitProcess unchanged.
+    return static_cast<int> (platform::waitForExitStatus (host));
 }
 
 // Memory that cannot be had ends the launch as quietly as a command line that

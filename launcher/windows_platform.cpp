@@ -4,12 +4,9 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
-#include <windows.h>
 #include <shellapi.h>
 
-#include <cerrno>
 #include <cwchar>
-#include <process.h>
 
 namespace launcher::platform
 {
@@ -24,16 +21,43 @@ Utf16 toUtf16 (const wchar_t* text)
     return reinterpret_cast<const char16_t*> (text);
 }
 
-std::vector<const wchar_t*> nullTerminatedPointers (const Utf16List& texts)
+std::wstring wide (const Utf16& text)
 {
-    std::vector<const wchar_t*> pointers;
-    pointers.reserve (texts.size() + 1);
+    return { text.begin(), text.end() };
+}
 
-    for (const auto& text : texts)
-        pointers.push_back (reinterpret_cast<const wchar_t*> (text.c_str()));
+// Each entry ends in a null and the block in one more; an empty block still
+// needs its two.
+std::wstring environmentBlockOf (const Utf16List& entries)
+{
+    std::wstring block;
 
-    pointers.push_back (nullptr);
-    return pointers;
+    for (const auto& entry : entries)
+        block += wide (entry) + L'\0';
+
+    return block + L'\0' + L'\0';
+}
+
+// A program started with no title gets its own path as one.
+bool isTheLaunchersOwnPath (const wchar_t* title)
+{
+    std::wstring path (32768, L'\0');
+    path.resize (GetModuleFileNameW (nullptr, path.data(), static_cast<DWORD> (path.size())));
+    return CompareStringOrdinal (title, -1, path.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+// Kill on close: ending the launcher ends the host. Silent breakaway: what
+// the host starts itself, an updater for one, is not tied to either of them.
+OwnedHandle createJobThatEndsTheHostWithTheLauncher()
+{
+    OwnedHandle job (CreateJobObjectW (nullptr, nullptr));
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
+
+    if (job.get() == nullptr || ! SetInformationJobObject (job.get(), JobObjectExtendedLimitInformation, &limits, sizeof (limits)))
+        return OwnedHandle();
+
+    return job;
 }
 
 } // namespace
@@ -83,26 +107,101 @@ Utf16List currentEnvironment()
     return entries;
 }
 
-// The wide exec keeps every argument and variable exactly as the platform gave
-// it; the 8-bit one would pass them through the ANSI code page.
-int handOver (const HandOver& request)
+OwnedHandle::~OwnedHandle()
 {
-    // Over the limit CreateProcess refuses the command line; refusing it here
-    // gives the same answer on every platform that runs us.
-    if (joinedCommandLineLength (request.hostArguments) > maxCommandLineLength)
-        return E2BIG;
-
-    const auto arguments = nullTerminatedPointers (request.hostArguments);
-    const auto environment = nullTerminatedPointers (request.hostEnvironment);
-
-    errno = 0;
-    _wexecve (request.hostPath.toWideCharPointer(), arguments.data(), environment.data());
-    return errno;
+    if (handle != nullptr)
+        CloseHandle (handle);
 }
 
-juce::String describeRunTimeError (int error)
+OwnedHandle& OwnedHandle::operator= (OwnedHandle&& other) noexcept
 {
-    return juce::String (_wcserror (error));
+    std::swap (handle, other.handle);
+    return *this;
+}
+
+std::variant<RunningHost, SystemError> startHost (const HandOver& request)
+{
+    auto commandLine = wide (joinCommandLine (request.hostArguments));
+
+    // Over the limit CreateProcessW refuses the command line; refusing it here
+    // gives the same answer on every platform that runs us.
+    if (commandLine.size() > maxCommandLineLength)
+        return SystemError (ERROR_FILENAME_EXCED_RANGE);
+
+    auto environment = environmentBlockOf (request.hostEnvironment);
+    // What the shortcut or the caller asked of the launcher's start (show
+    // state, the shortcut as title, hotkey, monitor, standard handles) is
+    // what the host would have got had it been started directly.
+    STARTUPINFOW startup {};
+    GetStartupInfoW (&startup);
+    startup.cb = sizeof (startup);
+
+    // Given no title, the host gets its own path, as the platform would give it.
+    if (startup.lpTitle != nullptr && isTheLaunchersOwnPath (startup.lpTitle))
+        startup.lpTitle = nullptr;
+
+    // Suspended: the host must be in the job before it can start anything.
+    const auto flags = CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED | GetPriorityClass (GetCurrentProcess());
+    PROCESS_INFORMATION started {};
+
+    if (! CreateProcessW (request.hostPath.toWideCharPointer(), commandLine.data(), nullptr, nullptr, TRUE, flags,
+                          environment.data(), nullptr, &startup, &started))
+        return SystemError (GetLastError());
+
+    const OwnedHandle thread (started.hThread);
+    RunningHost host { OwnedHandle (started.hProcess), createJobThatEndsTheHostWithTheLauncher() };
+
+    // A job the launcher already runs in may allow no other: the host then
+    // runs in that one alone, as it would have without the launcher.
+    if (host.job.get() != nullptr && ! AssignProcessToJobObject (host.job.get(), host.process.get()))
+        host.job = OwnedHandle();
+
+    if (ResumeThread (thread.get()) == static_cast<DWORD> (-1))
+    {
+        const auto error = GetLastError();
+        TerminateProcess (host.process.get(), error);
+        return SystemError (error);
+    }
+
+    return host;
+}
+
+void standAsideForHost (const RunningHost& host)
+{
+    // The folder the launcher was started in can then be renamed or removed
+    // while the host runs, as if the host alone were running.
+    wchar_t systemFolder[MAX_PATH] {};
+    if (GetSystemDirectoryW (systemFolder, MAX_PATH) > 0)
+        SetCurrentDirectoryW (systemFolder);
+
+    // The shell shows the busy pointer for a GUI program until it reads its
+    // message queue. The host's window being up, the launcher reads its own,
+    // so the pointer spins for neither; a console host is not waited for.
+    WaitForInputIdle (host.process.get(), startupFeedbackMs);
+    MSG message;
+    PostMessageW (nullptr, WM_NULL, 0, 0);
+    GetMessageW (&message, nullptr, 0, 0);
+
+    // Nothing the launcher touched so far is needed again.
+    SetProcessWorkingSetSize (GetCurrentProcess(), static_cast<SIZE_T> (-1), static_cast<SIZE_T> (-1));
+}
+
+DWORD waitForExitStatus (const RunningHost& host)
+{
+    DWORD status = static_cast<DWORD> (-1);
+    WaitForSingleObject (host.process.get(), INFINITE);
+    GetExitCodeProcess (host.process.get(), &status);
+    return status;
+}
+
+juce::String describeSystemError (SystemError error)
+{
+    wchar_t* text = nullptr;
+    const auto length = FormatMessageW (FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, error, 0, reinterpret_cast<wchar_t*> (&text), 0, nullptr);
+    const auto description = length > 0 ? juce::String (text, length).trimEnd() : "error " + juce::String (error);
+    LocalFree (text);
+    return description;
 }
 
 void showErrorBox (const ErrorReport& report)

@@ -2,7 +2,11 @@
 
 #include "launch_plan.h"
 
+#include <windows.h>
+
 #include <optional>
+#include <utility>
+#include <variant>
 
 // The thin Windows layer: it gathers the launch's inputs and carries out its
 // plan. Everything it decides on is in launch_plan.h.
@@ -17,10 +21,47 @@ bool pathExists (const juce::String& path);
 
 Utf16List currentEnvironment();
 
-// Returns only when the host could not be started, with the run-time's error number.
-int handOver (const HandOver& request);
+// A handle that is closed when it goes.
+class OwnedHandle
+{
+public:
+    explicit OwnedHandle (HANDLE handle = nullptr) : handle (handle) {}
+    OwnedHandle (OwnedHandle&& other) noexcept : handle (std::exchange (other.handle, nullptr)) {}
+    OwnedHandle& operator= (OwnedHandle&& other) noexcept;
+    ~OwnedHandle();
 
-juce::String describeRunTimeError (int error);
+    HANDLE get() const { return handle; }
+
+private:
+    HANDLE handle;
+};
+
+// The host, running in the launcher's place.
+struct RunningHost
+{
+    OwnedHandle process;
+    // Ends the host should the launcher be ended; none where the launcher's
+    // own job allows no other.
+    OwnedHandle job;
+};
+
+using SystemError = DWORD;
+
+// Starts the host as the launcher's own caller would have: with the launcher's
+// start-up information and priority class.
+std::variant<RunningHost, SystemError> startHost (const HandOver& request);
+
+// How long a GUI host may take to put its window up before the launcher ends
+// its own start-up feedback anyway: the shell's own limit.
+constexpr DWORD startupFeedbackMs = 5000;
+
+// Lets go of what the launcher no longer needs while it stands in for the host.
+void standAsideForHost (const RunningHost& host);
+
+// Waits for the host to end and gives its exit status, all 32 bits of it.
+DWORD waitForExitStatus (const RunningHost& host);
+
+juce::String describeSystemError (SystemError error);
 
 void showErrorBox (const ErrorReport& report);
 

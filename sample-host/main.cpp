@@ -1,9 +1,18 @@
 // A stand-in for the host program: it records what the launcher handed it
 // (its raw command line, its arguments as CommandLineToArgvW and as the C
 // run-time split them, its working directory, its whole environment in order,
-// and the PRODUCTNAME it reads) in "Sonvik-received.txt" beside itself, then exits. It also records
-// the performance counter at the moment its main began, so that the time from
-// a launcher's start to the host's can be measured.
+// the PRODUCTNAME it reads, its start-up information and priority class) in
+// "Sonvik-received.txt" beside itself, then exits. It also records its process
+// id and the performance counter at the moment its main began, so that the
+// time from a launcher's start to the host's can be measured.
+//
+// Arguments of its own ask it to behave like a host that lives on:
+//   --start-child=MS    start a copy of itself that waits MS milliseconds
+//                       (reporting to Sonvik-child.txt), as an updater would
+//   --wait-ms=MS        wait MS milliseconds after writing the report
+//   --exit-status=N     end with status N (decimal or 0x hexadecimal, 32 bits)
+//   --report=NAME       write the report to NAME beside itself
+// They are recorded like any other argument.
 
 #include "received_report.h"
 
@@ -12,6 +21,7 @@
 
 #include <cwchar>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,6 +70,37 @@ void addProductName (std::vector<received_report::Item>& items)
         items.push_back ({ "productname", toUtf16 (value.c_str()) });
 }
 
+void addStartupInformation (std::vector<received_report::Item>& items)
+{
+    STARTUPINFOW startup {};
+    startup.cb = sizeof (startup);
+    GetStartupInfoW (&startup);
+    items.push_back ({ "startup-flags", toUtf16 (std::to_wstring (startup.dwFlags).c_str()) });
+    items.push_back ({ "startup-show", toUtf16 (std::to_wstring (startup.wShowWindow).c_str()) });
+
+    if (startup.lpTitle != nullptr)
+        items.push_back ({ "startup-title", toUtf16 (startup.lpTitle) });
+
+    items.push_back ({ "priority-class", toUtf16 (std::to_wstring (GetPriorityClass (GetCurrentProcess())).c_str()) });
+}
+
+// The value of "--name=value" among the arguments, if given.
+std::optional<std::wstring> optionOf (int argc, wchar_t** argv, const std::wstring& name)
+{
+    const auto prefix = L"--" + name + L"=";
+
+    for (int i = 1; i < argc; ++i)
+        if (std::wcsncmp (argv[i], prefix.c_str(), prefix.size()) == 0)
+            return std::wstring (argv[i] + prefix.size());
+
+    return std::nullopt;
+}
+
+DWORD numberOf (const std::optional<std::wstring>& text)
+{
+    return text ? static_cast<DWORD> (std::wcstoul (text->c_str(), nullptr, 0)) : 0;
+}
+
 std::wstring pathBesideThisProgram (const wchar_t* fileName)
 {
     std::wstring path (MAX_PATH * 4, L'\0');
@@ -67,10 +108,28 @@ std::wstring pathBesideThisProgram (const wchar_t* fileName)
     return path.substr (0, path.find_last_of (L'\\') + 1) + fileName;
 }
 
-// Written aside and then moved into place, so a reader never sees half a report.
-bool writeReport (const std::string& text)
+// A copy of this program that lives on after it, started the way a host
+// starts an updater: nothing of ours is inherited.
+void startChild (std::vector<received_report::Item>& items, const std::wstring& waitMs)
 {
-    const auto finalPath = pathBesideThisProgram (L"Sonvik-received.txt");
+    const auto program = pathBesideThisProgram (L"Sonvik.exe");
+    auto commandLine = L"Sonvik.exe --report=Sonvik-child.txt --wait-ms=" + waitMs;
+    STARTUPINFOW startup {};
+    startup.cb = sizeof (startup);
+    PROCESS_INFORMATION child {};
+
+    if (! CreateProcessW (program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child))
+        return;
+
+    items.push_back ({ "child-process-id", toUtf16 (std::to_wstring (child.dwProcessId).c_str()) });
+    CloseHandle (child.hThread);
+    CloseHandle (child.hProcess);
+}
+
+// Written aside and then moved into place, so a reader never sees half a report.
+bool writeReport (const std::string& text, const std::wstring& fileName)
+{
+    const auto finalPath = pathBesideThisProgram (fileName.c_str());
     const auto partPath = finalPath + L".part";
 
     {
@@ -91,6 +150,7 @@ int wmain (int argc, wchar_t** argv)
     QueryPerformanceCounter (&startedAt);
 
     std::vector<received_report::Item> items { { "started-at", toUtf16 (std::to_wstring (startedAt.QuadPart).c_str()) },
+                                               { "process-id", toUtf16 (std::to_wstring (GetCurrentProcessId()).c_str()) },
                                                { "command-line", toUtf16 (GetCommandLineW()) } };
     addShellArguments (items);
 
@@ -100,6 +160,14 @@ int wmain (int argc, wchar_t** argv)
     addWorkingDirectory (items);
     addEnvironment (items);
     addProductName (items);
+    addStartupInformation (items);
 
-    return writeReport (received_report::encode (items)) ? 0 : 1;
+    if (const auto childWaitMs = optionOf (argc, argv, L"start-child"))
+        startChild (items, *childWaitMs);
+
+    if (! writeReport (received_report::encode (items), optionOf (argc, argv, L"report").value_or (L"Sonvik-received.txt")))
+        return 1;
+
+    Sleep (numberOf (optionOf (argc, argv, L"wait-ms")));
+    return static_cast<int> (numberOf (optionOf (argc, argv, L"exit-status")));
 }

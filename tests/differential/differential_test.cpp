@@ -9,6 +9,7 @@
 
 #include "argument_lists.h"
 #include "child_process.h"
+#include "command_line.h"
 #include "installed_host.h"
 #include "launch_plan.h"
 
@@ -32,7 +33,7 @@ constexpr std::size_t runTimeParserCases = 300;
 constexpr std::size_t mismatchesShown = 10;
 
 // What the launcher hands the host: its plan puts the host's bare name before
-// the quoted arguments, and the run-time's exec joins them with single spaces.
+// the quoted arguments, joined into the host's command line.
 Utf16 hostCommandLineFor (const Utf16List& arguments)
 {
     Utf16List launcherArguments { u"Tessalune.exe" };
@@ -40,13 +41,7 @@ Utf16 hostCommandLineFor (const Utf16List& arguments)
 
     const auto plan = launcher::planLaunch ({ std::move (launcherArguments), "C:\\ProgramData",
                                               [] (const juce::String&) { return true; }, {} });
-    const auto& hostArguments = std::get<launcher::HandOver> (plan).hostArguments;
-
-    Utf16 line = hostArguments.front();
-    for (std::size_t i = 1; i < hostArguments.size(); ++i)
-        line += u' ' + hostArguments[i];
-
-    return line;
+    return launcher::joinCommandLine (std::get<launcher::HandOver> (plan).hostArguments);
 }
 
 std::vector<std::uint32_t> seedsOfCases (std::size_t caseCount)

@@ -11,7 +11,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <optional>
@@ -88,7 +87,8 @@ TEST_F (Launcher, ACommandLineOneCharacterOverThePlatformLimitIsReportedAndNothi
     const auto outcome = errorBoxesOnLaunchWith (unquotedCommandLineOf (launcherPath(), arguments));
 
     expectCannotStartBox (outcome);
-    EXPECT_EQ (outcome.firstBody, L"Cannot start: " + hostPath() + L" (" + _wcserror (E2BIG) + L"), please check your installation.");
+    EXPECT_EQ (outcome.firstBody, L"Cannot start: " + hostPath() + L" (" + systemTextOf (ERROR_FILENAME_EXCED_RANGE)
+                                      + L"), please check your installation.");
     EXPECT_FALSE (readReport());
 }
 

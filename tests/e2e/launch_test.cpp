@@ -9,9 +9,9 @@
 #include <shellapi.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <iostream>
+#include <memory>
 
 namespace
 {
@@ -168,9 +168,128 @@ TEST_F (Launcher, CommandLineOverThePlatformLimitIsReportedAndNotCutShort)
     const auto outcome = errorBoxesOnLaunchWith (commandLine);
 
     EXPECT_EQ (outcome.boxesShown, 1u);
-    EXPECT_EQ (outcome.firstBody, L"Cannot start: " + hostPath() + L" (" + _wcserror (E2BIG) + L"), please check your installation.");
+    EXPECT_EQ (outcome.firstBody, L"Cannot start: " + hostPath() + L" (" + systemTextOf (ERROR_FILENAME_EXCED_RANGE)
+                                      + L"), please check your installation.");
     EXPECT_EQ (outcome.exitStatus, launchFailedStatus);
     EXPECT_FALSE (readReport());
+}
+
+// The host in the launcher's place, as the program that started the launcher
+// sees it: the start-up settings, the wait, the status, the lifetime.
+
+using ProcessHandle = std::unique_ptr<void, decltype (&CloseHandle)>;
+
+ProcessHandle openProcessNamedIn (const Report& report, const std::string& field)
+{
+    const auto id = valuesOf (report, field);
+    const auto process = id.size() == 1 ? OpenProcess (SYNCHRONIZE | PROCESS_TERMINATE, FALSE, std::stoul (wide (id[0]))) : nullptr;
+    return { process, &CloseHandle };
+}
+
+// What the host reports when `program` is started with these settings,
+// the host itself or the launcher in front of it.
+Report reportOfAStartWith (const std::wstring& program, const StartupSettings& settings)
+{
+    Process process (program, commandLineOf (program, {}), std::nullopt, L"C:\\users\\Public", settings);
+    EXPECT_TRUE (process.hasStarted());
+    auto report = waitForReport();
+    EXPECT_TRUE (process.hasExited (patienceMs));
+    DeleteFileW (reportPath().c_str());
+    return report;
+}
+
+Utf16List startupInformationIn (const Report& report)
+{
+    auto seen = valuesOf (report, "startup-flags");
+    for (const char* field : { "startup-show", "startup-title" })
+        for (const auto& value : valuesOf (report, field))
+            seen.push_back (value);
+    return seen;
+}
+
+TEST_F (Launcher, TheHostGetsTheStartupSettingsTheLauncherWasStartedWith)
+{
+    const StartupSettings shortcutsAndStartCommands[] {
+        // A shortcut set to "Run: Minimized".
+        { STARTF_USESHOWWINDOW | STARTF_TITLEISLINKNAME, SW_SHOWMINNOACTIVE, L"C:\\users\\Public\\Desktop\\Tessalune.lnk" },
+        // start /min
+        { STARTF_USESHOWWINDOW, SW_SHOWMINIMIZED, {} },
+        // start /max "Tessalune"
+        { STARTF_USESHOWWINDOW, SW_SHOWMAXIMIZED, L"Tessalune" },
+    };
+    installSampleHost();
+
+    for (const auto& settings : shortcutsAndStartCommands)
+    {
+        const auto direct = startupInformationIn (reportOfAStartWith (hostPath(), settings));
+        ASSERT_EQ (direct.at (1), utf16 (std::to_wstring (settings.show))) << "the platform did not pass the show state on";
+
+        EXPECT_EQ (startupInformationIn (reportOfAStartWith (launcherPath(), settings)), direct);
+    }
+}
+
+TEST_F (Launcher, TheHostRunsAtThePriorityClassTheLauncherWasStartedWith)
+{
+    const StartupSettings high { 0, 0, {}, HIGH_PRIORITY_CLASS };
+    const auto highClass = utf16 (std::to_wstring (HIGH_PRIORITY_CLASS));
+    installSampleHost();
+
+    if (valuesOf (reportOfAStartWith (hostPath(), high), "priority-class") != Utf16List { highClass })
+        GTEST_SKIP() << "this platform does not keep the priority class a program is started with (Wine does not)";
+
+    EXPECT_EQ (valuesOf (reportOfAStartWith (launcherPath(), high), "priority-class"), Utf16List { highClass });
+}
+
+TEST_F (Launcher, AWaitingCallerWaitsForTheHostAndGetsItsWholeExitStatus)
+{
+    installSampleHost();
+
+    for (const Utf16 status : { u"7", u"0xC0000409" })
+    {
+        Process launcher (launcherPath(), commandLineOf (launcherPath(), { u"--wait-ms=3000", u"--exit-status=" + status }),
+                          std::nullopt);
+        const auto report = waitForReport();
+        const auto host = openProcessNamedIn (report, "process-id");
+        ASSERT_TRUE (host);
+
+        ASSERT_TRUE (launcher.hasExited (patienceMs));
+        EXPECT_EQ (WaitForSingleObject (host.get(), 0), WAIT_OBJECT_0) << "the launcher ended before its host";
+        EXPECT_EQ (launcher.exitStatus(), std::stoul (wide (status), nullptr, 0));
+        WaitForSingleObject (host.get(), patienceMs);
+        DeleteFileW (reportPath().c_str());
+    }
+}
+
+TEST_F (Launcher, EndingTheLauncherEndsTheHost)
+{
+    installSampleHost();
+    Process launcher (launcherPath(), commandLineOf (launcherPath(), { u"--wait-ms=120000" }), std::nullopt);
+    const auto host = openProcessNamedIn (waitForReport(), "process-id");
+    ASSERT_TRUE (host);
+
+    TerminateProcess (launcher.handle(), 1);
+    const auto hostEnded = WaitForSingleObject (host.get(), patienceMs) == WAIT_OBJECT_0;
+
+    EXPECT_TRUE (hostEnded) << "the host outlived the launcher that was ended";
+    TerminateProcess (host.get(), 1);
+    WaitForSingleObject (host.get(), patienceMs);
+}
+
+TEST_F (Launcher, WhatTheHostStartsOutlivesTheLauncherWhichEndsWithTheHost)
+{
+    installSampleHost();
+    Process launcher (launcherPath(), commandLineOf (launcherPath(), { u"--start-child=120000" }), std::nullopt);
+    const auto child = openProcessNamedIn (waitForReport(), "child-process-id");
+    ASSERT_TRUE (child);
+
+    const auto launcherEnded = launcher.hasExited (patienceMs);
+    const auto childLives = WaitForSingleObject (child.get(), 0) == WAIT_TIMEOUT;
+
+    EXPECT_TRUE (launcherEnded) << "the launcher waited for what its host started";
+    EXPECT_EQ (launcher.exitStatus(), 0u);
+    EXPECT_TRUE (childLives) << "what the host started ended with the launcher";
+    TerminateProcess (child.get(), 1);
+    WaitForSingleObject (child.get(), patienceMs);
 }
 
 } // namespace

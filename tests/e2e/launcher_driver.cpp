@@ -42,6 +42,15 @@ bool waitForErrorBox (const Process& launcher)
     return false;
 }
 
+std::wstring systemTextOf (DWORD error)
+{
+    wchar_t text[1024] {};
+    const auto length = FormatMessageW (FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text, 1024, nullptr);
+    std::wstring message (text, length);
+    message.erase (message.find_last_not_of (L" \r\n") + 1);
+    return message;
+}
+
 void expectCannotStartBox (const ErrorBoxOutcome& outcome)
 {
     const auto opening = L"Cannot start: " + hostPath() + L" (";

@@ -30,8 +30,8 @@ class Process : public ChildProcess
 {
 public:
     Process (const std::wstring& program, std::wstring commandLine, const std::optional<Utf16List>& environment,
-             const std::wstring& workingDirectory = L"C:\\users\\Public")
-        : ChildProcess (program, std::move (commandLine), environment, workingDirectory)
+             const std::wstring& workingDirectory = L"C:\\users\\Public", StartupSettings settings = {})
+        : ChildProcess (program, std::move (commandLine), environment, workingDirectory, std::move (settings))
     {
     }
 };
@@ -42,7 +42,10 @@ Report waitForReport();
 // Whether the launcher shows its error box within our patience.
 bool waitForErrorBox (const Process& launcher);
 
-// The "Cannot start" box, with the run-time's reason for the host path.
+// The system's own text for an error, as the "Cannot start" box gives it.
+std::wstring systemTextOf (DWORD error);
+
+// The "Cannot start" box, with the system's reason for the host path.
 void expectCannotStartBox (const ErrorBoxOutcome& outcome);
 
 // Every case shares the one host path: each starts with nothing there and

@@ -15,13 +15,24 @@
 constexpr DWORD patienceMs = 60000;
 constexpr DWORD pollMs = 50;
 
+// What a shortcut or `start` asks of a program's start: its window's show
+// state, the shortcut it came from, its priority class.
+struct StartupSettings
+{
+    DWORD flags = 0;
+    WORD show = 0;
+    std::wstring title;
+    DWORD priorityClass = 0;
+};
+
 class ChildProcess
 {
 public:
     // environment: NAME=value entries, in the order the child gets them.
     // Without one the child inherits ours; without a working directory, ours.
     ChildProcess (const std::wstring& program, std::wstring commandLine,
-                  const std::optional<Utf16List>& environment = std::nullopt, const std::wstring& workingDirectory = {})
+                  const std::optional<Utf16List>& environment = std::nullopt, const std::wstring& workingDirectory = {},
+                  StartupSettings settings = {})
     {
         auto block = environment ? environmentBlockOf (*environment) : std::wstring();
         STARTUPINFOW startup {};
@@ -29,9 +40,12 @@ public:
         // No standard handles of ours: Wine hands them to a GUI child anyway,
         // and what the child starts, Wine's desktop process for one, would
         // keep a file our output is redirected to open after we have ended.
-        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.dwFlags = STARTF_USESTDHANDLES | settings.flags;
+        startup.wShowWindow = settings.show;
+        startup.lpTitle = settings.title.empty() ? nullptr : settings.title.data();
 
-        started = CreateProcessW (program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
+        started = CreateProcessW (program.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                                  CREATE_UNICODE_ENVIRONMENT | settings.priorityClass,
                                   environment ? block.data() : nullptr,
                                   workingDirectory.empty() ? nullptr : workingDirectory.c_str(), &startup, &info)
                   != FALSE;

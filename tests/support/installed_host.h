@@ -22,6 +22,8 @@ using Report = std::vector<received_report::Item>;
 
 const std::wstring hostFileName = L"Sonvik.exe";
 const std::wstring reportFileName = L"Sonvik-received.txt";
+// Where a child the sample host starts reports.
+const std::wstring childReportFileName = L"Sonvik-child.txt";
 
 inline std::wstring folderOfThisProgram()
 {
@@ -51,6 +53,7 @@ inline bool installSampleHost()
 inline void removeHost()
 {
     DeleteFileW (reportPath().c_str());
+    DeleteFileW ((hostFolder() + L"\\" + childReportFileName).c_str());
     DeleteFileW (hostPath().c_str());
     RemoveDirectoryW (hostPath().c_str());
     RemoveDirectoryW (hostFolder().c_str());

@@ -6,7 +6,7 @@
 namespace
 {
 
-using launcher::joinedCommandLineLength;
+using launcher::joinCommandLine;
 using launcher::quoteArgument;
 using testsupport::parseArgumentsAfterProgramName;
 
@@ -83,11 +83,11 @@ TEST (ArgumentQuoting, ParserFollowsThePlatformRules)
     EXPECT_TRUE (parseArgumentsAfterProgramName (u"x.exe   ").empty());
 }
 
-TEST (CommandLineLength, CountsTheArgumentsAndOneSpaceBetweenEach)
+TEST (JoinedCommandLine, PutsOneSpaceBetweenArgumentsAndNothingElse)
 {
-    EXPECT_EQ (joinedCommandLineLength ({}), 0u);
-    EXPECT_EQ (joinedCommandLineLength ({ u"Sonvik.exe" }), 10u);
-    EXPECT_EQ (joinedCommandLineLength ({ u"Sonvik.exe", u"\"a b\"", u"\"\"" }), 19u);
+    EXPECT_EQ (joinCommandLine ({}), u"");
+    EXPECT_EQ (joinCommandLine ({ u"Sonvik.exe" }), u"Sonvik.exe");
+    EXPECT_EQ (joinCommandLine ({ u"Sonvik.exe", u"\"a b\"", u"\"\"", u"" }), u"Sonvik.exe \"a b\" \"\" ");
 }
 
 TEST (CommandLineLength, TheLimitLeavesRoomForTheTerminatingNull)
