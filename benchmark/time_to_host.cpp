@@ -3,8 +3,10 @@
 // creation, the least any launcher can cost), FloorLauncher.exe (the plainest
 // launcher of this design) and Tessalune.exe. Also their peak working sets,
 // the time until the error box of a missing host exists, and their sizes.
+// While a host runs a few seconds: each launcher's working set as it waits,
+// and how long after the host's end the launcher ends.
 // It prints figures and judges none; it fails only when it could not measure.
-// Usage: TimeToHost.exe [--warm-up N] [--rounds N] [--error-rounds N]
+// Usage: TimeToHost.exe [--warm-up N] [--rounds N] [--error-rounds N] [--stand-in-rounds N]
 
 #include "error_box.h"
 #include "installed_host.h"
@@ -31,7 +33,13 @@ struct Options
     int warmUpRounds = 3;
     int rounds = 30;
     int errorRounds = 5;
+    int standInRounds = 3;
 };
+
+// Long enough for a launcher to have ended the start-up feedback of a host
+// that shows no window, and trimmed itself, before its working set is read.
+constexpr DWORD standInHostMs = 7000;
+constexpr DWORD standInSampleAfterMs = 6000;
 
 struct Target
 {
@@ -68,7 +76,10 @@ double millisecondsBetween (LONGLONG from, LONGLONG to)
 class Process : public ChildProcess
 {
 public:
-    explicit Process (const std::wstring& program) : ChildProcess (program, L"\"" + program + L"\"") {}
+    explicit Process (const std::wstring& program, const std::wstring& arguments = {})
+        : ChildProcess (program, L"\"" + program + L"\"" + arguments)
+    {
+    }
 
     // A launcher that hands over ends with status 0, and so does the host.
     bool hasFailed() const { return hasExited() && exitStatus() != 0; }
@@ -195,6 +206,49 @@ void timeHandOver (Target& target, bool counted)
         target.peakMiB.push_back (*peak);
 }
 
+std::optional<double> workingSetMiB (HANDLE process)
+{
+    PROCESS_MEMORY_COUNTERS counters {};
+
+    if (! GetProcessMemoryInfo (process, &counters, sizeof (counters)))
+        return std::nullopt;
+
+    return static_cast<double> (counters.WorkingSetSize) / bytesPerMiB;
+}
+
+// Each Target's figures here: milliseconds from the host's end to the
+// launcher's, and the launcher's working set while the host runs.
+void timeStandIn (Target& target, bool counted)
+{
+    DeleteFileW (reportPath().c_str());
+    Process process (target.path, L" --wait-ms=" + std::to_wstring (standInHostMs));
+
+    if (! process.hasStarted() || ! waitForHostStart (process))
+        return reportFailure (target, "started no host");
+
+    const auto hostIds = valuesOf (readReport().value_or (Report {}), "process-id");
+    const auto hostId = hostIds.empty() ? std::nullopt : parseCount (hostIds.front());
+    const auto host = hostId ? OpenProcess (SYNCHRONIZE, FALSE, static_cast<DWORD> (*hostId)) : nullptr;
+
+    if (host == nullptr)
+        return reportFailure (target, "its host could not be opened");
+
+    Sleep (standInSampleAfterMs);
+    const auto workingSet = workingSetMiB (process.handle());
+    const auto hostEnded = WaitForSingleObject (host, patienceMs) == WAIT_OBJECT_0;
+    const auto hostEndedAt = counterNow();
+    CloseHandle (host);
+
+    if (! hostEnded || ! process.hasExited (patienceMs))
+        return reportFailure (target, "did not end with its host");
+
+    if (counted && workingSet)
+    {
+        target.milliseconds.push_back (millisecondsBetween (hostEndedAt, counterNow()));
+        target.peakMiB.push_back (*workingSet);
+    }
+}
+
 // Here the box is found by polling, so the figure is late by up to a poll.
 std::optional<LONGLONG> waitForErrorBox (const Process& process)
 {
@@ -300,6 +354,19 @@ void printErrorBoxes (const Target& floor, const Target& tessalune, const Option
         std::printf ("  %-22s median %9s\n", target->name, formatted (median (target->milliseconds)).c_str());
 }
 
+void printStandIn (const Target& floor, const Target& tessalune, const Options& options)
+{
+    std::printf ("\nWhile the host runs (%lu ms, no window), %d rounds: the launcher's working set %lu ms after the start,"
+                 " and ms from the host's end to the launcher's\n", standInHostMs, options.standInRounds, standInSampleAfterMs);
+    std::printf ("  %-22s %12s %12s\n", "", "WS MiB", "end to end");
+
+    for (const auto* target : { &floor, &tessalune })
+        std::printf ("  %-22s %12s %12s\n", target->name, formatted (median (target->peakMiB)).c_str(),
+                     formatted (median (target->milliseconds)).c_str());
+
+    std::printf ("  (Wine keeps the working set a process had: it does not trim, so this shows what is held, not what Windows would)\n");
+}
+
 void printSize (Target& target)
 {
     WIN32_FILE_ATTRIBUTE_DATA attributes {};
@@ -320,7 +387,8 @@ std::optional<Options> parseOptions (int argc, char** argv)
         const std::string name = argv[i];
         auto* count = name == "--warm-up" ? &options.warmUpRounds
                     : name == "--rounds" ? &options.rounds
-                    : name == "--error-rounds" ? &options.errorRounds : nullptr;
+                    : name == "--error-rounds" ? &options.errorRounds
+                    : name == "--stand-in-rounds" ? &options.standInRounds : nullptr;
         const auto value = i + 1 < argc ? parseCount (std::string (argv[i + 1])).value_or (-1) : -1;
 
         if (count == nullptr || value < 0 || value > 100000)
@@ -340,7 +408,7 @@ int main (int argc, char** argv)
 
     if (! options)
     {
-        std::fprintf (stderr, "usage: TimeToHost.exe [--warm-up N] [--rounds N] [--error-rounds N]\n");
+        std::fprintf (stderr, "usage: TimeToHost.exe [--warm-up N] [--rounds N] [--error-rounds N] [--stand-in-rounds N]\n");
         return 2;
     }
 
@@ -357,6 +425,11 @@ int main (int argc, char** argv)
 
     runRounds ({ &direct, &floor, &tessalune }, options->warmUpRounds, options->rounds, timeHandOver);
     printHandOver (direct, floor, tessalune, *options);
+
+    Target floorStandIn { floor.name, floor.path, {}, {} };
+    Target tessaluneStandIn { tessalune.name, tessalune.path, {}, {} };
+    runRounds ({ &floorStandIn, &tessaluneStandIn }, 0, options->standInRounds, timeStandIn);
+    printStandIn (floorStandIn, tessaluneStandIn, *options);
 
     removeHost();
 

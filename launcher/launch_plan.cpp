@@ -15,6 +15,12 @@ constexpr std::string_view hostFolderName = "Orvanel";
 constexpr std::string_view hostFileName = "Sonvik.exe";
 constexpr const char* errorTitle = "Invalid SONVIK installation!";
 
+// Those who administer the machine: an installer running elevated or as a
+// service leaves its files owned by one of them.
+constexpr const char* systemAccount = "S-1-5-18";
+constexpr const char* administratorsGroup = "S-1-5-32-544";
+constexpr const char* trustedInstaller = "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+
 juce::String widen (std::string_view ascii)
 {
     return juce::String (ascii.data(), ascii.size());
@@ -33,12 +39,51 @@ Utf16List forwardArguments (const Utf16List& launcherArguments)
     return hostArguments;
 }
 
+juce::String composeHostFolder (const juce::String& sharedFolder)
+{
+    return sharedFolder + juce::File::getSeparatorString() + widen (hostFolderName);
+}
+
+juce::String describeOwner (const juce::String& owner, const LaunchInputs& inputs)
+{
+    if (owner.isEmpty())
+        return "an owner that cannot be read";
+
+    const auto name = inputs.accountNameOf (owner);
+    return name.isNotEmpty() ? name : owner;
+}
+
+// The host file and the folder that holds it: whoever owns either could have
+// put a program of their own there.
+std::optional<ErrorReport> refusalOfAnUntrustedHost (const LaunchInputs& inputs, const juce::String& hostPath)
+{
+    for (const auto& path : { hostPath, composeHostFolder (inputs.sharedFolder) })
+    {
+        const auto owner = inputs.ownerOf (path);
+
+        if (owner && ! isTrustedOwner (*owner, inputs.launchingUser))
+            return ErrorReport { errorTitle, "Will not start " + hostPath + ": " + path + " is owned by "
+                                                 + describeOwner (*owner, inputs)
+                                                 + ", not by you or an administrator, so another user could have put it there."
+                                                   " Please reinstall the host as an administrator." };
+    }
+
+    return std::nullopt;
+}
+
 } // namespace
 
 juce::String composeHostPath (const juce::String& sharedFolder)
 {
-    const auto separator = juce::File::getSeparatorString();
-    return sharedFolder + separator + widen (hostFolderName) + separator + widen (hostFileName);
+    return composeHostFolder (sharedFolder) + juce::File::getSeparatorString() + widen (hostFileName);
+}
+
+// An account's own files count as that account's alone, whatever groups it
+// belongs to: any program it runs could have written them.
+bool isTrustedOwner (const juce::String& owner, const juce::String& launchingUser)
+{
+    return owner.isNotEmpty() && (owner == launchingUser || owner == systemAccount || owner == administratorsGroup
+                                  || owner == trustedInstaller);
 }
 
 LaunchPlan planLaunch (const LaunchInputs& inputs)
@@ -47,6 +92,9 @@ LaunchPlan planLaunch (const LaunchInputs& inputs)
 
     if (! inputs.exists (hostPath))
         return ErrorReport { errorTitle, "Cannot find: " + hostPath + ", please check your installation." };
+
+    if (auto refusal = refusalOfAnUntrustedHost (inputs, hostPath))
+        return std::move (*refusal);
 
     return HandOver { hostPath,
                       forwardArguments (inputs.launcherArguments),

@@ -3,6 +3,7 @@
 #include <juce_core/juce_core.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -16,12 +17,20 @@ namespace launcher
 using Utf16 = std::u16string;
 using Utf16List = std::vector<Utf16>;
 
+// Accounts are named by their SIDs in text form ("S-1-5-32-544").
 struct LaunchInputs
 {
     Utf16List launcherArguments;    // as split from the command line, slot 0 the launcher's own name
     juce::String sharedFolder;      // the shared application-data folder, empty if the lookup failed
     std::function<bool (const juce::String&)> exists;
     Utf16List environment;          // NAME=value entries, in the platform's order
+    juce::String launchingUser;     // who started the launcher
+    // The owner of a file or folder: none where its volume keeps no owners,
+    // empty where it cannot be read.
+    std::function<std::optional<juce::String> (const juce::String&)> ownerOf;
+    // An account's name, empty where it does not resolve; asked only when the
+    // launcher refuses a host, so a launch that hands over never pays for it.
+    std::function<juce::String (const juce::String&)> accountNameOf;
 };
 
 struct HandOver
@@ -40,6 +49,10 @@ struct ErrorReport
 using LaunchPlan = std::variant<HandOver, ErrorReport>;
 
 juce::String composeHostPath (const juce::String& sharedFolder);
+
+// Whether a file or folder with this owner can only have been put there by the
+// launching user or by those who administer the machine.
+bool isTrustedOwner (const juce::String& owner, const juce::String& launchingUser);
 
 LaunchPlan planLaunch (const LaunchInputs& inputs);
 

@@ -26,7 +26,10 @@ std::variant<platform::RunningHost, int> startHostInOurPlace()
     const auto plan = planLaunch ({ std::move (*arguments),
                                     platform::sharedApplicationDataFolder(),
                                     platform::pathExists,
-                                    platform::currentEnvironment() });
+                                    platform::currentEnvironment(),
+                                    platform::launchingUser(),
+                                    platform::ownerOf,
+                                    platform::accountNameOf });
 
     if (const auto* report = std::get_if<ErrorReport> (&plan))
     {

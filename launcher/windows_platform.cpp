@@ -4,6 +4,8 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include <aclapi.h>
+#include <sddl.h>
 #include <shellapi.h>
 
 #include <cwchar>
@@ -36,6 +38,32 @@ std::wstring environmentBlockOf (const Utf16List& entries)
         block += wide (entry) + L'\0';
 
     return block + L'\0' + L'\0';
+}
+
+juce::String textOf (PSID sid)
+{
+    wchar_t* text = nullptr;
+
+    if (! ConvertSidToStringSidW (sid, &text))
+        return {};
+
+    const juce::String sidText (text);
+    LocalFree (text);
+    return sidText;
+}
+
+// A volume without per-user security (FAT, for one) keeps no owners: anyone
+// may write anything there anyway.
+bool keepsOwners (const juce::String& fullPath)
+{
+    wchar_t volume[MAX_PATH] {};
+    DWORD flags = 0;
+
+    if (! GetVolumePathNameW (fullPath.toWideCharPointer(), volume, MAX_PATH)
+        || ! GetVolumeInformationW (volume, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0))
+        return true;
+
+    return (flags & FILE_PERSISTENT_ACLS) != 0;
 }
 
 // A program started with no title gets its own path as one.
@@ -105,6 +133,64 @@ Utf16List currentEnvironment()
 
     FreeEnvironmentStringsW (block);
     return entries;
+}
+
+juce::String launchingUser()
+{
+    HANDLE token = nullptr;
+
+    if (! OpenProcessToken (GetCurrentProcess(), TOKEN_QUERY, &token))
+        return {};
+
+    const OwnedHandle ownedToken (token);
+    DWORD size = 0;
+    GetTokenInformation (token, TokenUser, nullptr, 0, &size);
+    std::vector<unsigned char> user (size);
+
+    if (size == 0 || ! GetTokenInformation (token, TokenUser, user.data(), size, &size))
+        return {};
+
+    return textOf (reinterpret_cast<const TOKEN_USER*> (user.data())->User.Sid);
+}
+
+std::optional<juce::String> ownerOf (const juce::String& path)
+{
+    const auto fullPath = juce::File (path).getFullPathName();
+
+    if (! keepsOwners (fullPath))
+        return std::nullopt;
+
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+
+    if (GetNamedSecurityInfoW (fullPath.toWideCharPointer(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                               nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+        return juce::String();
+
+    const auto ownerText = textOf (owner);
+    LocalFree (descriptor);
+    return ownerText;
+}
+
+juce::String accountNameOf (const juce::String& sidText)
+{
+    PSID sid = nullptr;
+
+    if (! ConvertStringSidToSidW (sidText.toWideCharPointer(), &sid))
+        return {};
+
+    wchar_t name[256] {};
+    wchar_t domain[256] {};
+    DWORD nameLength = 256;
+    DWORD domainLength = 256;
+    SID_NAME_USE use;
+    const auto resolved = LookupAccountSidW (nullptr, sid, name, &nameLength, domain, &domainLength, &use);
+    LocalFree (sid);
+
+    if (! resolved)
+        return {};
+
+    return domainLength > 0 ? juce::String (domain) + "\\" + juce::String (name) : juce::String (name);
 }
 
 OwnedHandle::~OwnedHandle()

@@ -21,6 +21,14 @@ bool pathExists (const juce::String& path);
 
 Utf16List currentEnvironment();
 
+juce::String launchingUser();
+
+// Reads the path as the existence test does: a drive-relative one on the
+// current drive.
+std::optional<juce::String> ownerOf (const juce::String& path);
+
+juce::String accountNameOf (const juce::String& sid);
+
 // A handle that is closed when it goes.
 class OwnedHandle
 {

@@ -2,7 +2,8 @@
 # The main job: the product as a user meets it, under Wine in a prefix of its
 # own. Builds the release, installs the sample host where the launcher looks
 # for it, installs Tessalune's MSI, starts "Tessalune" from its Start-menu
-# shortcut with a few arguments and prints what the host received. Then it
+# shortcut with a few arguments and prints what the host received, and shows
+# that a batch file waiting on the launcher gets the host's status. Then it
 # removes the host, starts the shortcut once more and saves a screenshot of
 # the error box, and finally uninstalls and shows that nothing of Tessalune is
 # left while the host's folder is as the demo left it.
@@ -74,6 +75,14 @@ printf '  [%s]\n' "${arguments[@]}"
 PRODUCTNAME=other start_shortcut "$shortcut" "${arguments[@]}"
 wait_for_host_report
 show_report
+
+# A batch file that starts the launcher and waits for it gets the host's status.
+caller="$WINEPREFIX/drive_c/users/Public/wait-for-tessalune.cmd"
+printf '@echo off\r\nstart "" /wait "%s" --wait-ms=1000 --exit-status=7\r\necho %%ERRORLEVEL%%\r\n' \
+    "$(in_windows_form "$install_folder/Tessalune.exe")" >"$caller"
+printf '\nA batch file runs start /wait Tessalune.exe, its host asked to run a second and end with status 7: ERRORLEVEL %s\n' \
+    "$(wine cmd /c 'C:\users\Public\wait-for-tessalune.cmd' </dev/null 2>/dev/null | tr -d '\r')"
+rm -f "$caller"
 
 printf '\nRemoving the host and starting "Tessalune" from the Start menu again.\n'
 rm -f "$host_folder/Sonvik.exe"

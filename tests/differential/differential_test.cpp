@@ -40,7 +40,9 @@ Utf16 hostCommandLineFor (const Utf16List& arguments)
     launcherArguments.insert (launcherArguments.end(), arguments.begin(), arguments.end());
 
     const auto plan = launcher::planLaunch ({ std::move (launcherArguments), "C:\\ProgramData",
-                                              [] (const juce::String&) { return true; }, {} });
+                                              [] (const juce::String&) { return true; }, {}, "S-1-5-18",
+                                              [] (const juce::String&) { return std::optional<juce::String>(); },
+                                              [] (const juce::String&) { return juce::String(); } });
     return launcher::joinCommandLine (std::get<launcher::HandOver> (plan).hostArguments);
 }
 

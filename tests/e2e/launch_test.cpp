@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 #include <shellapi.h>
 
 #include <algorithm>
@@ -290,6 +292,73 @@ TEST_F (Launcher, WhatTheHostStartsOutlivesTheLauncherWhichEndsWithTheHost)
     EXPECT_TRUE (childLives) << "what the host started ended with the launcher";
     TerminateProcess (child.get(), 1);
     WaitForSingleObject (child.get(), patienceMs);
+}
+
+// Only SeRestorePrivilege lets a program give a file to another owner, and
+// only an elevated run holds it.
+bool enableRestorePrivilege()
+{
+    HANDLE token = nullptr;
+    if (! OpenProcessToken (GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token))
+        return false;
+
+    TOKEN_PRIVILEGES privileges { 1, { { {}, SE_PRIVILEGE_ENABLED } } };
+    const auto enabled = LookupPrivilegeValueW (nullptr, L"SeRestorePrivilege", &privileges.Privileges[0].Luid)
+                         && AdjustTokenPrivileges (token, FALSE, &privileges, 0, nullptr, nullptr)
+                         && GetLastError() == ERROR_SUCCESS;
+    CloseHandle (token);
+    return enabled;
+}
+
+std::wstring ownerOf (const std::wstring& path)
+{
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    wchar_t* text = nullptr;
+    std::wstring sid;
+
+    if (GetNamedSecurityInfoW (path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                               &descriptor) == ERROR_SUCCESS
+        && ConvertSidToStringSidW (owner, &text))
+        sid = text;
+
+    LocalFree (text);
+    LocalFree (descriptor);
+    return sid;
+}
+
+std::wstring accountNameOf (PSID sid)
+{
+    wchar_t name[256] {}, domain[256] {};
+    DWORD nameLength = 256, domainLength = 256;
+    SID_NAME_USE use;
+    LookupAccountSidW (nullptr, sid, name, &nameLength, domain, &domainLength, &use);
+    return std::wstring (domain) + L"\\" + name;
+}
+
+TEST_F (Launcher, AHostThatAnotherUserCouldHavePlantedIsRefused)
+{
+    installSampleHost();
+    if (! enableRestorePrivilege())
+        GTEST_SKIP() << "giving the host another owner needs an elevated run (SeRestorePrivilege)";
+
+    // The Users group stands for any ordinary user who is not the one starting the launcher.
+    PSID users = nullptr;
+    ASSERT_TRUE (ConvertStringSidToSidW (L"S-1-5-32-545", &users));
+    SetNamedSecurityInfoW (hostPath().data(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, users, nullptr, nullptr, nullptr);
+    const auto usersName = accountNameOf (users);
+    LocalFree (users);
+    if (ownerOf (hostPath()) != L"S-1-5-32-545")
+        GTEST_SKIP() << "this platform does not keep the owner given to a file (Wine does not)";
+
+    const auto outcome = errorBoxesOnLaunchWith (commandLineOf (launcherPath(), {}));
+
+    EXPECT_EQ (outcome.boxesShown, 1u);
+    EXPECT_EQ (outcome.firstBody, L"Will not start " + hostPath() + L": " + hostPath() + L" is owned by " + usersName
+                                      + L", not by you or an administrator, so another user could have put it there."
+                                        L" Please reinstall the host as an administrator.");
+    EXPECT_EQ (outcome.exitStatus, launchFailedStatus);
+    EXPECT_FALSE (readReport()) << "the host ran";
 }
 
 } // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 namespace
 {
 
@@ -9,7 +11,9 @@ using namespace launcher;
 
 const juce::String separator = juce::File::getSeparatorString();
 const juce::String sharedFolder = "C:" + separator + "ProgramData";
-const juce::String hostPath = sharedFolder + separator + "Orvanel" + separator + "Sonvik.exe";
+const juce::String hostFolder = sharedFolder + separator + "Orvanel";
+const juce::String hostPath = hostFolder + separator + "Sonvik.exe";
+const juce::String launchingUser = "S-1-5-21-1004336348-1177238915-682003330-1001";
 
 struct RecordingExistence
 {
@@ -23,10 +27,36 @@ struct RecordingExistence
     }
 };
 
-LaunchPlan planWith (RecordingExistence& existence, Utf16List arguments = { u"Tessalune.exe" },
-                     Utf16List environment = {}, juce::String folder = sharedFolder)
+// Every path owned by the launching user, unless a case says otherwise.
+struct Owners
 {
-    return planLaunch ({ std::move (arguments), folder, std::ref (existence), std::move (environment) });
+    std::map<juce::String, std::optional<juce::String>> ownerOfPath;
+    std::map<juce::String, juce::String> names;
+    int namesAsked = 0;
+
+    LaunchInputs completing (LaunchInputs inputs)
+    {
+        inputs.launchingUser = launchingUser;
+        inputs.ownerOf = [this] (const juce::String& path)
+        {
+            const auto found = ownerOfPath.find (path);
+            return found != ownerOfPath.end() ? found->second : std::optional<juce::String> (launchingUser);
+        };
+        inputs.accountNameOf = [this] (const juce::String& sid)
+        {
+            ++namesAsked;
+            return names[sid];
+        };
+        return inputs;
+    }
+};
+
+LaunchPlan planWith (RecordingExistence& existence, Utf16List arguments = { u"Tessalune.exe" },
+                     Utf16List environment = {}, juce::String folder = sharedFolder, Owners* owners = nullptr)
+{
+    Owners allOwnedByTheLaunchingUser;
+    auto& ownersOfPaths = owners != nullptr ? *owners : allOwnedByTheLaunchingUser;
+    return planLaunch (ownersOfPaths.completing ({ std::move (arguments), folder, std::ref (existence), std::move (environment), {}, {}, {} }));
 }
 
 TEST (HostPath, IsTheSharedFolderThenOrvanelThenSonvik)
@@ -95,6 +125,85 @@ TEST (StartFailureReport, NamesThePathAndTheReason)
 
     EXPECT_EQ (report.title, "Invalid SONVIK installation!");
     EXPECT_EQ (report.body, "Cannot start: " + hostPath + " (Permission denied), please check your installation.");
+}
+
+// Who may own the host and its folder: the launching user and those who
+// administer the machine, and nobody else.
+struct OwnerCase
+{
+    const char* owner;
+    bool trusted;
+};
+
+const OwnerCase ownerCases[] {
+    { "S-1-5-21-1004336348-1177238915-682003330-1001", true },      // the launching user
+    { "S-1-5-18", true },                                           // SYSTEM
+    { "S-1-5-32-544", true },                                       // Administrators
+    { "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", true },  // TrustedInstaller
+    { "S-1-5-21-1004336348-1177238915-682003330-1002", false },     // another user of the machine
+    { "S-1-5-32-545", false },                                      // Users
+    { "S-1-1-0", false },                                           // Everyone
+    { "s-1-5-18x", false },
+    { "", false },                                                  // unreadable
+};
+
+TEST (HostTrust, EachOwnerOfTheHostAndOfItsFolderIsTrustedOnlyIfItIsTheLaunchingUserOrAnAdministrator)
+{
+    for (const auto& ownerCase : ownerCases)
+    {
+        EXPECT_EQ (isTrustedOwner (ownerCase.owner, launchingUser), ownerCase.trusted) << ownerCase.owner;
+
+        for (const auto& ownedPath : { hostPath, hostFolder })
+        {
+            RecordingExistence existence { true, {} };
+            Owners owners;
+            owners.ownerOfPath[ownedPath] = juce::String (ownerCase.owner);
+            const auto plan = planWith (existence, { u"Tessalune.exe" }, {}, sharedFolder, &owners);
+
+            EXPECT_EQ (std::holds_alternative<HandOver> (plan), ownerCase.trusted) << ownerCase.owner << " owns " << ownedPath;
+        }
+    }
+}
+
+TEST (HostTrust, RefusalNamesThePathItsOwnerAndWhatToDo)
+{
+    const juce::String intruder = "S-1-5-21-1004336348-1177238915-682003330-1002";
+    RecordingExistence existence { true, {} };
+    Owners owners;
+    owners.ownerOfPath[hostFolder] = intruder;
+    owners.names[intruder] = "PC\\mallory";
+
+    const auto named = std::get<ErrorReport> (planWith (existence, { u"Tessalune.exe" }, {}, sharedFolder, &owners));
+    EXPECT_EQ (named.title, "Invalid SONVIK installation!");
+    EXPECT_EQ (named.body, "Will not start " + hostPath + ": " + hostFolder + " is owned by PC\\mallory, not by you or an"
+                           " administrator, so another user could have put it there. Please reinstall the host as an administrator.");
+
+    owners.names.clear();
+    const auto unnamed = std::get<ErrorReport> (planWith (existence, { u"Tessalune.exe" }, {}, sharedFolder, &owners));
+    EXPECT_TRUE (unnamed.body.contains (hostFolder + " is owned by " + intruder + ",")) << unnamed.body;
+}
+
+TEST (HostTrust, AVolumeThatKeepsNoOwnersHandsOverWithoutNamingAnyone)
+{
+    RecordingExistence existence { true, {} };
+    Owners owners;
+    owners.ownerOfPath[hostPath] = std::nullopt;
+    owners.ownerOfPath[hostFolder] = std::nullopt;
+
+    EXPECT_TRUE (std::holds_alternative<HandOver> (planWith (existence, { u"Tessalune.exe" }, {}, sharedFolder, &owners)));
+    EXPECT_EQ (owners.namesAsked, 0);
+}
+
+TEST (HostTrust, TheDriveRelativeHostPathIsCheckedToo)
+{
+    const auto relativeFolder = separator + "Orvanel";
+    RecordingExistence existence { true, {} };
+    Owners owners;
+    owners.ownerOfPath[relativeFolder] = juce::String ("S-1-5-32-545");
+
+    const auto plan = planWith (existence, { u"Tessalune.exe" }, {}, {}, &owners);
+    ASSERT_TRUE (std::holds_alternative<ErrorReport> (plan));
+    EXPECT_TRUE (std::get<ErrorReport> (plan).body.startsWith ("Will not start " + relativeFolder + separator + "Sonvik.exe: "));
 }
 
 } // namespace
