@@ -200,7 +200,7 @@ static DWORD startHost (const wchar_t* hostPath, wchar_t* commandLine, wchar_t* 
 
 /* The same release of the start folder, the start-up feedback and the
    working set as Tessalune's. */
-static void standAsideForHost (HANDLE host)
+static void standAsideForHost (void)
 {
     wchar_t systemFolder[MAX_PATH];
     MSG message;
@@ -208,7 +208,6 @@ static void standAsideForHost (HANDLE host)
     if (GetSystemDirectoryW (systemFolder, MAX_PATH) > 0)
         SetCurrentDirectoryW (systemFolder);
 
-    WaitForInputIdle (host, 5000);
     PostMessageW (NULL, WM_NULL, 0, 0);
     GetMessageW (&message, NULL, 0, 0);
     SetProcessWorkingSetSize (GetCurrentProcess(), (SIZE_T) -1, (SIZE_T) -1);
@@ -338,7 +337,7 @@ int WINAPI WinMain (HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, i
     }
 
     DWORD status = (DWORD) LAUNCH_FAILED;
-    standAsideForHost (host.hProcess);
+    standAsideForHost();
     WaitForSingleObject (host.hProcess, INFINITE);
     GetExitCodeProcess (host.hProcess, &status);
     return (int) status;

@@ -36,10 +36,9 @@ struct Options
     int standInRounds = 3;
 };
 
-// Long enough for a launcher to have ended the start-up feedback of a host
-// that shows no window, and trimmed itself, before its working set is read.
-constexpr DWORD standInHostMs = 7000;
-constexpr DWORD standInSampleAfterMs = 6000;
+// Long enough for a launcher to have trimmed itself before its working set is read.
+constexpr DWORD standInHostMs = 2000;
+constexpr DWORD standInSampleAfterMs = 1000;
 
 struct Target
 {
@@ -356,7 +355,7 @@ void printErrorBoxes (const Target& floor, const Target& tessalune, const Option
 
 void printStandIn (const Target& floor, const Target& tessalune, const Options& options)
 {
-    std::printf ("\nWhile the host runs (%lu ms, no window), %d rounds: the launcher's working set %lu ms after the start,"
+    std::printf ("\nWhile the host runs (%lu ms), %d rounds: the launcher's working set %lu ms after the host's start,"
                  " and ms from the host's end to the launcher's\n", standInHostMs, options.standInRounds, standInSampleAfterMs);
     std::printf ("  %-22s %12s %12s\n", "", "WS MiB", "end to end");
 

@@ -59,7 +59,7 @@ int launch()
         return *status;
 
     const auto& host = std::get<platform::RunningHost> (started);
-    platform::standAsideForHost (host);
+    platform::standAsideForHost();
     // All 32 bits: the run-time hands the returned value to ExitProcess unchanged.
     return static_cast<int> (platform::waitForExitStatus (host));
 }

@@ -252,7 +252,7 @@ std::variant<RunningHost, SystemError> startHost (const HandOver& request)
     return host;
 }
 
-void standAsideForHost (const RunningHost& host)
+void standAsideForHost()
 {
     // The folder the launcher was started in can then be renamed or removed
     // while the host runs, as if the host alone were running.
@@ -260,10 +260,9 @@ void standAsideForHost (const RunningHost& host)
     if (GetSystemDirectoryW (systemFolder, MAX_PATH) > 0)
         SetCurrentDirectoryW (systemFolder);
 
-    // The shell shows the busy pointer for a GUI program until it reads its
-    // message queue. The host's window being up, the launcher reads its own,
-    // so the pointer spins for neither; a console host is not waited for.
-    WaitForInputIdle (host.process.get(), startupFeedbackMs);
+    // The busy pointer shows for a newly started GUI program until it reads
+    // its message queue. Reading the launcher's own ends it for the launcher
+    // while the host keeps its own, which ends once the host's window is up.
     MSG message;
     PostMessageW (nullptr, WM_NULL, 0, 0);
     GetMessageW (&message, nullptr, 0, 0);

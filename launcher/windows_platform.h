@@ -59,12 +59,8 @@ using SystemError = DWORD;
 // start-up information and priority class.
 std::variant<RunningHost, SystemError> startHost (const HandOver& request);
 
-// How long a GUI host may take to put its window up before the launcher ends
-// its own start-up feedback anyway: the shell's own limit.
-constexpr DWORD startupFeedbackMs = 5000;
-
 // Lets go of what the launcher no longer needs while it stands in for the host.
-void standAsideForHost (const RunningHost& host);
+void standAsideForHost();
 
 // Waits for the host to end and gives its exit status, all 32 bits of it.
 DWORD waitForExitStatus (const RunningHost& host);
