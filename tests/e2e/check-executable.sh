@@ -1,10 +1,9 @@
 #!/usr/bin/env bash
 # Checks the built launcher as Windows and Explorer see it: a 32-bit x86 GUI
-# program for Windows 6.0 and later with ASLR and DEP, aware of Remote Desktop
-# servers, with no writable code, that imports only known DLLs, with the icon
-# group IDI_ICON1 of ten images, a manifest naming the common controls
-# 6.0.0.0, Windows 7 to 11 and per-monitor DPI awareness, and a version
-# resource, in at most 2 MB.
+# program with ASLR and DEP and no writable code, that imports only known
+# DLLs, with the icon group IDI_ICON1 of ten images and a manifest naming
+# the common controls 6.0.0.0, Windows 7 to 11 and per-monitor DPI awareness,
+# and a version resource, in at most 2 MB; subsystem 6.0, Terminal-Server aware.
 # Usage: check-executable.sh Tessalune.exe VERSION
 set -uo pipefail
 
@@ -52,8 +51,7 @@ expect "manifest names the common controls 6.0.0.0" "yes" \
     "$(grep -q 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' <<<"$manifest" && echo yes || echo no)"
 expect "manifest runs as the invoker" "yes" \
     "$(grep -q 'requestedExecutionLevel level="asInvoker"' <<<"$manifest" && echo yes || echo no)"
-# Windows 7, 8, 8.1, and 10 and 11.
-expect "manifest names the Windows versions it supports" \
+expect "manifest names Windows 7, 8, 8.1, and 10 and 11" \
     "{35138b9a-5d96-4fbd-8e2d-a2440225f93a} {4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38} {1f676c76-80e1-4239-95bb-83d0f6d0da78} {8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}" \
     "$(grep -o '<compatibility .*</compatibility>' <<<"$manifest" | grep -o 'supportedOS Id="[^"]*"' | cut -d '"' -f 2 | paste -sd ' ')"
 expect "manifest: DPI awareness per monitor (v2, then v1), dpiAware for older Windows" \

@@ -1,11 +1,10 @@
 #!/usr/bin/env bash
 # The installer under Wine, as a user meets it: install, start "Tessalune"
 # from its Start-menu shortcut, uninstall; upgrade from a lower version (built
-# here from the same launcher) installed with the desktop shortcut, install the
-# same version again, be refused a downgrade, uninstall. The host below the
-# shared application-data folder and its registry key must come through every
-# msiexec run exactly as they were. First, the MSI's tables are read for the
-# rules Windows' own validation checks and Wine's msiexec does not.
+# here from the same launcher), install the same version again, be refused a
+# downgrade, uninstall. The host below the shared application-data folder and
+# its registry key must come through every msiexec run exactly as they were.
+# First, the tables, for rules of Windows' validation that Wine does not keep.
 # Usage: check-installer.sh Tessalune-X.Y.Z.msi X.Y.Z Tessalune.exe Sonvik.exe
 set -uo pipefail
 
@@ -53,8 +52,8 @@ installed_state() {
     return 0
 }
 
-# msiexec without its window; its status in $status, and in $msiexec_log
-# Wine's warnings, which name the standard actions it does not carry out.
+# msiexec without its window; its status in $status, Wine's warnings (which
+# name the actions it does not carry out) in $msiexec_log.
 msiexec_log="$work/msiexec.log"
 run_msiexec() {
     local before
@@ -75,66 +74,53 @@ size=$(stat -c %s "$msi")
 expect "the MSI is at most 1 MB (1,000,000 bytes)" yes "$([ "$size" -le 1000000 ] && echo yes || echo "no: $size bytes")"
 
 echo "the MSI's tables"
-mkdir "$work/tables"
 for table in Component CreateFolder Registry Shortcut File Upgrade InstallExecuteSequence InstallUISequence; do
-    msiinfo export "$msi" "$table" | tr -d '\r' | tail -n +4 >"$work/tables/$table"
+    msiinfo export "$msi" "$table" | tr -d '\r' | tail -n +4 >"$work/$table"
 done
-# A key path is a file or a registry value of the component's own (the
-# Attributes bit 4 tells which), or, when empty, its folder, which the
-# component must then create (ICE18).
-expect "every component's key path: a file, a registry value or a folder of its own" \
-    "DesktopShortcut:registry Launcher:file ManufacturerFolder:folder StartMenuShortcut:registry" \
-    "$(cd "$work/tables" && awk -F '\t' '
-        FILENAME == "File" || FILENAME == "Registry" { owner[FILENAME, $1] = $(FILENAME == "File" ? 2 : 6); next }
-        FILENAME == "CreateFolder" { created[$1, $2]; next }
-        { kind = "none" }
+cd "$work" || exit 1
+# A key path is a file or a registry value of the component's own (Attributes
+# bit 4 tells which) or, when empty, a folder the component creates (ICE18).
+expect "each component's key path: a file, a registry value (its root) or a folder of its own" \
+    "DesktopShortcut:-1 Launcher:file ManufacturerFolder:folder StartMenuShortcut:-1" \
+    "$(awk -F '\t' 'FILENAME == "File" { file[$1] = $2; next } FILENAME == "Registry" { reg[$1] = $6; root[$1] = $2; next }
+        FILENAME == "CreateFolder" { created[$1, $2]; next } { kind = "none" }
         $6 == "" && ($3, $1) in created { kind = "folder" }
-        $6 != "" && int($4 / 4) % 2 == 0 && owner["File", $6] == $1 { kind = "file" }
-        $6 != "" && int($4 / 4) % 2 == 1 && owner["Registry", $6] == $1 { kind = "registry" }
+        int($4 / 4) % 2 == 0 && file[$6] == $1 { kind = "file" }
+        int($4 / 4) % 2 == 1 && reg[$6] == $1 { kind = root[$6] }
         { print $1 ":" kind }' File Registry CreateFolder Component | sort | paste -sd ' ')"
-# A component's key path tells Windows whether it is installed: a shortcut's
-# must be a registry value under HKCU, or HKMU (-1) as here (ICE43).
-expect "each shortcut's component: key path in HKMU" "DesktopShortcut:-1 StartMenuShortcut:-1" \
-    "$(cd "$work/tables" && awk -F '\t' '
-        FILENAME == "Registry" { root[$1] = $2; next }
-        FILENAME == "Component" { key[$1] = $6; next }
-        { print $1 ":" ($4 in key && key[$4] in root ? root[key[$4]] : "none") }' Registry Component Shortcut \
-        | sort | paste -sd ' ')"
-# [#file] or [$component] of another component resolves to nothing when that
-# component is not being changed (ICE69).
-expect "no shortcut refers to a file or component of another component" "" \
-    "$(cd "$work/tables" && awk -F '\t' 'FILENAME == "File" { owner[$1] = $2; next }
-        { target = $5; while (match(target, /\[[#$][^]]*\]/)) {
-              key = substr(target, RSTART + 2, RLENGTH - 3); target = substr(target, RSTART + RLENGTH)
-              if ((key in owner ? owner[key] : key) != $4) print $1 } }' File Shortcut | paste -sd ' ')"
+# A shortcut's component must be keyed under HKCU, or HKMU (-1) as here
+# (ICE43); a [#file] of another component can resolve to nothing (ICE69).
+expect "each shortcut: the root of its component's key, files of other components it names" \
+    "DesktopShortcut:-1: StartMenuShortcut:-1:" \
+    "$(awk -F '\t' 'FILENAME == "File" { file[$1] = $2; next } FILENAME == "Registry" { root[$1] = $2; next }
+        FILENAME == "Component" { key[$1] = $6; next } { other = ""; target = $5 }
+        { while (match(target, /\[#[^]]*\]/)) { f = substr(target, RSTART + 2, RLENGTH - 3)
+              if (file[f] != $4) other = other f; target = substr(target, RSTART + RLENGTH) } }
+        { print $1 ":" root[key[$4]] ":" other }' File Registry Component Shortcut | sort | paste -sd ' ')"
 expect "the launcher's File row: version and language of its version resource" "$version.0 1033" \
-    "$(awk -F '\t' '$1 == "TessaluneExe" { print $5, $6 }' "$work/tables/File")"
+    "$(awk -F '\t' '$1 == "TessaluneExe" { print $5, $6 }' File)"
 # Windows keeps the features chosen for an older version (the desktop
 # shortcut) when the row that finds it has MigrateFeatures (1) and the action
-# runs once the features are costed, before the installation is carried out.
-expect "the row finding older versions migrates their features" 1 \
-    "$(awk -F '\t' '$7 == "WIX_UPGRADE_DETECTED" { print $5 % 2 }' "$work/tables/Upgrade")"
-for sequence in InstallUISequence:ExecuteAction InstallExecuteSequence:InstallValidate; do
-    expect "${sequence%:*}: CostFinalize, MigrateFeatureStates, ${sequence#*:}" \
-        "CostFinalize MigrateFeatureStates ${sequence#*:}" \
-        "$(sort -t $'\t' -k 3n "$work/tables/${sequence%:*}" | cut -f 1 \
-            | grep -xE "CostFinalize|MigrateFeatureStates|${sequence#*:}" | paste -sd ' ')"
-done
+# runs once the features are costed, before they are carried out.
+expect "upgrade row MigrateFeatures; MigrateFeatureStates placed in the execute and UI sequences" "1 1 1" \
+    "$(awk -F '\t' '$7 == "WIX_UPGRADE_DETECTED" { print $5 % 2 }' Upgrade) $(for sequence in *Sequence; do
+        awk -F '\t' '{ at[$1] = $3 } END { m = at["MigrateFeatureStates"]; last = at["InstallValidate"] at["ExecuteAction"]
+            print (m > at["CostFinalize"] && m < last) }' "$sequence"; done | paste -sd ' ')"
+cd - >/dev/null || exit 1
 
 echo "install Tessalune $version"
 run_msiexec /i "$(in_windows_form "$msi")"
 expect "exit status" 0 "$status"
 expect "the launcher is in Program Files\\Orvanel\\Tessalune, as built" yes "$(yes_if cmp -s "$launcher" "$install_folder/Tessalune.exe")"
 expect "shortcuts: one in the Start menu, none on the desktop by default" "1 0" "$(shortcut_counts)"
-expect "the Add/Remove Programs entry, with the Start-menu shortcut's key path" \
+expect "the Add/Remove Programs entry" \
     "DisplayIcon=C:\\Program Files\\Orvanel\\Tessalune\\Tessalune.exe,0
 DisplayName=Tessalune
 DisplayVersion=$version
 NoModify=0x1
 Publisher=Orvanel
 StartMenuShortcut=0x1" \
-    "$(uninstall_entry "$code" \
-        | grep -E '^(DisplayName|Publisher|DisplayVersion|DisplayIcon|NoModify|StartMenuShortcut|DesktopShortcut)=' | sort)"
+    "$(uninstall_entry "$code" | grep -E '^(DisplayName|Publisher|DisplayVersion|DisplayIcon|NoModify|StartMenuShortcut)=' | sort)"
 
 echo "start the Start-menu shortcut through the shell, with two arguments"
 rm -f "$host_report"
@@ -162,13 +148,11 @@ run_msiexec /i "$(in_windows_form "$msi")"
 expect "exit status" 0 "$status"
 expect "one entry is left, $version's" "HKEY_LOCAL_MACHINE${uninstall_key#HKLM}\\$code" "$(product_entries)"
 expect "the launcher is the one built" yes "$(yes_if cmp -s "$launcher" "$install_folder/Tessalune.exe")"
-# Wine 8's msiexec has no MigrateFeatureStates: it logs the action as
-# unhandled and installs the default features, so there the shortcut's fate
-# is Wine's; the tables above hold what Windows needs, and the README says how
-# to see it there. Any msiexec that carries the action out is held to it.
+# Wine 8's msiexec logs MigrateFeatureStates as unhandled: the tables above hold
+# what Windows needs (README). An msiexec that carries it out is held to it.
 if grep -q 'unhandled msi action L"MigrateFeatureStates"' "$msiexec_log"; then
-    echo "note Wine's msiexec did not carry out MigrateFeatureStates; on Windows the desktop shortcut stays"
-    expect "shortcuts as Wine leaves them, with the default features: Start menu only" "1 0" "$(shortcut_counts)"
+    expect "Wine's msiexec skipped MigrateFeatureStates (Windows keeps the desktop shortcut): Start menu only" "1 0" \
+        "$(shortcut_counts)"
     run_msiexec /i "$(in_windows_form "$msi")" ADDLOCAL=DesktopShortcut
     expect "the desktop shortcut added to the installed version" "0" "$status"
 fi

@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # Checks the release folder the build leaves: the MSI, the ZIP and the Windows
 # test kit, nothing else but SHA256SUMS, which is right for the MSI and the ZIP;
-# in the ZIP exactly the launcher as built, its SHA-256 and the installation text
-# with Windows line ends.
+# in the ZIP exactly the launcher as built, its SHA-256 and the installation text.
 # Usage: check-package.sh RELEASE_FOLDER VERSION Tessalune.exe
 set -uo pipefail
 
