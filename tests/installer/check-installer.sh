@@ -104,7 +104,7 @@ expect "the launcher's File row: version and language of its version resource" "
 # runs once the features are costed, before they are carried out.
 expect "upgrade row MigrateFeatures; MigrateFeatureStates placed in the execute and UI sequences" "1 1 1" \
     "$(awk -F '\t' '$7 == "WIX_UPGRADE_DETECTED" { print $5 % 2 }' Upgrade) $(for sequence in *Sequence; do
-        awk -F '\t' '{ at[$1] = $3 } END { m = at["MigrateFeatureStates"]; last = at["InstallValidate"] at["ExecuteAction"]
+        awk -F '\t' '{ at[$1] = $3 } END { m = at["MigrateFeatureStates"]; last = at["InstallValidate"] + at["ExecuteAction"]
             print (m > at["CostFinalize"] && m < last) }' "$sequence"; done | paste -sd ' ')"
 cd - >/dev/null || exit 1
 
