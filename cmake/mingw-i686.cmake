@@ -14,11 +14,16 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# Without "..": the first configure would find the libraries below by a path
+# spelt with it and the next by the plain path the cache keeps, so every
+# reconfigure changed the compile lines and rebuilt JUCE and the launcher.
+get_filename_component(tessalune_source_dir "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
+
 # Cross-built programs, tests included, run under Wine.
-set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_CURRENT_LIST_DIR}/../tools/wine-run.sh")
+set(CMAKE_CROSSCOMPILING_EMULATOR "${tessalune_source_dir}/tools/wine-run.sh")
 
 # libpng and libjpeg-turbo for this target, built by tools/setup.sh.
-list(APPEND CMAKE_FIND_ROOT_PATH "${CMAKE_CURRENT_LIST_DIR}/../build/deps/mingw-i686")
+list(APPEND CMAKE_FIND_ROOT_PATH "${tessalune_source_dir}/build/deps/mingw-i686")
 
 # Builds delay-import libraries (cmake/delay-load.cmake).
 set(CMAKE_NM i686-w64-mingw32-nm)

@@ -63,6 +63,30 @@ pin_summary_information() {
     (cd "$stage" && msibuild "$msi" -i _SummaryInformation.idt)
 }
 
+# What wixl leaves out of the tables or writes wrong, set in the built MSI:
+# the launcher's File row gets the version and language of its version
+# resource (without them Windows Installer takes it for an unversioned file
+# in repairs and upgrades), and a registry root of HKMU, which wixl writes as
+# 4, becomes the -1 that Windows Installer reads as HKMU.
+complete_msi_tables() {
+    local msi=$1 fixed file_version language
+    # VS_FIXEDFILEINFO follows its signature FEEF04BD: the structure's own
+    # version, then the file version as two little-endian dwords, high word
+    # first in each.
+    fixed=$(wrestool -x --raw -t16 "$stage/Tessalune.exe" | od -An -v -tx1 | tr -d ' \n')
+    fixed=${fixed#*bd04effe}
+    file_version=$(printf '%d.%d.%d.%d' "0x${fixed:14:2}${fixed:12:2}" "0x${fixed:10:2}${fixed:8:2}" \
+        "0x${fixed:22:2}${fixed:20:2}" "0x${fixed:18:2}${fixed:16:2}")
+    # The string table's name: language, then code page, in hexadecimal.
+    language=$(wrestool -x --raw -t16 "$stage/Tessalune.exe" | strings -el | grep -m 1 -E '^[0-9A-Fa-f]{8}$')
+    language=$((16#${language:0:4}))
+    (cd "$stage" && msiinfo export "$msi" File >file.idt && msiinfo export "$msi" Registry >registry.idt)
+    awk -F '\t' -v OFS='\t' -v version="$file_version" -v language="$language" '
+        NR > 3 && $1 == "TessaluneExe" { $5 = version; $6 = language } { print }' "$stage/file.idt" >"$stage/File.idt"
+    awk -F '\t' -v OFS='\t' 'NR > 3 && $2 == 4 { $2 = -1 } { print }' "$stage/registry.idt" >"$stage/Registry.idt"
+    (cd "$stage" && msibuild "$msi" -i File.idt && msibuild "$msi" -i Registry.idt)
+}
+
 build_msi() {
     local msi=$1 upgrade_code product_code package_code
     upgrade_code=$(sed -n 's/.*UpgradeCode="\([^"]*\)".*/\1/p' "$here/Tessalune.wxs")
@@ -78,6 +102,7 @@ $(sha256_of "$here/Tessalune.wxs") $(wixl --version)")
     (cd "$stage" && wixl -a x86 -D Version="$version" -D ProductCode="$product_code" \
         -o "$msi" "$here/Tessalune.wxs" 2>&1 | grep -v '^$' >&2 || true)
     [ -f "$stage/$msi" ] || { echo "wixl made no installer" >&2; exit 1; }
+    complete_msi_tables "$msi"
     pin_summary_information "$msi" "$package_code"
 }
 

@@ -10,6 +10,14 @@
 
 #include <windows.h>
 
+// Nothing calls the function below: only its constructor attribute makes it
+// run. A compiler without GNU attributes would build a launcher without it,
+// and GCC only warns about an attribute it ignores, a misspelt one say.
+#if ! defined (__GNUC__)
+ #error "The library search is narrowed from a GNU constructor: build the launcher with GCC or Clang."
+#endif
+#pragma GCC diagnostic error "-Wattributes"
+
 namespace
 {
 

@@ -2,7 +2,8 @@
 # Checks the built launcher as Windows and Explorer see it: a 32-bit x86 GUI
 # program with ASLR and DEP and no writable code, that imports only known
 # DLLs, with the icon group IDI_ICON1 of ten images and a manifest naming
-# the common controls 6.0.0.0, and a version resource, in at most 2 MB.
+# the common controls 6.0.0.0, Windows 7 to 11 and per-monitor DPI awareness,
+# and a version resource, in at most 2 MB; subsystem 6.0, Terminal-Server aware.
 # Usage: check-executable.sh Tessalune.exe VERSION
 set -uo pipefail
 
@@ -15,11 +16,14 @@ source "$(dirname "$0")/../support/expect.sh"
 headers=$(i686-w64-mingw32-objdump -p "$exe")
 expect "format" "pei-i386" "$(sed -n 's/.*file format //p' <<<"$headers" | head -n 1)"
 expect "subsystem" "00000002	(Windows GUI)" "$(sed -n 's/^Subsystem\s*//p' <<<"$headers")"
+expect "subsystem version" "6.0" \
+    "$(sed -n 's/^MajorSubsystemVersion\s*//p' <<<"$headers").$(sed -n 's/^MinorSubsystemVersion\s*//p' <<<"$headers")"
 
 dll_characteristics=$(sed -n '/^DllCharacteristics/,/^SizeOfStackReserve/p' <<<"$headers")
 expect "ASLR: dynamic base" "yes" "$(grep -qw DYNAMIC_BASE <<<"$dll_characteristics" && echo yes || echo no)"
 expect "ASLR: relocations present" "yes" "$(yes_if grep -q ' \.reloc ' <<<"$(i686-w64-mingw32-objdump -h "$exe")")"
 expect "DEP: NX compatible" "yes" "$(grep -qw NX_COMPAT <<<"$dll_characteristics" && echo yes || echo no)"
+expect "Terminal-Server aware" "yes" "$(yes_if grep -qw TERMINAL_SERVICE_AWARE <<<"$dll_characteristics")"
 writable_code=$(i686-w64-mingw32-objdump -h "$exe" | awk '/^ *[0-9]+ / { name = $2; next }
     /CODE/ && ! /READONLY/ { print name }' | tr '\n' ' ')
 expect "no section both writable and executable" "" "$writable_code"
@@ -47,6 +51,12 @@ expect "manifest names the common controls 6.0.0.0" "yes" \
     "$(grep -q 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' <<<"$manifest" && echo yes || echo no)"
 expect "manifest runs as the invoker" "yes" \
     "$(grep -q 'requestedExecutionLevel level="asInvoker"' <<<"$manifest" && echo yes || echo no)"
+expect "manifest names Windows 7, 8, 8.1, and 10 and 11" \
+    "{35138b9a-5d96-4fbd-8e2d-a2440225f93a} {4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38} {1f676c76-80e1-4239-95bb-83d0f6d0da78} {8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}" \
+    "$(grep -o '<compatibility .*</compatibility>' <<<"$manifest" | grep -o 'supportedOS Id="[^"]*"' | cut -d '"' -f 2 | paste -sd ' ')"
+expect "manifest: DPI awareness per monitor (v2, then v1), dpiAware for older Windows" \
+    "PerMonitorV2, PerMonitor true/pm" \
+    "$(sed -n 's|.*<dpiAwareness[^>]*>\([^<]*\)</dpiAwareness>.*|\1|p' <<<"$manifest") $(sed -n 's|.*<dpiAware [^>]*>\([^<]*\)</dpiAware>.*|\1|p' <<<"$manifest")"
 
 # The version resource's strings are UTF-16; every other byte is dropped to read them.
 version=$(wrestool -x --raw -t16 "$exe" 2>/dev/null | tr -d '\000')

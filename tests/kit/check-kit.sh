@@ -3,7 +3,8 @@
 # folder and started with run-tests.cmd from Wine's own cmd.exe, not through
 # CTest, with a host already installed. Its closing line must count every case
 # that CTest counts for the same programs, less those it names as left out;
-# it must exit 0, and the host must be back byte for byte and time for time.
+# it must exit 0, and every file of the host's folder, the host, its report and
+# a file in a folder of its own, must be back byte for byte and time for time.
 # Usage: check-kit.sh Tessalune-X.Y.Z-windows-tests.zip BUILD_DIR
 set -uo pipefail
 
@@ -18,10 +19,12 @@ folder=$(mktemp -d "$WINEPREFIX/drive_c/kit.XXXXXX")
 trap 'rm -rf "$folder" "$host_folder"' EXIT
 (cd "$folder" && cmake -E tar xf "$kit")
 
-mkdir -p "$host_folder"
+mkdir -p "$host_folder/data"
 printf 'A host installed before the kit ran.\r\n' >"$host_folder/Sonvik.exe"
-touch -d '2020-01-02 03:04:05' "$host_folder/Sonvik.exe"
-host_state() { stat -c '%s %y' "$host_folder/Sonvik.exe" && sha256sum <"$host_folder/Sonvik.exe"; }
+printf 'What the host received before the kit ran.\r\n' >"$host_folder/Sonvik-received.txt"
+printf 'A setting of the host.\r\n' >"$host_folder/data/settings.ini"
+touch -d '2020-01-02 03:04:05' "$host_folder"/Sonvik.exe "$host_folder"/Sonvik-received.txt "$host_folder"/data/settings.ini
+host_state() { (cd "$host_folder" && find . -type f -printf '%p %s %T@\n' -exec sha256sum {} \; | sort); }
 host_before=$(host_state)
 
 status=0
@@ -36,7 +39,7 @@ expected=$(comm -23 <(ctest_cases | sort) <(sort <<<"$left_out") | wc -l)
 
 expect "closing line" "$expected passed, 0 failed" "$(tail -n 1 <<<"$output")"
 expect "exit status" 0 "$status"
-expect "the host installed before the run is back as it was" "$host_before" "$(host_state 2>&1)"
+expect "the host's folder as it was before the run, every file" "$host_before" "$(host_state 2>&1)"
 expect "the planted-library folder is gone" no "$(yes_if test -e "$WINEPREFIX/drive_c/users/Public/planted-library")"
 expect "results kept for sending back" "differential_tests.txt e2e_tests.txt unit_tests.txt" \
     "$(ls "$folder/results" 2>/dev/null | paste -sd ' ')"

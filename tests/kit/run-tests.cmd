@@ -8,9 +8,11 @@ cd /d "%~dp0"
 
 set "host_folder=%ProgramData%\Orvanel"
 set "host=%host_folder%\Sonvik.exe"
-set "saved_host=%~dp0host-before-the-run\Sonvik.exe"
-echo This run creates and removes the host "%host%" (a host already there is put back afterwards)
-echo and the folder "C:\users\Public\planted-library"; it leaves both as it found them.
+set "saved_name=Orvanel-before-the-Tessalune-tests"
+set "saved_folder=%ProgramData%\%saved_name%"
+echo This run creates and removes the host "%host%" and the folder "C:\users\Public\planted-library".
+echo A folder "%host_folder%" already there is renamed "%saved_name%" for the run
+echo and put back afterwards with every file in it as it was.
 echo.
 echo Left out, as they need what this kit cannot carry:
 echo   left out: e2e.Executable.IsA32BitGuiProgramWithItsIconGroupAndManifest (reads the file with binutils and icoutils)
@@ -18,38 +20,36 @@ echo   left out: e2e.HandOver.MapsNoLibraryBeyondThoseOfAFrameworkFreeLauncher (
 echo   left out: installer.* and release.* (need the build tree, msitools and osslsigncode; install the MSI by hand)
 echo.
 
-if exist "%saved_host%" (
-    echo An earlier run was interrupted: the host it moved aside is in "%saved_host%".
-    echo Put it back as "%host%", then run this again.
+if exist "%saved_folder%" (
+    echo An earlier run was interrupted: the host's folder it set aside is "%saved_folder%".
+    echo Delete "%host_folder%" if it is there, rename "%saved_folder%" back to Orvanel, then run this again.
     exit /b 2
 )
-rem Whether a move worked is read from the files, not from "||", which Wine's
-rem cmd.exe follows after a redirected move even when the move worked.
-if exist "%host%" (
-    md "%~dp0host-before-the-run" 2>nul
-    move /y "%host%" "%saved_host%" >nul
-    if exist "%host%" (
-        echo The host at "%host%" could not be moved aside: run this as an administrator.
+rem The whole folder is set aside, under its parent, so that nothing in it is
+rem touched or copied. Whether that worked is read from the folders, not from
+rem "||", which Wine's cmd.exe follows after a redirected command even when it
+rem worked.
+if exist "%host_folder%" (
+    ren "%host_folder%" "%saved_name%" 2>nul
+    if exist "%host_folder%" (
+        echo The folder "%host_folder%" could not be set aside. Close the host if it runs; a host installed
+        echo for all users can be set aside only from a command prompt opened with "Run as administrator".
         exit /b 2
     )
 )
-if not exist "%host_folder%" set "remove_host_folder=1"
 if exist results rd /s /q results
 md results
 
 set /a passed=0, failed=0
 for %%p in (unit_tests differential_tests e2e_tests) do call :run %%p
 
-if exist "%saved_host%" (
-    md "%host_folder%" 2>nul
-    move /y "%saved_host%" "%host%" >nul
-    rd "%~dp0host-before-the-run" 2>nul
-)
-if exist "%saved_host%" (
-    echo The host could not be put back: it is in "%saved_host%"; move it to "%host%".
+rem What the host's folder holds now, the tests left there.
+if exist "%host_folder%" rd /s /q "%host_folder%"
+if exist "%saved_folder%" ren "%saved_folder%" Orvanel
+if exist "%saved_folder%" (
+    echo The host's folder could not be put back: it is "%saved_folder%"; rename it to Orvanel.
     set /a failed+=1
 )
-if defined remove_host_folder rd "%host_folder%" 2>nul
 
 echo.
 echo !passed! passed, !failed! failed

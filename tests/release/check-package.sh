@@ -22,5 +22,7 @@ expect "SHA256SUMS matches both" "yes" "$(cd "$release" && yes_if sha256sum --qu
 expect "contents of $zip" "INSTALL.txt Tessalune.exe Tessalune.exe.sha256" "$(cd "$work" && find . -type f | sed 's|^\./||' | sort | paste -sd ' ')"
 expect "the launcher is the one built" "yes" "$(yes_if cmp -s "$launcher" "$work/Tessalune.exe")"
 expect "the launcher's SHA-256 matches" "yes" "$(cd "$work" && yes_if sha256sum --quiet -c Tessalune.exe.sha256)"
+# Older Notepad shows a text with bare LF line ends as one line.
+expect "INSTALL.txt: lines not ending in CR LF" 0 "$(grep -cv $'\r$' "$work/INSTALL.txt")"
 
 [ "$failures" -eq 0 ]

@@ -14,6 +14,9 @@ trap 'rm -rf "$second"' EXIT
 cmake -S "$source_dir" -B "$second" -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
     -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-i686.cmake" >/dev/null
 cmake --build "$second" --target release >/dev/null || exit 1
+# Configured again, as a second "cmake --preset" does, it has nothing to rebuild.
+cmake "$second" >/dev/null
+expect "a second configure leaves nothing to rebuild" "ninja: no work to do." "$(ninja -C "$second" -n release | tail -n 1)"
 
 for file in bin/Tessalune.exe release/SHA256SUMS $(cd "$first" && ls release/*.msi release/*-win32.zip); do
     expect "$file: the same SHA-256" "$(sha256sum <"$first/$file")" "$(sha256sum <"$second/$file")"
