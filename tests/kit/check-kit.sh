@@ -37,7 +37,9 @@ ctest_cases() {
 left_out=$(sed -n 's/^ *left out: \([^ ]*\).*/\1/p' <<<"$output")
 expected=$(comm -23 <(ctest_cases | sort) <(sort <<<"$left_out") | wc -l)
 
-expect "closing line" "$expected passed, 0 failed" "$(tail -n 1 <<<"$output")"
+# A case that cannot see here what it checks is skipped, and counted so.
+skipped=$(sed -n 's/^\([0-9]*\) passed, [0-9]* failed, \([0-9]*\) skipped$/\2/p' <<<"$(tail -n 1 <<<"$output")")
+expect "closing line" "$((expected - ${skipped:-0})) passed, 0 failed, ${skipped:-0} skipped" "$(tail -n 1 <<<"$output")"
 expect "exit status" 0 "$status"
 expect "the host's folder as it was before the run, every file" "$host_before" "$(host_state 2>&1)"
 expect "the planted-library folder is gone" no "$(yes_if test -e "$WINEPREFIX/drive_c/users/Public/planted-library")"

@@ -2,7 +2,7 @@
 rem Runs the Tessalune test programs of this kit on Windows, from this folder,
 rem where they find the launcher and the sample host, and counts their test
 rem cases. Each program's whole output goes to results\<program>.txt. Ends with
-rem "N passed, N failed", and exit status 0 only when no case failed.
+rem "N passed, N failed, N skipped", and exit status 0 only when no case failed.
 setlocal EnableExtensions EnableDelayedExpansion
 cd /d "%~dp0"
 
@@ -40,7 +40,7 @@ if exist "%host_folder%" (
 if exist results rd /s /q results
 md results
 
-set /a passed=0, failed=0
+set /a passed=0, failed=0, skipped=0
 for %%p in (unit_tests differential_tests e2e_tests) do call :run %%p
 
 rem What the host's folder holds now, the tests left there.
@@ -52,7 +52,7 @@ if exist "%saved_folder%" (
 )
 
 echo.
-echo !passed! passed, !failed! failed
+echo !passed! passed, !failed! failed, !skipped! skipped
 if !failed! gtr 0 exit /b 1
 if !passed! equ 0 exit /b 1
 exit /b 0
@@ -75,5 +75,5 @@ for /f "usebackq tokens=2,4" %%a in ("results\counts.txt") do (
 del results\counts.txt
 if !status! neq 0 if !program_failed! equ 0 set /a program_failed=1
 echo %~1.exe: !program_passed! passed, !program_failed! failed, !program_skipped! skipped  (results\%~1.txt)
-set /a passed+=program_passed, failed+=program_failed
+set /a passed+=program_passed, failed+=program_failed, skipped+=program_skipped
 exit /b 0
