@@ -20,7 +20,7 @@ packages=(
     juce-modules-source-data
     wine wine32:i386 xvfb xauth xdotool
     icoutils imagemagick file
-    openssl osslsigncode
+    openssl osslsigncode unzip
     wixl msitools fonts-wine
     dpkg-dev python3 python3-jsonschema
 )
@@ -111,7 +111,7 @@ unpack_source() {
 # PE linker keeps every function that has an unwind entry.
 cross_c_flags="-ffunction-sections -fdata-sections -fno-asynchronous-unwind-tables"
 # Bumped whenever the way these libraries are built changes, so they are rebuilt.
-cross_build_recipe="2 $cross_c_flags"
+cross_build_recipe="4 $cross_c_flags"
 
 cross_build() {
     local src=$1; shift
@@ -134,23 +134,32 @@ cross_build_inputs() {
     done
 }
 
-# Records "source-package version" of what was built, for the bill of
-# materials, with Debian's copyright file of each.
+# Records, for the bill of materials, which source package each library was
+# built from: "lib/LIBRARY SOURCE" lines in debian-sources, and that package's
+# .dsc, Debian copyright file and list of the patches applied in share/doc/SOURCE.
 record_source() {
-    local dsc=$1 src=$2 source version
+    local library=$1 dsc=$2 src=$3 source doc
     source=$(sed -n 's/^Source: //p' "$dsc")
-    version=$(sed -n 's/^Version: //p' "$dsc")
-    echo "$source $version" >>"$prefix/debian-sources"
-    mkdir -p "$prefix/share/doc/$source"
-    cp "$src/debian/copyright" "$prefix/share/doc/$source/copyright"
+    doc="$prefix/share/doc/$source"
+    echo "lib/$library $source" >>"$prefix/debian-sources"
+    mkdir -p "$doc"
+    cp "$dsc" "$doc/source.dsc"
+    cp "$src/debian/copyright" "$doc/copyright"
+    if [ -f "$src/.pc/applied-patches" ]; then
+        cp "$src/.pc/applied-patches" "$doc/applied-patches"
+    else
+        : >"$doc/applied-patches"
+    fi
+    echo "setup: built $library from Debian's $source $(sed -n 's/^Version: //p' "$dsc")," \
+        "$(wc -l <"$doc/applied-patches") Debian patches applied"
 }
 
 build_from_source() {
-    local pkg=$1 dir=$2 dsc; shift 2
+    local pkg=$1 dir=$2 library=$3 dsc; shift 3
     dsc=$(download_source "$pkg" "$dir")
     unpack_source "$dsc" "$dir/src"
     cross_build "$dir/src" "$@"
-    record_source "$dsc" "$dir/src"
+    record_source "$library" "$dsc" "$dir/src"
 }
 
 build_cross_libraries() {
@@ -164,11 +173,11 @@ build_cross_libraries() {
     mkdir -p "$prefix"
     # A fixed build name: by default it is the day of the build, which would
     # end up in the launcher and make two builds differ.
-    build_from_source libjpeg-turbo "$deps/libjpeg-turbo" \
+    build_from_source libjpeg-turbo "$deps/libjpeg-turbo" libjpeg.a \
         -DWITH_SIMD=0 -DENABLE_SHARED=0 -DWITH_TURBOJPEG=0 -DBUILD=debian-source
     # JUCE's JPEG loader reaches into the library's internals.
     cp "$deps/libjpeg-turbo/src/jpegint.h" "$prefix/include/"
-    build_from_source libpng1.6 "$deps/libpng" -DPNG_SHARED=OFF -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF
+    build_from_source libpng1.6 "$deps/libpng" libpng16.a -DPNG_SHARED=OFF -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF
     cross_build_inputs >"$stamp"
 }
 
