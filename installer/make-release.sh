@@ -189,15 +189,18 @@ clear_out_folder() {
     done
 }
 
+# Signed after it is built: signing changes the MSI, not what is in it.
+sign_msi() {
+    local msi=$1
+    [ ${#sign[@]} -gt 0 ] || return 0
+    mv "$stage/$msi" "$stage/unsigned.msi"
+    sign_file "$stage/unsigned.msi" "$stage/$msi"
+}
+
 publish() {
     local msi=$1 zip=$2 sbom=$3 kit_zip=$4
     clear_out_folder
-    if [ ${#sign[@]} -gt 0 ]; then
-        sign_file "$stage/$msi" "$out/$msi"
-    else
-        cp "$stage/$msi" "$out/$msi"
-    fi
-    cp "$stage/$zip" "$stage/$sbom" "$out/"
+    cp "$stage/$msi" "$stage/$zip" "$stage/$sbom" "$out/"
     (cd "$out" && sha256sum "$msi" "$zip" "$sbom" >SHA256SUMS)
     if [ -n "$kit" ]; then
         cp "$stage/$kit_zip" "$out/../$kit_zip"
@@ -218,6 +221,7 @@ main() {
 
     stage_launcher
     build_msi "$msi"
+    sign_msi "$msi"
     build_zip "$zip"
     build_sbom "$sbom"
     [ -z "$kit" ] || build_kit "$kit_zip"
