@@ -36,8 +36,16 @@ expect "the launcher is the one built" "yes" "$(yes_if cmp -s "$launcher" "$work
 (cd "$work/kit" && cmake -E tar xf "$kit")
 expect "the test kit beside the folder holds that launcher" "yes" "$(yes_if cmp -s "$launcher" "$work/kit/Tessalune.exe")"
 
+status=0
+"$here/../../installer/make-release.sh" --launcher "$launcher" --out "$work/other" --version 9.9.9 2>/dev/null || status=$?
+expect "a --version the launcher does not carry is refused, and nothing made" "1 no" \
+    "$status $(yes_if test -e "$work/other")"
+
 expect "the bill of materials is valid SPDX 2.3" "" "$(python3 -c 'import json, sys, jsonschema
-jsonschema.validate(json.load(open(sys.argv[1])), json.load(open(sys.argv[2])))' "$sbom" "$schema" 2>&1 | tail -n 3)"
+try:
+    jsonschema.validate(json.load(open(sys.argv[1])), json.load(open(sys.argv[2])))
+except jsonschema.ValidationError as error:
+    print(error.message)' "$sbom" "$schema" 2>&1 | tail -n 1)"
 
 # One "name<TAB>version<TAB>sha256<TAB>sourceInfo" line for each package.
 packages=$(python3 -c 'import json, sys
