@@ -189,7 +189,7 @@ clear_out_folder() {
     done
 }
 
-# Signed after it is built: signing changes the MSI, not what is in it.
+# The finished MSI is signed: the signature covers the whole package.
 sign_msi() {
     local msi=$1
     [ ${#sign[@]} -gt 0 ] || return 0
@@ -211,7 +211,11 @@ main() {
     parse_options "$@"
     # Archive formats keep local times: UTC makes them the same wherever this runs.
     export TZ=UTC
-    export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$here" log -1 --format=%ct)}
+    if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+        SOURCE_DATE_EPOCH=$(git -C "$here" log -1 --format=%ct) \
+            || die "SOURCE_DATE_EPOCH is not set, and $here is in no git clone to take it from"
+    fi
+    export SOURCE_DATE_EPOCH
     check_version
 
     stage=$(mktemp -d)
