@@ -88,6 +88,7 @@ download_source() {
         dsc="$dir/${pkg}_${version#*:}.dsc"
         (cd "$dir" && apt-get source --download-only -qq "$pkg=$version" >/dev/null 2>&1) && [ -f "$dsc" ] \
             && { echo "$dsc"; return; }
+        echo "setup: $pkg $version is listed but could not be downloaded whole; trying the next listed version" >&2
     done
     echo "setup: cannot get Debian's source package $pkg (versions tried: ${tried[*]:-none listed})." >&2
     echo "setup: the cross build needs it; check that deb-src entries are enabled and reachable." >&2
