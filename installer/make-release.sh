@@ -1,37 +1,83 @@
 #!/usr/bin/env bash
-# Makes the release files of a built launcher in one folder:
+# Makes the release of a built launcher in one folder, and nothing else there:
 #   Tessalune-<version>.msi          the installer (Tessalune.wxs)
-#   Tessalune-<version>-win32.zip    the launcher, its SHA-256 and INSTALL.txt
-#   SHA256SUMS                       of both, as sha256sum -c reads them
+#   Tessalune-<version>-win32.zip    the launcher and INSTALL.txt
+#   Tessalune-<version>.spdx.json    the bill of materials of the launcher (SPDX 2.3)
+#   SHA256SUMS                       of the three, as sha256sum -c reads them
+# With --kit, also the Windows test kit Tessalune-<version>-windows-tests.zip
+# beside that folder (it is not part of the release), with the release's own
+# launcher in it.
 # Each file depends only on the launcher, the version, the sources here and
 # SOURCE_DATE_EPOCH, so two builds of one commit give identical files.
 #
-# With --sign, the launcher is signed before it is packed and the MSI after it
-# is built; what follows --sign goes to osslsigncode (certificate, key,
-# timestamp server).
-#
-# Usage: make-release.sh --launcher Tessalune.exe --out FOLDER [--version X.Y.Z] [--sign OPTION...]
-#   --version   defaults to the launcher's own file version
+# Usage: make-release.sh --launcher Tessalune.exe --out FOLDER [--version X.Y.Z]
+#                        [--components FILE] [--kit FILE] [--sign OSSLSIGNCODE_OPTION...]
+#   --launcher    the built Tessalune.exe (build/windows-x86/bin/Tessalune.exe)
+#   --out         the release folder: new, empty, or holding an earlier release
+#   --version     the version expected; refused when the launcher's FileVersion
+#                 says another (it comes from project(VERSION) in CMakeLists.txt)
+#   --components  what the launcher was linked with, as the build writes it
+#                 beside the launcher (default: Tessalune.components there)
+#   --kit         the list of the test kit's other files, as the build writes it
+#                 (build/windows-x86/windows-test-kit.files)
+#   --sign        signs the launcher before it is packed and the MSI after it is
+#                 built; every option after it goes to osslsigncode sign
+#                 (certificate, key, timestamp server); it must come last
 #   SOURCE_DATE_EPOCH defaults to the time of the source tree's last commit
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-launcher="" out="" version="" sign=()
+launcher="" out="" version="" components="" kit="" sign=()
 
-while [ $# -gt 0 ]; do
-    case $1 in
-        --launcher) launcher=$2; shift 2 ;;
-        --out) out=$2; shift 2 ;;
-        --version) version=$2; shift 2 ;;
-        --sign) shift; sign=("$@"); [ ${#sign[@]} -gt 0 ] || { echo "--sign needs osslsigncode options" >&2; exit 2; }; break ;;
-        *) echo "unknown option: $1" >&2; exit 2 ;;
-    esac
-done
-[ -f "$launcher" ] && [ -n "$out" ] || { sed -n 's/^# Usage: //p' "$0" >&2; exit 2; }
+usage() { sed -n '/^# Usage:/,/SOURCE_DATE_EPOCH defaults/s/^# \{0,1\}//p' "$0"; }
+die() { echo "make-release.sh: $*" >&2; exit 1; }
+usage_error() { echo "make-release.sh: $*" >&2; usage >&2; exit 2; }
+
+parse_options() {
+    while [ $# -gt 0 ]; do
+        case $1 in
+            -h | --help) usage; exit 0 ;;
+            --launcher | --out | --version | --components | --kit)
+                [ $# -ge 2 ] || usage_error "$1 needs a value"
+                case $1 in
+                    --launcher) launcher=$2 ;;
+                    --out) out=$2 ;;
+                    --version) version=$2 ;;
+                    --components) components=$2 ;;
+                    --kit) kit=$2 ;;
+                esac
+                shift 2 ;;
+            --sign)
+                shift
+                sign=("$@")
+                [ ${#sign[@]} -gt 0 ] || usage_error "--sign needs osslsigncode options (certificate, key, timestamp server)"
+                break ;;
+            *) usage_error "unknown option: $1" ;;
+        esac
+    done
+    local missing=()
+    [ -n "$launcher" ] || missing+=(--launcher)
+    [ -n "$out" ] || missing+=(--out)
+    [ ${#missing[@]} -eq 0 ] || usage_error "missing ${missing[*]}"
+    [ -f "$launcher" ] || die "no launcher at $launcher: build it first (cmake --build --preset windows-x86)"
+    components=${components:-$(dirname "$launcher")/Tessalune.components}
+    [ -f "$components" ] || die "no list of what the launcher was linked with at $components: pass --components"
+    [ -z "$kit" ] || [ -f "$kit" ] || die "no list of the test kit's files at $kit"
+}
 
 # The version resource's strings are UTF-16, each name followed by its value.
 file_version_of() {
     wrestool -x --raw -t16 "$1" 2>/dev/null | strings -el | sed -n '/^FileVersion$/{n;p;q}'
+}
+
+# A package must not say one version and hold a launcher that says another.
+check_version() {
+    local built
+    built=$(file_version_of "$launcher")
+    [[ $built =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]] || die "cannot read a FileVersion X.Y.Z from $launcher (read '$built')"
+    version=${version:-$built}
+    [ "$version" = "$built" ] || die "--version $version, but the launcher's FileVersion is $built." \
+        "The version comes from project(VERSION) in CMakeLists.txt: set it there and build again."
 }
 
 # A version-8 (custom) UUID taken from the SHA-256 of a text: the same text
@@ -48,7 +94,18 @@ sha256_of() { sha256sum <"$1" | cut -d' ' -f1; }
 
 sign_file() {
     local in=$1 signed=$2
-    osslsigncode sign "${sign[@]}" -n Tessalune -h sha256 -in "$in" -out "$signed" >/dev/null
+    osslsigncode sign "${sign[@]}" -n Tessalune -h sha256 -in "$in" -out "$signed" >/dev/null \
+        || die "osslsigncode could not sign $in"
+}
+
+# The launcher every file of the release and the kit is made from: signed
+# first, when signing.
+stage_launcher() {
+    if [ ${#sign[@]} -gt 0 ]; then
+        sign_file "$launcher" "$stage/Tessalune.exe"
+    else
+        cp "$launcher" "$stage/Tessalune.exe"
+    fi
 }
 
 # wixl stamps every package with a random package code and the current time:
@@ -96,52 +153,108 @@ build_msi() {
 $(sha256_of "$here/Tessalune.wxs") $(wixl --version)")
 
     wrestool -x -t14 -n IDI_ICON1 -o "$stage/Tessalune.ico" "$stage/Tessalune.exe"
+    [ -s "$stage/Tessalune.ico" ] || die "no icon group IDI_ICON1 in $launcher"
     # The cabinet keeps each file's time.
     touch -d "@$SOURCE_DATE_EPOCH" "$stage/Tessalune.exe" "$stage/Tessalune.ico"
     # wixl finds the files the .wxs names only relative to where it runs.
     (cd "$stage" && wixl -a x86 -D Version="$version" -D ProductCode="$product_code" \
-        -o "$msi" "$here/Tessalune.wxs" 2>&1 | grep -v '^$' >&2 || true)
-    [ -f "$stage/$msi" ] || { echo "wixl made no installer" >&2; exit 1; }
+        -o "$msi" "$here/Tessalune.wxs" 2>wixl.log) || { cat "$stage/wixl.log" >&2; die "wixl could not build $msi"; }
+    sed '/^$/d' "$stage/wixl.log" >&2
     complete_msi_tables "$msi"
     pin_summary_information "$msi" "$package_code"
 }
 
-# A ZIP of the launcher, its SHA-256 and INSTALL.txt, with fixed times, owners and modes.
-build_zip() {
-    local zip=$1 files=(INSTALL.txt Tessalune.exe Tessalune.exe.sha256)
-    mkdir "$stage/zip"
-    cp "$stage/Tessalune.exe" "$here/../resources/INSTALL.txt" "$stage/zip/"
-    (cd "$stage/zip" && sha256sum Tessalune.exe >Tessalune.exe.sha256)
-    chmod 644 "$stage"/zip/*
-    touch -d "@$SOURCE_DATE_EPOCH" "$stage"/zip/*
-    (cd "$stage/zip" && cmake -E tar cf "../$zip" --format=zip -- "${files[@]}")
+# A ZIP of the given files with fixed times, owners and modes, in the order given.
+pack_zip() {
+    local zip=$1 folder=$2; shift 2
+    chmod 644 "$folder"/*
+    touch -d "@$SOURCE_DATE_EPOCH" "$folder"/*
+    (cd "$folder" && cmake -E tar cf "$zip" --format=zip -- "$@")
 }
 
-# Archive formats keep local times: UTC makes them the same wherever this runs.
-export TZ=UTC
-export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$here" log -1 --format=%ct)}
-version=${version:-$(file_version_of "$launcher")}
-[[ $version =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]] || { echo "not a version: '$version'" >&2; exit 2; }
+# The launcher and INSTALL.txt. Its SHA-256 is in SHA256SUMS beside it: a sum
+# inside the ZIP could be changed along with the launcher it vouches for.
+build_zip() {
+    local zip=$1
+    mkdir "$stage/zip"
+    cp "$stage/Tessalune.exe" "$here/../resources/INSTALL.txt" "$stage/zip/"
+    pack_zip "$stage/$zip" "$stage/zip" INSTALL.txt Tessalune.exe
+}
 
-stage=$(mktemp -d)
-trap 'rm -rf "$stage"' EXIT
-msi="Tessalune-$version.msi"
-zip="Tessalune-$version-win32.zip"
+build_sbom() {
+    python3 "$here/make-sbom.py" "$stage/Tessalune.exe" "$version" "$components" "$SOURCE_DATE_EPOCH" >"$stage/$1" \
+        || die "could not write the bill of materials"
+}
 
-if [ ${#sign[@]} -gt 0 ]; then
-    sign_file "$launcher" "$stage/Tessalune.exe"
-else
-    cp "$launcher" "$stage/Tessalune.exe"
-fi
+# The test kit: the staged launcher and the files the list names, flat.
+build_kit() {
+    local zip=$1 file names=(Tessalune.exe)
+    mkdir "$stage/kit"
+    cp "$stage/Tessalune.exe" "$stage/kit/"
+    while IFS= read -r file; do
+        [ -n "$file" ] || continue
+        cp "$file" "$stage/kit/" || die "the test kit's file $file is missing: build the tests first"
+        names+=("$(basename "$file")")
+    done <"$kit"
+    mapfile -t names < <(printf '%s\n' "${names[@]}" | LC_ALL=C sort)
+    pack_zip "$stage/$zip" "$stage/kit" "${names[@]}"
+}
 
-build_msi "$msi"
-build_zip "$zip"
+# The folder must end up holding the release and nothing else: what an earlier
+# release left goes, and a folder holding anything else is refused.
+clear_out_folder() {
+    local entry
+    mkdir -p "$out"
+    for entry in "$out"/* "$out"/.[!.]*; do
+        [ -e "$entry" ] || continue
+        case $(basename "$entry") in
+            SHA256SUMS | Tessalune-*.msi | Tessalune-*-win32.zip | Tessalune-*.spdx.json) rm -f "$entry" ;;
+            *) die "$out holds $(basename "$entry"), which is no release file: give a new or empty folder" ;;
+        esac
+    done
+}
 
-mkdir -p "$out"
-if [ ${#sign[@]} -gt 0 ]; then
-    sign_file "$stage/$msi" "$out/$msi"
-else
-    cp "$stage/$msi" "$out/$msi"
-fi
-cp "$stage/$zip" "$out/$zip"
-(cd "$out" && sha256sum "$msi" "$zip" >SHA256SUMS)
+# The finished MSI is signed: the signature covers the whole package.
+sign_msi() {
+    local msi=$1
+    [ ${#sign[@]} -gt 0 ] || return 0
+    mv "$stage/$msi" "$stage/unsigned.msi"
+    sign_file "$stage/unsigned.msi" "$stage/$msi"
+}
+
+publish() {
+    local msi=$1 zip=$2 sbom=$3 kit_zip=$4
+    clear_out_folder
+    cp "$stage/$msi" "$stage/$zip" "$stage/$sbom" "$out/"
+    (cd "$out" && sha256sum "$msi" "$zip" "$sbom" >SHA256SUMS)
+    if [ -n "$kit" ]; then
+        cp "$stage/$kit_zip" "$out/../$kit_zip"
+    fi
+}
+
+main() {
+    parse_options "$@"
+    # Archive formats keep local times: UTC makes them the same wherever this runs.
+    export TZ=UTC
+    if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+        SOURCE_DATE_EPOCH=$(git -C "$here" log -1 --format=%ct) \
+            || die "SOURCE_DATE_EPOCH is not set, and $here is in no git clone to take it from"
+    fi
+    export SOURCE_DATE_EPOCH
+    check_version
+
+    stage=$(mktemp -d)
+    trap 'rm -rf "$stage"' EXIT
+    local msi="Tessalune-$version.msi" zip="Tessalune-$version-win32.zip" sbom="Tessalune-$version.spdx.json"
+    local kit_zip="Tessalune-$version-windows-tests.zip"
+
+    stage_launcher
+    build_msi "$msi"
+    sign_msi "$msi"
+    build_zip "$zip"
+    build_sbom "$sbom"
+    [ -z "$kit" ] || build_kit "$kit_zip"
+    publish "$msi" "$zip" "$sbom" "$kit_zip"
+}
+
+main "$@"

@@ -24,8 +24,24 @@ fatal_error=$((1603 % 256))
 unknown_product=$((1605 % 256))
 
 code=$(product_code_of "$msi")
-"$here/../../installer/make-release.sh" --launcher "$launcher" --version 0.9.0 --out "$work/older" >/dev/null
-older_msi="$work/older/Tessalune-0.9.0.msi"
+# The older release: this launcher with its version resource saying 0.9.0, as
+# make-release.sh packs no launcher under a version it does not carry.
+mkdir "$work/older"
+python3 - "$launcher" "$version" 0.9.0 "$work/older/Tessalune.exe" <<'PY' || exit 1
+import struct, sys
+launcher, version, older, out = sys.argv[1:]
+data = open(launcher, "rb").read()
+assert len(version) == len(older), "the older version must be as long as the built one"
+data = data.replace(version.encode("utf-16-le"), older.encode("utf-16-le"))
+# VS_FIXEDFILEINFO: its signature, its layout version, then the file and product versions.
+fixed = data.index(struct.pack("<I", 0xFEEF04BD)) + 8
+major, minor, patch = map(int, older.split("."))
+numbers = struct.pack("<IIII", major << 16 | minor, patch << 16, major << 16 | minor, patch << 16)
+open(out, "wb").write(data[:fixed] + numbers + data[fixed + 16:])
+PY
+"$here/../../installer/make-release.sh" --launcher "$work/older/Tessalune.exe" --out "$work/older/release" \
+    --components "$(dirname "$launcher")/Tessalune.components" >/dev/null || exit 1
+older_msi="$work/older/release/Tessalune-0.9.0.msi"
 older_code=$(product_code_of "$older_msi")
 
 clean_up() {

@@ -1,25 +1,36 @@
 #!/usr/bin/env bash
-# Builds the launcher and the release a second time, from the same sources in
-# a fresh build folder at another path, and checks that the launcher, the MSI,
-# the ZIP and SHA256SUMS are byte-identical to the first build's.
+# Builds the launcher, the release and the test kit a second time, in a second
+# clone of the sources at another path (with the working tree's changes, and
+# the set-up's libraries shared), and checks that the launcher, every file of
+# the release folder and the test kit are byte-identical to the first build's.
 # Usage: check-reproducible.sh SOURCE_DIR FIRST_BUILD_DIR
 set -uo pipefail
 
 source_dir=$1
 first=$2
 source "$(dirname "$0")/../support/expect.sh"
-second=$(mktemp -d "$source_dir/build/reproducible.XXXXXX")
-trap 'rm -rf "$second"' EXIT
+scratch=$(mktemp -d "$source_dir/build/reproducible.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+clone="$scratch/clone"
+second="$clone/build/windows-x86"
 
-cmake -S "$source_dir" -B "$second" -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
-    -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-i686.cmake" >/dev/null
+git clone --quiet --shared "$source_dir" "$clone" || exit 1
+git -C "$clone" checkout --quiet --detach "$(git -C "$source_dir" rev-parse HEAD)" || exit 1
+git -C "$source_dir" diff --binary HEAD | git -C "$clone" apply --allow-empty || exit 1
+(cd "$source_dir" && git ls-files --others --exclude-standard -z | xargs -0 -r cp --parents -t "$clone") || exit 1
+mkdir -p "$clone/build"
+ln -s "$source_dir/build/deps" "$clone/build/deps"
+
+cmake -S "$clone" -B "$second" -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
+    -DCMAKE_TOOLCHAIN_FILE="$clone/cmake/mingw-i686.cmake" >/dev/null || exit 1
 cmake --build "$second" --target release >/dev/null || exit 1
 # Configured again, as a second "cmake --preset" does, it has nothing to rebuild.
 cmake "$second" >/dev/null
 expect "a second configure leaves nothing to rebuild" "ninja: no work to do." "$(ninja -C "$second" -n release | tail -n 1)"
 
-for file in bin/Tessalune.exe release/SHA256SUMS $(cd "$first" && ls release/*.msi release/*-win32.zip); do
-    expect "$file: the same SHA-256" "$(sha256sum <"$first/$file")" "$(sha256sum <"$second/$file")"
+expect "the same release files" "$(ls -A "$first/release")" "$(ls -A "$second/release")"
+for file in bin/Tessalune.exe $(cd "$first" && ls release/* Tessalune-*-windows-tests.zip); do
+    expect "$file: the same SHA-256" "$(sha256sum <"$first/$file")" "$(sha256sum <"$second/$file" 2>&1)"
 done
 
 [ "$failures" -eq 0 ]

@@ -1,36 +1,56 @@
 #!/usr/bin/env bash
-# Makes a signed release with a throwaway self-signed code-signing
-# certificate, the way the README signs a real one: the launcher signed, the
-# MSI built from it and signed. Both signatures must verify, and under Wine
-# the signed MSI must install a signed launcher whose shortcut still hands over.
-# Usage: check-signing.sh Tessalune.exe Sonvik.exe
+# Signs a release exactly as the README's signing commands do, with their
+# throwaway certificates, in a scratch folder that looks like the clone to
+# them: the launcher signed, the MSI and the kit built from it, both
+# signatures with a timestamp that verifies. Under Wine the signed MSI must
+# then install a signed launcher whose shortcut still hands over.
+# Usage: check-signing.sh README BUILD_DIR Sonvik.exe
 set -uo pipefail
 
-launcher=$1
-host=$2
+readme=$1
+build=$2
+host=$3
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../support/expect.sh"
 source "$here/../../tools/wine-product.sh"
 ensure_wine_prefix
 work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
 
-openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Tessalune test signing" \
-    -addext "extendedKeyUsage=codeSigning" -keyout "$work/key.pem" -out "$work/cert.pem" 2>/dev/null
-"$here/../../installer/make-release.sh" --launcher "$launcher" --out "$work/release" \
-    --sign -certs "$work/cert.pem" -key "$work/key.pem" || exit 1
-msi=$(ls "$work"/release/Tessalune-*.msi)
+# The first shell block after the "### Signing" heading.
+commands=$(awk '/^### Signing$/ { section = 1 } section && /^```sh$/ { block = 1; next }
+    block && /^```$/ { exit } block { print }' "$readme")
+[ -n "$commands" ] || { echo "FAIL no signing commands found in $readme"; exit 1; }
+mkdir -p "$work/build"
+ln -s "$here/../../installer" "$work/installer"
+ln -s "$build" "$work/build/windows-x86"
+output=$(cd "$work" && bash -e -c "$commands" 2>&1)
+status=$?
+echo "$output"
+expect "the README's signing commands succeed" 0 "$status"
+expect "both signatures verify" 2 "$(grep -cx 'Signature verification: ok' <<<"$output")"
+expect "both timestamps verify" 2 "$(grep -cx 'Timestamp Server Signature verification: ok' <<<"$output")"
+
+release="$work/build/signed/release"
+expect "SHA256SUMS matches the signed files" yes "$(cd "$release" && yes_if sha256sum --quiet -c SHA256SUMS)"
+mkdir "$work/kit"
+(cd "$work/kit" && cmake -E tar xf "$work"/build/signed/Tessalune-*-windows-tests.zip)
+expect "the test kit holds the signed launcher" yes \
+    "$(yes_if cmp -s "$work/build/signed/launcher/Tessalune.exe" "$work/kit/Tessalune.exe")"
+expect "the bill of materials names the signed launcher" "$(sha256sum <"$work/kit/Tessalune.exe" | cut -d' ' -f1)" \
+    "$(python3 -c 'import json, sys
+print(*(p["checksums"][0]["checksumValue"] for p in json.load(sys.stdin)["packages"] if p["name"] == "Tessalune"))' \
+        <"$release"/Tessalune-*.spdx.json)"
+
+msi=$(ls "$release"/Tessalune-*.msi)
 code=$(product_code_of "$msi")
 trap 'msiexec_quietly /x "$code"; rm -rf "$work" "$host_folder"' EXIT
-
-verifies() { osslsigncode verify -CAfile "$work/cert.pem" -in "$1" 2>/dev/null | grep -q "Signature verification: ok"; }
-expect "the MSI's signature verifies" yes "$(yes_if verifies "$msi")"
-expect "SHA256SUMS matches the signed files" yes "$(cd "$work/release" && yes_if sha256sum --quiet -c SHA256SUMS)"
-
 install_sample_host "$host"
 status=0
 msiexec_quietly /i "$(winepath -w "$msi" 2>/dev/null)" || status=$?
 expect "the signed MSI installs" 0 "$status"
-expect "the launcher it installs is signed" yes "$(yes_if verifies "$install_folder/Tessalune.exe")"
+expect "the launcher it installs is the signed one" yes \
+    "$(yes_if cmp -s "$work/build/signed/launcher/Tessalune.exe" "$install_folder/Tessalune.exe")"
 start_shortcut "$(start_menu_shortcut)" signed
 wait_for_host_report
 expect "its Start-menu shortcut hands over" '"Sonvik.exe" "signed"' "$(reported crt-argument | paste -sd ' ')"
