@@ -208,8 +208,8 @@ static void standAsideForHost (void)
     if (GetSystemDirectoryW (systemFolder, MAX_PATH) > 0)
         SetCurrentDirectoryW (systemFolder);
 
-    PostMessageW (NULL, WM_NULL, 0, 0);
-    GetMessageW (&message, NULL, 0, 0);
+    if (PostMessageW (NULL, WM_NULL, 0, 0))
+        GetMessageW (&message, NULL, 0, 0);
     SetProcessWorkingSetSize (GetCurrentProcess(), (SIZE_T) -1, (SIZE_T) -1);
 }
 

@@ -260,12 +260,13 @@ void standAsideForHost()
     if (GetSystemDirectoryW (systemFolder, MAX_PATH) > 0)
         SetCurrentDirectoryW (systemFolder);
 
-    // The busy pointer shows for a newly started GUI program until it reads
-    // its message queue. Reading the launcher's own ends it for the launcher
-    // while the host keeps its own, which ends once the host's window is up.
+    // The busy pointer shows for a newly started GUI program until its first
+    // GetMessage. The launcher's own ends here, while the host keeps its own
+    // until its window is up. The message is posted first so that the call
+    // returns at once; without it the call would wait for ever.
     MSG message;
-    PostMessageW (nullptr, WM_NULL, 0, 0);
-    GetMessageW (&message, nullptr, 0, 0);
+    if (PostMessageW (nullptr, WM_NULL, 0, 0))
+        GetMessageW (&message, nullptr, 0, 0);
 
     // Nothing the launcher touched so far is needed again.
     SetProcessWorkingSetSize (GetCurrentProcess(), static_cast<SIZE_T> (-1), static_cast<SIZE_T> (-1));
