@@ -44,6 +44,16 @@ juce::String composeHostFolder (const juce::String& sharedFolder)
     return sharedFolder + juce::File::getSeparatorString() + widen (hostFolderName);
 }
 
+// Whether a file or folder with this owner can only have been put there by
+// the launching user or by those who administer the machine. An account's own
+// files count as that account's alone, whatever groups it belongs to: any
+// program it runs could have written them.
+bool isTrustedOwner (const juce::String& owner, const juce::String& launchingUser)
+{
+    return owner.isNotEmpty() && (owner == launchingUser || owner == systemAccount || owner == administratorsGroup
+                                  || owner == trustedInstaller);
+}
+
 juce::String describeOwner (const juce::String& owner, const LaunchInputs& inputs)
 {
     if (owner.isEmpty())
@@ -76,14 +86,6 @@ std::optional<ErrorReport> refusalOfAnUntrustedHost (const LaunchInputs& inputs,
 juce::String composeHostPath (const juce::String& sharedFolder)
 {
     return composeHostFolder (sharedFolder) + juce::File::getSeparatorString() + widen (hostFileName);
-}
-
-// An account's own files count as that account's alone, whatever groups it
-// belongs to: any program it runs could have written them.
-bool isTrustedOwner (const juce::String& owner, const juce::String& launchingUser)
-{
-    return owner.isNotEmpty() && (owner == launchingUser || owner == systemAccount || owner == administratorsGroup
-                                  || owner == trustedInstaller);
 }
 
 LaunchPlan planLaunch (const LaunchInputs& inputs)

@@ -50,10 +50,6 @@ using LaunchPlan = std::variant<HandOver, ErrorReport>;
 
 juce::String composeHostPath (const juce::String& sharedFolder);
 
-// Whether a file or folder with this owner can only have been put there by the
-// launching user or by those who administer the machine.
-bool isTrustedOwner (const juce::String& owner, const juce::String& launchingUser);
-
 LaunchPlan planLaunch (const LaunchInputs& inputs);
 
 ErrorReport startFailureReport (const juce::String& hostPath, const juce::String& reason);

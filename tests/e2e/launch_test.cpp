@@ -39,14 +39,16 @@ void printEntries (const char* heading, Utf16List::const_iterator begin, Utf16Li
         std::cout << "  " << received_report::encodeValue (*entry) << "\n";
 }
 
-// What the host reports when the parent starts it itself: the platform's own
-// view of the same environment block.
-Report startHostDirectly (const Utf16List& environment)
+// What the host reports when `program` is started with this environment and
+// these settings: the host itself, for the platform's own view of them, or
+// the launcher in front of it.
+Report reportOfAStartWith (const std::wstring& program, const std::optional<Utf16List>& environment,
+                           const StartupSettings& settings = {})
 {
-    Process host (hostPath(), commandLineOf (hostPath(), {}), environment);
-    EXPECT_TRUE (host.hasStarted());
-    EXPECT_TRUE (host.hasExited (patienceMs));
+    Process process (program, commandLineOf (program, {}), environment, L"C:\\users\\Public", settings);
+    EXPECT_TRUE (process.hasStarted());
     auto report = waitForReport();
+    EXPECT_TRUE (process.hasExited (patienceMs));
     DeleteFileW (reportPath().c_str());
     return report;
 }
@@ -130,7 +132,7 @@ TEST_F (Launcher, InheritedEnvironmentArrivesInOrderWithOnlyOurProductEntryAfter
     const Utf16List inherited { u"ALPHA=1", u"PRODUCTNAME=other", u"Zeta=Gr\u00fc\u00dfe \u65e5\u672c", u"EMPTY=",
                                 u"productname=lower", u"PATH=C:\\windows\\system32;C:\\windows", u"OMEGA=last" };
     installSampleHost();
-    const auto platformView = valuesOf (startHostDirectly (inherited), "environment");
+    const auto platformView = valuesOf (reportOfAStartWith (hostPath(), inherited), "environment");
 
     expectInheritedThenProductEntryAndOnlyPlatformAdditions (inherited, handOver ({}, inherited), platformView);
 }
@@ -138,7 +140,7 @@ TEST_F (Launcher, InheritedEnvironmentArrivesInOrderWithOnlyOurProductEntryAfter
 TEST_F (Launcher, EmptyEnvironmentGivesTheHostTheProductEntryAndOnlyWhatThePlatformAdds)
 {
     installSampleHost();
-    const auto platformView = valuesOf (startHostDirectly ({}), "environment");
+    const auto platformView = valuesOf (reportOfAStartWith (hostPath(), Utf16List {}), "environment");
     printEntries ("a program started with an empty environment gets from the platform:", platformView.begin(), platformView.end());
 
     expectInheritedThenProductEntryAndOnlyPlatformAdditions ({}, handOver ({}, Utf16List {}), platformView);
@@ -188,18 +190,6 @@ ProcessHandle openProcessNamedIn (const Report& report, const std::string& field
     return { process, &CloseHandle };
 }
 
-// What the host reports when `program` is started with these settings,
-// the host itself or the launcher in front of it.
-Report reportOfAStartWith (const std::wstring& program, const StartupSettings& settings)
-{
-    Process process (program, commandLineOf (program, {}), std::nullopt, L"C:\\users\\Public", settings);
-    EXPECT_TRUE (process.hasStarted());
-    auto report = waitForReport();
-    EXPECT_TRUE (process.hasExited (patienceMs));
-    DeleteFileW (reportPath().c_str());
-    return report;
-}
-
 Utf16List startupInformationIn (const Report& report)
 {
     auto seen = valuesOf (report, "startup-flags");
@@ -223,10 +213,10 @@ TEST_F (Launcher, TheHostGetsTheStartupSettingsTheLauncherWasStartedWith)
 
     for (const auto& settings : shortcutsAndStartCommands)
     {
-        const auto direct = startupInformationIn (reportOfAStartWith (hostPath(), settings));
+        const auto direct = startupInformationIn (reportOfAStartWith (hostPath(), std::nullopt, settings));
         ASSERT_EQ (direct.at (1), utf16 (std::to_wstring (settings.show))) << "the platform did not pass the show state on";
 
-        EXPECT_EQ (startupInformationIn (reportOfAStartWith (launcherPath(), settings)), direct);
+        EXPECT_EQ (startupInformationIn (reportOfAStartWith (launcherPath(), std::nullopt, settings)), direct);
     }
 }
 
@@ -236,10 +226,10 @@ TEST_F (Launcher, TheHostRunsAtThePriorityClassTheLauncherWasStartedWith)
     const auto highClass = utf16 (std::to_wstring (HIGH_PRIORITY_CLASS));
     installSampleHost();
 
-    if (valuesOf (reportOfAStartWith (hostPath(), high), "priority-class") != Utf16List { highClass })
+    if (valuesOf (reportOfAStartWith (hostPath(), std::nullopt, high), "priority-class") != Utf16List { highClass })
         GTEST_SKIP() << "this platform does not keep the priority class a program is started with (Wine does not)";
 
-    EXPECT_EQ (valuesOf (reportOfAStartWith (launcherPath(), high), "priority-class"), Utf16List { highClass });
+    EXPECT_EQ (valuesOf (reportOfAStartWith (launcherPath(), std::nullopt, high), "priority-class"), Utf16List { highClass });
 }
 
 TEST_F (Launcher, AWaitingCallerWaitsForTheHostAndGetsItsWholeExitStatus)
