@@ -1,11 +1,23 @@
-/* The plainest launcher of Tessalune's design, with no framework: it finds the
-   host below the shared application-data folder and starts it in its place,
-   provided that it and its folder belong to the launching user or to those who
-   administer the machine, passing on its arguments, its start-up information, its priority class and
-   its environment plus PRODUCTNAME=tessalune, in a job that ends the host with
-   it; then it waits for the host and ends with its status.
-   It is the floor Tessalune is measured against: what Tessalune costs beyond
-   this is the price of its framework, not of the job. */
+/* The plainest launcher of Tessalune's design, with no framework: the floor
+   Tessalune is measured against, so that what Tessalune costs beyond it is
+   the price of its framework, not of the job.
+
+   It makes the same system calls as Tessalune on the way to the host: it
+   finds the host below the shared application-data folder, holds the host
+   and its folder open without following links while it reads their link
+   attribute, their volume's flags, their owners and access lists, refuses
+   what another user could have put there, and starts the host in its place
+   inside a job that ends the host with it (created in the job where Windows
+   offers it), passing on its arguments, its start-up information, its
+   priority class and its environment plus PRODUCTNAME=tessalune; then it
+   stands aside, waits for the host to be ready for input, then for its end,
+   and ends with its status.
+
+   What it leaves out changes no figure: it judges with fewer words (its
+   refusal names no account), reads the host path without the framework's
+   normalisation, and runs no library search narrowing, which costs one call. */
+
+#include "family.h"
 
 #include <windows.h>
 #include <aclapi.h>
@@ -18,13 +30,14 @@
 
 #define LAUNCH_FAILED -1
 #define HOST_PATH_CAPACITY (MAX_PATH + 32)
-#define MESSAGE_CAPACITY (HOST_PATH_CAPACITY + 256)
-/* The longest command line CreateProcess accepts, its terminating null not counted. */
-#define MAX_COMMAND_LINE_LENGTH 32766
+#define MESSAGE_CAPACITY (2 * HOST_PATH_CAPACITY + 256)
+#define WIDE(text) L"" text
 
-static const wchar_t errorTitle[] = L"Invalid SONVIK installation!";
-static const wchar_t hostFileName[] = L"Sonvik.exe";
+static const wchar_t errorTitle[] = WIDE (FAMILY_ERROR_TITLE);
+static const wchar_t hostFileName[] = WIDE (FAMILY_HOST_FILE);
 static const wchar_t productEntry[] = L"PRODUCTNAME=tessalune";
+static const wchar_t* const administrators[] = { WIDE (FAMILY_SYSTEM_SID), WIDE (FAMILY_ADMINISTRATORS_SID),
+                                                 WIDE (FAMILY_TRUSTED_INSTALLER_SID) };
 
 /* The host's command line joins its arguments with bare spaces, so each one
    must already be written the way the host's parser splits it back. */
@@ -105,7 +118,7 @@ static wchar_t* joinedCommandLine (const wchar_t* const* arguments)
     for (const wchar_t* const* argument = arguments; *argument != NULL; ++argument)
         length += wcslen (*argument) + 1;
 
-    wchar_t* const line = length - 1 > MAX_COMMAND_LINE_LENGTH ? NULL : malloc (length * sizeof (wchar_t));
+    wchar_t* const line = length - 1 > FAMILY_MAX_COMMAND_LINE_LENGTH ? NULL : malloc (length * sizeof (wchar_t));
 
     if (line == NULL)
         return NULL;
@@ -157,66 +170,6 @@ static wchar_t* hostEnvironmentBlock (void)
     return environment;
 }
 
-static HANDLE jobThatEndsTheHostWithUs (void)
-{
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = { 0 };
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
-    const HANDLE job = CreateJobObjectW (NULL, NULL);
-
-    if (job != NULL && ! SetInformationJobObject (job, JobObjectExtendedLimitInformation, &limits, sizeof (limits)))
-    {
-        CloseHandle (job);
-        return NULL;
-    }
-
-    return job;
-}
-
-/* Started suspended, it joins the job before it can start anything; where our
-   own job allows no other, it runs without. Returns 0 or the system's error. */
-static DWORD startHost (const wchar_t* hostPath, wchar_t* commandLine, wchar_t* environment, PROCESS_INFORMATION* host,
-                        HANDLE* job)
-{
-    STARTUPINFOW startup;
-    GetStartupInfoW (&startup);
-    startup.cb = sizeof (startup);
-    const DWORD flags = CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED | GetPriorityClass (GetCurrentProcess());
-
-    if (! CreateProcessW (hostPath, commandLine, NULL, NULL, TRUE, flags, environment, NULL, &startup, host))
-        return GetLastError();
-
-    *job = jobThatEndsTheHostWithUs();
-
-    if (*job != NULL && ! AssignProcessToJobObject (*job, host->hProcess))
-    {
-        CloseHandle (*job);
-        *job = NULL;
-    }
-
-    ResumeThread (host->hThread);
-    CloseHandle (host->hThread);
-    return 0;
-}
-
-/* The same release of the start folder, the start-up feedback and the
-   working set as Tessalune's. */
-static void standAsideForHost (void)
-{
-    wchar_t systemFolder[MAX_PATH];
-    MSG message;
-
-    if (GetSystemDirectoryW (systemFolder, MAX_PATH) > 0)
-        SetCurrentDirectoryW (systemFolder);
-
-    if (PostMessageW (NULL, WM_NULL, 0, 0))
-        GetMessageW (&message, NULL, 0, 0);
-    SetProcessWorkingSetSize (GetCurrentProcess(), (SIZE_T) -1, (SIZE_T) -1);
-}
-
-static const wchar_t* const administrators[] = {
-    L"S-1-5-18", L"S-1-5-32-544", L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
-};
-
 /* The user of this process's token as an SID in text form, or NULL. */
 static wchar_t* launchingUser (void)
 {
@@ -235,55 +188,187 @@ static wchar_t* launchingUser (void)
     return text;
 }
 
-/* A volume that keeps no owners lets anyone write anyway, so it is not asked. */
-static int isOwnedByTrustee (const wchar_t* path, const wchar_t* user)
+static int isTrustedAccount (PSID sid, const wchar_t* user)
 {
-    wchar_t volume[MAX_PATH];
-    DWORD flags = 0;
-    PSID owner;
-    PSECURITY_DESCRIPTOR descriptor;
     wchar_t* text = NULL;
     int trusted = 0;
 
-    if (GetVolumePathNameW (path, volume, MAX_PATH) && GetVolumeInformationW (volume, NULL, 0, NULL, NULL, &flags, NULL, 0)
-        && (flags & FILE_PERSISTENT_ACLS) == 0)
-        return 1;
-
-    if (GetNamedSecurityInfoW (path, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, NULL, NULL, NULL, &descriptor) != ERROR_SUCCESS)
+    if (! ConvertSidToStringSidW (sid, &text))
         return 0;
 
-    if (ConvertSidToStringSidW (owner, &text))
+    trusted = user != NULL && wcscmp (text, user) == 0;
+
+    for (size_t i = 0; i < sizeof (administrators) / sizeof (*administrators); ++i)
+        trusted = trusted || wcscmp (text, administrators[i]) == 0;
+
+    LocalFree (text);
+    return trusted;
+}
+
+/* Whether an entry of the access list lets an untrusted account change the
+   object; only the plain allow entries that files carry are read. */
+static int letsAnotherChange (const void* ace, DWORD rights, const wchar_t* user)
+{
+    const ACCESS_ALLOWED_ACE* const entry = ace;
+    return entry->Header.AceType == ACCESS_ALLOWED_ACE_TYPE && (entry->Header.AceFlags & INHERIT_ONLY_ACE) == 0
+           && (entry->Mask & rights) != 0 && ! isTrustedAccount ((PSID) &entry->SidStart, user);
+}
+
+/* Held open, shared for reading only, from here until the host has started;
+   a link is opened itself, not followed. */
+static HANDLE hold (const wchar_t* path)
+{
+    return CreateFileW (path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+}
+
+/* A link is refused, as is a volume without permissions, an object another
+   user owns, and one another user may change. */
+static int isTrusted (HANDLE held, DWORD rights, const wchar_t* user)
+{
+    BY_HANDLE_FILE_INFORMATION information;
+    DWORD flags = 0;
+    PSID owner = NULL;
+    PACL accessList = NULL;
+    PSECURITY_DESCRIPTOR descriptor = NULL;
+
+    if (! GetFileInformationByHandle (held, &information) || (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0
+        || (GetVolumeInformationByHandleW (held, NULL, 0, NULL, NULL, &flags, NULL, 0) && (flags & FILE_PERSISTENT_ACLS) == 0)
+        || GetSecurityInfo (held, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, NULL,
+                            &accessList, NULL, &descriptor) != ERROR_SUCCESS)
+        return 0;
+
+    int trusted = owner != NULL && accessList != NULL && isTrustedAccount (owner, user);
+
+    for (DWORD i = 0; trusted && i < accessList->AceCount; ++i)
     {
-        trusted = user != NULL && wcscmp (text, user) == 0;
-
-        for (size_t i = 0; i < sizeof (administrators) / sizeof (*administrators); ++i)
-            trusted = trusted || wcscmp (text, administrators[i]) == 0;
-
-        LocalFree (text);
+        void* ace = NULL;
+        trusted = GetAce (accessList, i, &ace) && ! letsAnotherChange (ace, rights, user);
     }
 
     LocalFree (descriptor);
     return trusted;
 }
 
-static int isHostTrusted (const wchar_t* hostPath)
+static HANDLE jobThatEndsTheHostWithUs (void)
 {
-    wchar_t folder[HOST_PATH_CAPACITY];
-    wchar_t* const user = launchingUser();
-    wcscpy (folder, hostPath);
-    *wcsrchr (folder, L'\\') = L'\0';
-    const int trusted = isOwnedByTrustee (hostPath, user) && isOwnedByTrustee (folder, user);
-    LocalFree (user);
-    return trusted;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = { 0 };
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
+    const HANDLE job = CreateJobObjectW (NULL, NULL);
+
+    if (job != NULL && ! SetInformationJobObject (job, JobObjectExtendedLimitInformation, &limits, sizeof (limits)))
+    {
+        CloseHandle (job);
+        return NULL;
+    }
+
+    return job;
 }
 
-static void composeHostPath (wchar_t* hostPath)
+/* Windows 10 and later create the host inside the job. */
+static int startInsideJob (const wchar_t* hostPath, wchar_t* commandLine, wchar_t* environment,
+                           const STARTUPINFOW* callers, DWORD flags, HANDLE job, PROCESS_INFORMATION* host)
 {
-    wchar_t folder[MAX_PATH] = L"";
-    SHGetSpecialFolderPathW (NULL, folder, CSIDL_COMMON_APPDATA, FALSE);
-    wcscpy (hostPath, folder);
-    wcscat (hostPath, L"\\Orvanel\\");
-    wcscat (hostPath, hostFileName);
+    SIZE_T size = 0;
+    STARTUPINFOEXW startup;
+    int started = 0;
+
+    InitializeProcThreadAttributeList (NULL, 1, 0, &size);
+    LPPROC_THREAD_ATTRIBUTE_LIST const attributes = size == 0 ? NULL : malloc (size);
+
+    if (attributes == NULL || ! InitializeProcThreadAttributeList (attributes, 1, 0, &size))
+        return 0;
+
+    if (UpdateProcThreadAttribute (attributes, 0, PROC_THREAD_ATTRIBUTE_JOB_LIST, &job, sizeof (job), NULL, NULL))
+    {
+        startup.StartupInfo = *callers;
+        startup.StartupInfo.cb = sizeof (startup);
+        startup.lpAttributeList = attributes;
+        started = CreateProcessW (hostPath, commandLine, NULL, NULL, TRUE, flags | EXTENDED_STARTUPINFO_PRESENT,
+                                  environment, NULL, &startup.StartupInfo, host);
+    }
+
+    DeleteProcThreadAttributeList (attributes);
+    return started;
+}
+
+/* Where the attribute is refused, started suspended, it joins the job before
+   it can start anything; where our own job allows no other, it runs without.
+   Returns 0 or the system's error. */
+static DWORD startHost (const wchar_t* hostPath, wchar_t* commandLine, wchar_t* environment, PROCESS_INFORMATION* host,
+                        HANDLE* job)
+{
+    STARTUPINFOW startup;
+    GetStartupInfoW (&startup);
+    startup.cb = sizeof (startup);
+    const DWORD flags = CREATE_UNICODE_ENVIRONMENT | GetPriorityClass (GetCurrentProcess());
+    *job = jobThatEndsTheHostWithUs();
+
+    if (*job != NULL && startInsideJob (hostPath, commandLine, environment, &startup, flags, *job, host))
+    {
+        CloseHandle (host->hThread);
+        return 0;
+    }
+
+    if (! CreateProcessW (hostPath, commandLine, NULL, NULL, TRUE, flags | CREATE_SUSPENDED, environment, NULL, &startup, host))
+        return GetLastError();
+
+    if (*job != NULL && ! AssignProcessToJobObject (*job, host->hProcess))
+    {
+        CloseHandle (*job);
+        *job = NULL;
+    }
+
+    if (ResumeThread (host->hThread) == (DWORD) -1)
+    {
+        const DWORD error = GetLastError();
+        TerminateProcess (host->hProcess, error);
+        return error;
+    }
+
+    CloseHandle (host->hThread);
+    return 0;
+}
+
+/* The same release of the start folder, the start-up feedback, the log-off
+   order and the working set as Tessalune's. */
+static void standAsideForHost (void)
+{
+    wchar_t systemFolder[MAX_PATH];
+    MSG message;
+
+    if (GetSystemDirectoryW (systemFolder, MAX_PATH) > 0)
+        SetCurrentDirectoryW (systemFolder);
+
+    if (PostMessageW (NULL, WM_NULL, 0, 0))
+        GetMessageW (&message, NULL, 0, 0);
+    SetProcessShutdownParameters (0x100, 0);
+    SetProcessWorkingSetSize (GetCurrentProcess(), (SIZE_T) -1, (SIZE_T) -1);
+}
+
+/* Ready for input once the host is, then answering its queue until the host ends. */
+static DWORD waitForExitStatus (HANDLE host)
+{
+    DWORD status = (DWORD) LAUNCH_FAILED;
+    MSG message;
+
+    WaitForInputIdle (host, 60000);
+
+    while (MsgWaitForMultipleObjectsEx (1, &host, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE) == WAIT_OBJECT_0 + 1)
+        while (PeekMessageW (&message, NULL, 0, 0, PM_REMOVE))
+            DispatchMessageW (&message);
+
+    WaitForSingleObject (host, INFINITE);
+    GetExitCodeProcess (host, &status);
+    return status;
+}
+
+static void composeHostPath (wchar_t* folder, wchar_t* hostPath)
+{
+    wchar_t shared[MAX_PATH] = L"";
+    SHGetSpecialFolderPathW (NULL, shared, CSIDL_COMMON_APPDATA, FALSE);
+    _snwprintf (folder, HOST_PATH_CAPACITY - 1, L"%ls\\%ls", shared, WIDE (FAMILY_HOST_FOLDER));
+    _snwprintf (hostPath, HOST_PATH_CAPACITY - 1, L"%ls\\%ls", folder, hostFileName);
 }
 
 static int showErrorBox (const wchar_t* message)
@@ -292,20 +377,49 @@ static int showErrorBox (const wchar_t* message)
     return LAUNCH_FAILED;
 }
 
+/* The system's text with the host path in place of each insert. */
+static int showCannotStart (const wchar_t* hostPath, DWORD error)
+{
+    wchar_t reason[HOST_PATH_CAPACITY + 256] = L"";
+    wchar_t message[MESSAGE_CAPACITY] = L"";
+    DWORD_PTR inserts[2 * 99];
+
+    for (size_t i = 0; i < sizeof (inserts) / sizeof (*inserts); ++i)
+        inserts[i] = (DWORD_PTR) hostPath;
+
+    FormatMessageW (FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY, NULL, error, 0, reason,
+                    sizeof (reason) / sizeof (*reason) - 1, (va_list*) inserts);
+    reason[wcscspn (reason, L"\r\n")] = L'\0';
+    _snwprintf (message, MESSAGE_CAPACITY - 1, L"Cannot start: %ls (%ls), please check your installation.", hostPath, reason);
+    return showErrorBox (message);
+}
+
 int WINAPI WinMain (HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show)
 {
     (void) instance, (void) previous, (void) commandLine, (void) show;
-    wchar_t hostPath[HOST_PATH_CAPACITY];
+    wchar_t folder[HOST_PATH_CAPACITY] = L"";
+    wchar_t hostPath[HOST_PATH_CAPACITY] = L"";
     wchar_t message[MESSAGE_CAPACITY] = L"";
-    composeHostPath (hostPath);
+    wchar_t* const user = launchingUser();
+    composeHostPath (folder, hostPath);
 
-    if (GetFileAttributesW (hostPath) == INVALID_FILE_ATTRIBUTES)
+    /* The folder first: held, it cannot be renamed while the host is opened in it. */
+    const HANDLE heldFolder = hold (folder);
+    const DWORD folderError = GetLastError();
+    const HANDLE heldHost = hold (hostPath);
+    const DWORD openError = heldFolder == INVALID_HANDLE_VALUE ? folderError : GetLastError();
+
+    if (heldFolder == INVALID_HANDLE_VALUE || heldHost == INVALID_HANDLE_VALUE)
     {
+        if (GetFileAttributesW (hostPath) != INVALID_FILE_ATTRIBUTES)
+            return showCannotStart (hostPath, openError);
+
         _snwprintf (message, MESSAGE_CAPACITY - 1, L"Cannot find: %ls, please check your installation.", hostPath);
         return showErrorBox (message);
     }
 
-    if (! isHostTrusted (hostPath))
+    if (! isTrusted (heldFolder, FAMILY_RIGHTS_THAT_CHANGE_THE_FOLDER, user)
+        || ! isTrusted (heldHost, FAMILY_RIGHTS_THAT_CHANGE_THE_HOST, user))
     {
         _snwprintf (message, MESSAGE_CAPACITY - 1, L"Will not start %ls: another user could have put it there.", hostPath);
         return showErrorBox (message);
@@ -326,19 +440,12 @@ int WINAPI WinMain (HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, i
     HANDLE job = NULL;
     const DWORD error = hostCommandLine == NULL ? ERROR_FILENAME_EXCED_RANGE
                                                 : startHost (hostPath, hostCommandLine, environment, &host, &job);
+    CloseHandle (heldHost);
+    CloseHandle (heldFolder);
 
     if (error != 0)
-    {
-        wchar_t reason[256] = L"";
-        FormatMessageW (FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, error, 0, reason, 255, NULL);
-        reason[wcscspn (reason, L"\r\n")] = L'\0';
-        _snwprintf (message, MESSAGE_CAPACITY - 1, L"Cannot start: %ls (%ls), please check your installation.", hostPath, reason);
-        return showErrorBox (message);
-    }
+        return showCannotStart (hostPath, error);
 
-    DWORD status = (DWORD) LAUNCH_FAILED;
     standAsideForHost();
-    WaitForSingleObject (host.hProcess, INFINITE);
-    GetExitCodeProcess (host.hProcess, &status);
-    return (int) status;
+    return (int) waitForExitStatus (host.hProcess);
 }

@@ -1,5 +1,7 @@
 #include "command_line.h"
 
+#include "family.h"
+
 namespace launcher
 {
 
@@ -44,6 +46,16 @@ std::u16string quoteArgument (const std::u16string& argument)
     quoted.append (backslashes * 2, u'\\');
     quoted += u'"';
     return quoted;
+}
+
+std::vector<std::u16string> forwardArguments (const std::vector<std::u16string>& launcherArguments)
+{
+    std::vector<std::u16string> hostArguments { u"" FAMILY_HOST_FILE };
+
+    for (std::size_t i = 1; i < launcherArguments.size(); ++i)
+        hostArguments.push_back (quoteArgument (launcherArguments[i]));
+
+    return hostArguments;
 }
 
 std::u16string joinCommandLine (const std::vector<std::u16string>& arguments)

@@ -7,12 +7,14 @@
 namespace launcher
 {
 
-// The longest command line CreateProcess accepts, its terminating null not counted.
-constexpr std::size_t maxCommandLineLength = 32766;
-
 // Quotes one argument so that CommandLineToArgvW and the C run-time's argv
 // parser both give it back unchanged.
 std::u16string quoteArgument (const std::u16string& argument);
+
+// The host's arguments from the launcher's own, slot 0 its name: the host
+// gets its bare name first, never the path it was started from, and then the
+// launcher's arguments after its own name, each quoted for the host's parser.
+std::vector<std::u16string> forwardArguments (const std::vector<std::u16string>& launcherArguments);
 
 // The host's command line: its arguments, each already quoted, joined with
 // single spaces and nothing else.

@@ -1,9 +1,8 @@
 #include "launch_plan.h"
 
 #include "command_line.h"
+#include "family.h"
 #include "host_environment.h"
-
-#include <string_view>
 
 namespace launcher
 {
@@ -11,71 +10,74 @@ namespace launcher
 namespace
 {
 
-constexpr std::string_view hostFolderName = "Orvanel";
-constexpr std::string_view hostFileName = "Sonvik.exe";
-constexpr const char* errorTitle = "Invalid SONVIK installation!";
+// Windows' own separator, whatever this is built on.
+const juce::String separator = "\\";
 
-// Those who administer the machine: an installer running elevated or as a
-// service leaves its files owned by one of them.
-constexpr const char* systemAccount = "S-1-5-18";
-constexpr const char* administratorsGroup = "S-1-5-32-544";
-constexpr const char* trustedInstaller = "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
-
-juce::String widen (std::string_view ascii)
+juce::String describeAccount (const Sid& account, const LaunchInputs& inputs)
 {
-    return juce::String (ascii.data(), ascii.size());
+    const auto name = inputs.accountNameOf (account);
+    return name.isNotEmpty() ? name : account.text;
 }
 
-Utf16List forwardArguments (const Utf16List& launcherArguments)
+juce::String refusalBody (const Distrust& distrust, const juce::String& path, const LaunchInputs& inputs)
 {
-    Utf16List hostArguments;
-    hostArguments.reserve (launcherArguments.size() + 1);
-    // The host sees its bare name as slot 0, never the path it was started from.
-    hostArguments.emplace_back (hostFileName.begin(), hostFileName.end());
+    using Reason = Distrust::Reason;
+    const auto protectTheFolder = " Please reinstall the host; its installer must give " + inputs.host.folder
+                                  + " a protected access list that lets only administrators change it.";
+    const juce::String reinstallAsAnAdministrator = " Please reinstall the host as an administrator.";
 
-    for (std::size_t i = 1; i < launcherArguments.size(); ++i)
-        hostArguments.push_back (quoteArgument (launcherArguments[i]));
-
-    return hostArguments;
-}
-
-juce::String composeHostFolder (const juce::String& sharedFolder)
-{
-    return sharedFolder + juce::File::getSeparatorString() + widen (hostFolderName);
-}
-
-// Whether a file or folder with this owner can only have been put there by
-// the launching user or by those who administer the machine. An account's own
-// files count as that account's alone, whatever groups it belongs to: any
-// program it runs could have written them.
-bool isTrustedOwner (const juce::String& owner, const juce::String& launchingUser)
-{
-    return owner.isNotEmpty() && (owner == launchingUser || owner == systemAccount || owner == administratorsGroup
-                                  || owner == trustedInstaller);
-}
-
-juce::String describeOwner (const juce::String& owner, const LaunchInputs& inputs)
-{
-    if (owner.isEmpty())
-        return "an owner that cannot be read";
-
-    const auto name = inputs.accountNameOf (owner);
-    return name.isNotEmpty() ? name : owner;
-}
-
-// The host file and the folder that holds it: whoever owns either could have
-// put a program of their own there.
-std::optional<ErrorReport> refusalOfAnUntrustedHost (const LaunchInputs& inputs, const juce::String& hostPath)
-{
-    for (const auto& path : { hostPath, composeHostFolder (inputs.sharedFolder) })
+    switch (distrust.reason)
     {
-        const auto owner = inputs.ownerOf (path);
+        case Reason::isLink:
+            return path + " is a link (a junction, symbolic link or mount point), so it can lead to a place another user"
+                          " controls." + reinstallAsAnAdministrator;
+        case Reason::keepsNoPermissions:
+            return "the drive of " + path + " keeps no permissions (FAT or exFAT), so anyone could have put it there."
+                   " Please install the host on an NTFS drive as an administrator.";
+        case Reason::ownerUnreadable:
+        case Reason::ownedByAnother:
+            return path + " is owned by "
+                   + (distrust.reason == Reason::ownerUnreadable ? juce::String ("an owner that cannot be read")
+                                                                 : describeAccount (distrust.account, inputs))
+                   + ", not by you or an administrator, so another user could have put it there."
+                   + reinstallAsAnAdministrator;
+        case Reason::changeableByAnother:
+            return describeAccount (distrust.account, inputs) + " may change " + path
+                   + ", so another user could have put a program there." + protectTheFolder;
+        case Reason::changeableByEveryone:
+            return path + " has no access list, so everyone may change it, and another user could have put a program"
+                          " there." + protectTheFolder;
+    }
 
-        if (owner && ! isTrustedOwner (*owner, inputs.launchingUser))
-            return ErrorReport { errorTitle, "Will not start " + hostPath + ": " + path + " is owned by "
-                                                 + describeOwner (*owner, inputs)
-                                                 + ", not by you or an administrator, so another user could have put it there."
-                                                   " Please reinstall the host as an administrator." };
+    return {};
+}
+
+// Where the shared folder cannot be looked up, the host is looked for at the
+// root of the current drive: a path that starts with the separator.
+juce::String driveRelativeHostFolder()
+{
+    return separator + FAMILY_HOST_FOLDER;
+}
+
+ErrorReport errorReport (const juce::String& body)
+{
+    return { FAMILY_ERROR_TITLE, body };
+}
+
+// The host file and the folder that holds it: whoever could change either
+// could have put a program of their own there.
+std::optional<ErrorReport> refusalOfAnUntrustedHost (const LaunchInputs& inputs)
+{
+    // The folder first: when it is a link, nothing read through it counts.
+    const std::pair<const Examined&, HostObjectKind> objects[] { { inputs.found.folder, HostObjectKind::folder },
+                                                                 { inputs.found.host, HostObjectKind::host } };
+
+    for (const auto& [examined, kind] : objects)
+    {
+        const auto& path = kind == HostObjectKind::host ? inputs.host.path : inputs.host.folder;
+
+        if (const auto distrust = distrustOf (std::get<FoundObject> (examined), kind, inputs.launchingUser))
+            return errorReport ("Will not start " + inputs.host.path + ": " + refusalBody (*distrust, path, inputs));
     }
 
     return std::nullopt;
@@ -83,29 +85,33 @@ std::optional<ErrorReport> refusalOfAnUntrustedHost (const LaunchInputs& inputs,
 
 } // namespace
 
-juce::String composeHostPath (const juce::String& sharedFolder)
+HostPlace placeOfHost (const juce::String& sharedFolder)
 {
-    return composeHostFolder (sharedFolder) + juce::File::getSeparatorString() + widen (hostFileName);
+    const auto folder = sharedFolder.isEmpty() ? driveRelativeHostFolder() : sharedFolder + separator + FAMILY_HOST_FOLDER;
+    return { folder, folder + separator + FAMILY_HOST_FILE };
 }
 
 LaunchPlan planLaunch (const LaunchInputs& inputs)
 {
-    const auto hostPath = composeHostPath (inputs.sharedFolder);
+    const auto& found = inputs.found;
 
-    if (! inputs.exists (hostPath))
-        return ErrorReport { errorTitle, "Cannot find: " + hostPath + ", please check your installation." };
+    if (std::holds_alternative<NothingThere> (found.host) || std::holds_alternative<NothingThere> (found.folder))
+        return errorReport ("Cannot find: " + inputs.host.path + ", please check your installation.");
 
-    if (auto refusal = refusalOfAnUntrustedHost (inputs, hostPath))
+    for (const auto* examined : { &found.folder, &found.host })
+        if (const auto* unopened = std::get_if<CannotOpen> (examined))
+            return startFailureReport (inputs.host.path, unopened->reason);
+
+    if (auto refusal = refusalOfAnUntrustedHost (inputs))
         return std::move (*refusal);
 
-    return HandOver { hostPath,
-                      forwardArguments (inputs.launcherArguments),
+    return HandOver { inputs.host.path, forwardArguments (inputs.launcherArguments),
                       buildHostEnvironment (inputs.environment) };
 }
 
 ErrorReport startFailureReport (const juce::String& hostPath, const juce::String& reason)
 {
-    return { errorTitle, "Cannot start: " + hostPath + " (" + reason + "), please check your installation." };
+    return errorReport ("Cannot start: " + hostPath + " (" + reason + "), please check your installation.");
 }
 
 } // namespace launcher

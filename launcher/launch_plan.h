@@ -1,9 +1,10 @@
 #pragma once
 
+#include "host_trust.h"
+
 #include <juce_core/juce_core.h>
 
 #include <functional>
-#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -17,20 +18,27 @@ namespace launcher
 using Utf16 = std::u16string;
 using Utf16List = std::vector<Utf16>;
 
-// Accounts are named by their SIDs in text form ("S-1-5-32-544").
+// Where the host is looked for: its folder below the shared application-data
+// folder, and the host's own path in it, both spelt with Windows' separator
+// whatever this is built on.
+struct HostPlace
+{
+    juce::String folder;
+    juce::String path;
+};
+
+HostPlace placeOfHost (const juce::String& sharedFolder);
+
 struct LaunchInputs
 {
     Utf16List launcherArguments;    // as split from the command line, slot 0 the launcher's own name
-    juce::String sharedFolder;      // the shared application-data folder, empty if the lookup failed
-    std::function<bool (const juce::String&)> exists;
+    HostPlace host;
+    HostObjects found;              // what is at the host's folder and at the host path
     Utf16List environment;          // NAME=value entries, in the platform's order
-    juce::String launchingUser;     // who started the launcher
-    // The owner of a file or folder: none where its volume keeps no owners,
-    // empty where it cannot be read.
-    std::function<std::optional<juce::String> (const juce::String&)> ownerOf;
+    Sid launchingUser;              // who started the launcher
     // An account's name, empty where it does not resolve; asked only when the
     // launcher refuses a host, so a launch that hands over never pays for it.
-    std::function<juce::String (const juce::String&)> accountNameOf;
+    std::function<juce::String (const Sid&)> accountNameOf;
 };
 
 struct HandOver
@@ -47,8 +55,6 @@ struct ErrorReport
 };
 
 using LaunchPlan = std::variant<HandOver, ErrorReport>;
-
-juce::String composeHostPath (const juce::String& sharedFolder);
 
 LaunchPlan planLaunch (const LaunchInputs& inputs);
 

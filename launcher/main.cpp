@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <new>
+#include <optional>
 #include <variant>
 
 namespace
@@ -23,26 +24,32 @@ std::variant<platform::RunningHost, int> startHostInOurPlace()
     if (! arguments)
         return launchFailed;
 
-    const auto plan = planLaunch ({ std::move (*arguments),
-                                    platform::sharedApplicationDataFolder(),
-                                    platform::pathExists,
-                                    platform::currentEnvironment(),
-                                    platform::launchingUser(),
-                                    platform::ownerOf,
-                                    platform::accountNameOf });
+    LaunchInputs inputs;
+    inputs.launcherArguments = std::move (*arguments);
+    inputs.host = placeOfHost (platform::sharedApplicationDataFolder());
+    // Held from being judged until the host has started, and no longer: a box
+    // that asks for the host to be reinstalled must not keep its folder in use.
+    auto held = std::optional (platform::holdHost (inputs.host));
+    inputs.found = held->found;
+    inputs.environment = platform::currentEnvironment();
+    inputs.launchingUser = platform::launchingUser();
+    inputs.accountNameOf = platform::accountNameOf;
+    const auto plan = planLaunch (inputs);
 
     if (const auto* report = std::get_if<ErrorReport> (&plan))
     {
+        held.reset();
         platform::showErrorBox (*report);
         return launchFailed;
     }
 
     const auto& request = std::get<HandOver> (plan);
     auto started = platform::startHost (request);
+    held.reset();
 
     if (const auto* error = std::get_if<platform::SystemError> (&started))
     {
-        platform::showErrorBox (startFailureReport (request.hostPath, platform::describeSystemError (*error)));
+        platform::showErrorBox (startFailureReport (request.hostPath, platform::describeSystemError (*error, request.hostPath)));
         return launchFailed;
     }
 

@@ -9,25 +9,12 @@
 #include <variant>
 
 // The thin Windows layer: it gathers the launch's inputs and carries out its
-// plan. Everything it decides on is in launch_plan.h.
+// plan. Everything it decides on is in launch_plan.h. Its parts: the inputs
+// (windows_inputs.cpp), the host held while it is judged (held_host.cpp),
+// starting and standing in for the host (host_process.cpp), and the system's
+// texts and the box (error_box.cpp).
 namespace launcher::platform
 {
-
-std::optional<Utf16List> splitCommandLine();
-
-juce::String sharedApplicationDataFolder();
-
-bool pathExists (const juce::String& path);
-
-Utf16List currentEnvironment();
-
-juce::String launchingUser();
-
-// Reads the path as the existence test does: a drive-relative one on the
-// current drive.
-std::optional<juce::String> ownerOf (const juce::String& path);
-
-juce::String accountNameOf (const juce::String& sid);
 
 // A handle that is closed when it goes.
 class OwnedHandle
@@ -39,10 +26,38 @@ public:
     ~OwnedHandle();
 
     HANDLE get() const { return handle; }
+    explicit operator bool() const { return handle != nullptr; }
 
 private:
     HANDLE handle;
 };
+
+std::optional<Utf16List> splitCommandLine();
+
+juce::String sharedApplicationDataFolder();
+
+Utf16List currentEnvironment();
+
+Sid launchingUser();
+
+Sid sidOf (PSID sid);
+
+juce::String accountNameOf (const Sid& sid);
+
+// The host's folder and the host, each opened once, without following a
+// link, and held, shared for reading only, until the host has started: so
+// neither can be renamed, replaced or written between being judged and being
+// started, and what is judged is what starts.
+struct HeldHost
+{
+    OwnedHandle folder;
+    OwnedHandle host;
+    HostObjects found;
+};
+
+// Reads the paths as the framework's file paths are read: a drive-relative
+// one on the current drive.
+HeldHost holdHost (const HostPlace& place);
 
 // The host, running in the launcher's place.
 struct RunningHost
@@ -65,7 +80,8 @@ void standAsideForHost();
 // Waits for the host to end and gives its exit status, all 32 bits of it.
 DWORD waitForExitStatus (const RunningHost& host);
 
-juce::String describeSystemError (SystemError error);
+// The system's text for an error, with the path in place of any insert.
+juce::String describeSystemError (SystemError error, const juce::String& path);
 
 void showErrorBox (const ErrorReport& report);
 

@@ -10,6 +10,9 @@
 //   --start-child=MS    start a copy of itself that waits MS milliseconds
 //                       (reporting to Sonvik-child.txt), as an updater would
 //   --wait-ms=MS        wait MS milliseconds after writing the report
+//   --idle-after=EVENT  with a message queue, wait for the named event to be
+//                       set before waiting for input (for the --wait-ms), as a
+//                       program does that is busy until its window is ready
 //   --exit-status=N     end with status N (decimal or 0x hexadecimal, 32 bits)
 //   --report=NAME       write the report to NAME beside itself
 // They are recorded like any other argument.
@@ -126,6 +129,26 @@ void startChild (std::vector<received_report::Item>& items, const std::wstring& 
     CloseHandle (child.hProcess);
 }
 
+// Until the event is set the host has a message queue but does not wait for
+// input, so a caller's WaitForInputIdle on it waits; afterwards it does, until
+// its time is up.
+void waitForInputAfter (const std::wstring& eventName, DWORD waitMs)
+{
+    MSG message;
+    PeekMessageW (&message, nullptr, 0, 0, PM_NOREMOVE);
+
+    if (const auto event = OpenEventW (SYNCHRONIZE, FALSE, eventName.c_str()))
+    {
+        WaitForSingleObject (event, INFINITE);
+        CloseHandle (event);
+    }
+
+    SetTimer (nullptr, 0, waitMs, nullptr);
+
+    while (GetMessageW (&message, nullptr, 0, 0) > 0 && message.message != WM_TIMER)
+        DispatchMessageW (&message);
+}
+
 // Written aside and then moved into place, so a reader never sees half a report.
 bool writeReport (const std::string& text, const std::wstring& fileName)
 {
@@ -168,6 +191,12 @@ int wmain (int argc, wchar_t** argv)
     if (! writeReport (received_report::encode (items), optionOf (argc, argv, L"report").value_or (L"Sonvik-received.txt")))
         return 1;
 
-    Sleep (numberOf (optionOf (argc, argv, L"wait-ms")));
+    const auto waitMs = numberOf (optionOf (argc, argv, L"wait-ms"));
+
+    if (const auto idleAfter = optionOf (argc, argv, L"idle-after"))
+        waitForInputAfter (*idleAfter, waitMs);
+    else
+        Sleep (waitMs);
+
     return static_cast<int> (numberOf (optionOf (argc, argv, L"exit-status")));
 }

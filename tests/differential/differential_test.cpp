@@ -11,7 +11,6 @@
 #include "child_process.h"
 #include "command_line.h"
 #include "installed_host.h"
-#include "launch_plan.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +20,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <optional>
-#include <variant>
 
 namespace
 {
@@ -32,18 +30,13 @@ constexpr std::size_t shellParserCases = 5000;
 constexpr std::size_t runTimeParserCases = 300;
 constexpr std::size_t mismatchesShown = 10;
 
-// What the launcher hands the host: its plan puts the host's bare name before
-// the quoted arguments, joined into the host's command line.
+// What the launcher hands the host: its name before the quoted arguments,
+// joined into the host's command line.
 Utf16 hostCommandLineFor (const Utf16List& arguments)
 {
     Utf16List launcherArguments { u"Tessalune.exe" };
     launcherArguments.insert (launcherArguments.end(), arguments.begin(), arguments.end());
-
-    const auto plan = launcher::planLaunch ({ std::move (launcherArguments), "C:\\ProgramData",
-                                              [] (const juce::String&) { return true; }, {}, "S-1-5-18",
-                                              [] (const juce::String&) { return std::optional<juce::String>(); },
-                                              [] (const juce::String&) { return juce::String(); } });
-    return launcher::joinCommandLine (std::get<launcher::HandOver> (plan).hostArguments);
+    return launcher::joinCommandLine (launcher::forwardArguments (launcherArguments));
 }
 
 std::vector<std::uint32_t> seedsOfCases (std::size_t caseCount)

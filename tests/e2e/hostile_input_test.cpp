@@ -259,7 +259,11 @@ TEST_F (Launcher, AZeroByteFileAtTheHostPathIsReportedAsNotStartable)
 TEST_F (Launcher, ATextFileNamedAsTheHostIsReportedAsNotStartable)
 {
     writeHost ("This is not a program.\r\nIt was renamed to Sonvik.exe by mistake.\r\n");
-    expectCannotStartBox (errorBoxesOnLaunchWith (commandLineOf (launcherPath(), {})));
+    const auto outcome = errorBoxesOnLaunchWith (commandLineOf (launcherPath(), {}));
+
+    expectCannotStartBox (outcome);
+    EXPECT_EQ (outcome.firstBody, L"Cannot start: " + hostPath() + L" (" + systemTextOf (ERROR_BAD_EXE_FORMAT)
+                                      + L"), please check your installation.");
 }
 
 } // namespace

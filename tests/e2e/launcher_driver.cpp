@@ -48,6 +48,11 @@ std::wstring systemTextOf (DWORD error)
     const auto length = FormatMessageW (FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text, 1024, nullptr);
     std::wstring message (text, length);
     message.erase (message.find_last_not_of (L" \r\n") + 1);
+
+    for (auto insert = message.find (L"%1"); insert != std::wstring::npos;
+         insert = message.find (L"%1", insert + hostPath().size()))
+        message.replace (insert, 2, hostPath());
+
     return message;
 }
 
@@ -61,6 +66,7 @@ void expectCannotStartBox (const ErrorBoxOutcome& outcome)
     ASSERT_GT (body.size(), opening.size() + closing.size()) << "no reason given";
     EXPECT_EQ (body.substr (0, opening.size()), opening);
     EXPECT_EQ (body.substr (body.size() - closing.size()), closing);
+    EXPECT_EQ (body.find (L'%'), std::wstring::npos) << "an insert of the system's text was left in";
     EXPECT_EQ (outcome.exitStatus, launchFailedStatus);
 }
 

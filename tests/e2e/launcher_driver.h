@@ -42,7 +42,8 @@ Report waitForReport();
 // Whether the launcher shows its error box within our patience.
 bool waitForErrorBox (const Process& launcher);
 
-// The system's own text for an error, as the "Cannot start" box gives it.
+// The system's own text for an error, as the "Cannot start" box gives it:
+// with the host path in place of the insert that some texts hold.
 std::wstring systemTextOf (DWORD error);
 
 // The "Cannot start" box, with the system's reason for the host path.

@@ -13,9 +13,6 @@ namespace
 
 using Arguments = std::vector<std::u16string>;
 
-// Slot 0 as the launcher passes it: the host's bare name, unquoted.
-const std::u16string hostName = u"Sonvik.exe";
-
 // Each string of the input is one argument, so the input "" gives no
 // arguments and a lone zero byte one empty argument.
 Arguments decodeArguments (const std::uint8_t* data, std::size_t size)
@@ -29,14 +26,12 @@ Arguments decodeArguments (const std::uint8_t* data, std::size_t size)
     return arguments;
 }
 
+// As the launcher forwards what it was given after its own name.
 Arguments hostArgumentsFor (const Arguments& arguments)
 {
-    Arguments hostArguments { hostName };
-
-    for (const auto& argument : arguments)
-        hostArguments.push_back (launcher::quoteArgument (argument));
-
-    return hostArguments;
+    Arguments launcherArguments { u"Tessalune.exe" };
+    launcherArguments.insert (launcherArguments.end(), arguments.begin(), arguments.end());
+    return launcher::forwardArguments (launcherArguments);
 }
 
 void printArguments (const char* label, const Arguments& arguments)

@@ -1,4 +1,5 @@
 #include "command_line.h"
+#include "family.h"
 #include "windows_argument_parser.h"
 
 #include <gtest/gtest.h>
@@ -92,7 +93,7 @@ TEST (JoinedCommandLine, PutsOneSpaceBetweenArgumentsAndNothingElse)
 
 TEST (CommandLineLength, TheLimitLeavesRoomForTheTerminatingNull)
 {
-    EXPECT_EQ (launcher::maxCommandLineLength + 1, 32767u);
+    EXPECT_EQ (FAMILY_MAX_COMMAND_LINE_LENGTH + 1, 32767u);
 }
 
 } // namespace

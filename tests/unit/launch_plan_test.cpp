@@ -9,100 +9,120 @@ namespace
 
 using namespace launcher;
 
-const juce::String separator = juce::File::getSeparatorString();
-const juce::String sharedFolder = "C:" + separator + "ProgramData";
-const juce::String hostFolder = sharedFolder + separator + "Orvanel";
-const juce::String hostPath = hostFolder + separator + "Sonvik.exe";
-const juce::String launchingUser = "S-1-5-21-1004336348-1177238915-682003330-1001";
+const juce::String sharedFolder = "C:\\ProgramData";
+const juce::String hostFolder = "C:\\ProgramData\\Orvanel";
+const juce::String hostPath = "C:\\ProgramData\\Orvanel\\Sonvik.exe";
+const Sid launchingUser { "S-1-5-21-1004336348-1177238915-682003330-1001" };
 
-struct RecordingExistence
+// Windows' values, written out here rather than taken from the launcher.
+constexpr std::uint32_t fullControl = 0x001F01FF;
+constexpr std::uint32_t readAndExecute = 0x001200A9;
+constexpr std::uint32_t addFileAndFolder = 0x00100116;   // and write attributes, as ProgramData gives Users
+constexpr std::uint32_t genericWrite = 0x40000000;
+const Sid system { "S-1-5-18" };
+const Sid administrators { "S-1-5-32-544" };
+const Sid users { "S-1-5-32-545" };
+const Sid everyone { "S-1-1-0" };
+const Sid creatorOwner { "S-1-3-0" };
+const Sid anotherUser { "S-1-5-21-1004336348-1177238915-682003330-1002" };
+
+AccessEntry allow (const Sid& account, std::uint32_t rights, bool inheritOnly = false)
 {
-    bool answer;
-    std::vector<juce::String> askedPaths;
+    return { true, account, rights, inheritOnly };
+}
 
-    bool operator() (const juce::String& path)
-    {
-        askedPaths.push_back (path);
-        return answer;
-    }
-};
-
-// Every path owned by the launching user, unless a case says otherwise.
-struct Owners
+AccessEntry deny (const Sid& account, std::uint32_t rights)
 {
-    std::map<juce::String, std::optional<juce::String>> ownerOfPath;
+    return { false, account, rights, false };
+}
+
+// What the host's installer must set: administrators alone may change it.
+const std::vector<AccessEntry> protectedAdministratorsOnly { allow (system, fullControl), allow (administrators, fullControl),
+                                                             allow (users, readAndExecute) };
+
+FoundObject trustedObject()
+{
+    FoundObject object;
+    object.owner = administrators;
+    object.accessList = protectedAdministratorsOnly;
+    return object;
+}
+
+struct Inputs
+{
+    LaunchInputs launch;
     std::map<juce::String, juce::String> names;
     int namesAsked = 0;
 
-    LaunchInputs completing (LaunchInputs inputs)
+    explicit Inputs (Utf16List arguments = { u"Tessalune.exe" }, Utf16List environment = {})
     {
-        inputs.launchingUser = launchingUser;
-        inputs.ownerOf = [this] (const juce::String& path)
-        {
-            const auto found = ownerOfPath.find (path);
-            return found != ownerOfPath.end() ? found->second : std::optional<juce::String> (launchingUser);
-        };
-        inputs.accountNameOf = [this] (const juce::String& sid)
+        launch.launcherArguments = std::move (arguments);
+        launch.host = placeOfHost (sharedFolder);
+        launch.found = { trustedObject(), trustedObject() };
+        launch.environment = std::move (environment);
+        launch.launchingUser = launchingUser;
+        launch.accountNameOf = [this] (const Sid& sid)
         {
             ++namesAsked;
-            return names[sid];
+            return names[sid.text];
         };
-        return inputs;
     }
+
+    Examined& found (HostObjectKind kind) { return kind == HostObjectKind::host ? launch.found.host : launch.found.folder; }
+    FoundObject& object (HostObjectKind kind) { return std::get<FoundObject> (found (kind)); }
+    LaunchPlan plan() const { return planLaunch (launch); }
 };
 
-LaunchPlan planWith (RecordingExistence& existence, Utf16List arguments = { u"Tessalune.exe" },
-                     Utf16List environment = {}, juce::String folder = sharedFolder, Owners* owners = nullptr)
+TEST (HostPlace, IsTheSharedFolderThenOrvanelThenSonvikWithWindowsSeparators)
 {
-    Owners allOwnedByTheLaunchingUser;
-    auto& ownersOfPaths = owners != nullptr ? *owners : allOwnedByTheLaunchingUser;
-    return planLaunch (ownersOfPaths.completing ({ std::move (arguments), folder, std::ref (existence), std::move (environment), {}, {}, {} }));
-}
+    EXPECT_EQ (placeOfHost (sharedFolder).folder, hostFolder);
+    EXPECT_EQ (placeOfHost (sharedFolder).path, hostPath);
 
-TEST (HostPath, IsTheSharedFolderThenOrvanelThenSonvik)
-{
-    EXPECT_EQ (composeHostPath (sharedFolder), hostPath);
-#if defined(_WIN32)
-    EXPECT_EQ (composeHostPath ("C:\\ProgramData"), "C:\\ProgramData\\Orvanel\\Sonvik.exe");
-#endif
-}
-
-TEST (HostPath, StartsWithTheSeparatorWhenTheFolderLookupFailed)
-{
-    EXPECT_EQ (composeHostPath ({}), separator + "Orvanel" + separator + "Sonvik.exe");
-}
-
-TEST (HostPath, KeepsTheFolderAsTheSystemGaveIt)
-{
     const auto folder = juce::String (juce::CharPointer_UTF8 ("D:\\Donn\xc3\xa9" "es \xe6\x97\xa5\xe6\x9c\xac"));
-    EXPECT_TRUE (composeHostPath (folder).startsWith (folder + separator + "Orvanel"));
+    EXPECT_EQ (placeOfHost (folder).path, folder + "\\Orvanel\\Sonvik.exe");
 }
 
-TEST (LaunchPlan, MissingHostGivesTheInstallationErrorAndNoHandOver)
+TEST (HostPlace, IsOnTheCurrentDriveWhenTheFolderLookupFailed)
 {
-    RecordingExistence existence { false, {} };
-    const auto plan = planWith (existence);
+    EXPECT_EQ (placeOfHost ({}).folder, "\\Orvanel");
+    EXPECT_EQ (placeOfHost ({}).path, "\\Orvanel\\Sonvik.exe");
+}
 
-    ASSERT_TRUE (std::holds_alternative<ErrorReport> (plan));
-    const auto& report = std::get<ErrorReport> (plan);
-    EXPECT_EQ (report.title, "Invalid SONVIK installation!");
-    EXPECT_EQ (report.body, "Cannot find: " + hostPath + ", please check your installation.");
-    EXPECT_EQ (existence.askedPaths, std::vector<juce::String> { hostPath });
+TEST (LaunchPlan, NothingAtTheHostPathOrItsFolderGivesTheInstallationError)
+{
+    for (const auto kind : { HostObjectKind::host, HostObjectKind::folder })
+    {
+        Inputs inputs;
+        inputs.found (kind) = NothingThere {};
+        const auto plan = inputs.plan();
+
+        ASSERT_TRUE (std::holds_alternative<ErrorReport> (plan));
+        EXPECT_EQ (std::get<ErrorReport> (plan).title, "Invalid SONVIK installation!");
+        EXPECT_EQ (std::get<ErrorReport> (plan).body, "Cannot find: " + hostPath + ", please check your installation.");
+    }
 }
 
 TEST (LaunchPlan, MissingHostReportShowsThePathAsComposed)
 {
-    RecordingExistence existence { false, {} };
-    const auto plan = planWith (existence, { u"Tessalune.exe" }, {}, {});
+    Inputs inputs;
+    inputs.launch.host = placeOfHost ({});
+    inputs.launch.found.host = NothingThere {};
 
-    EXPECT_EQ (std::get<ErrorReport> (plan).body,
-               "Cannot find: " + separator + "Orvanel" + separator + "Sonvik.exe, please check your installation.");
+    EXPECT_EQ (std::get<ErrorReport> (inputs.plan()).body, "Cannot find: \\Orvanel\\Sonvik.exe, please check your installation.");
+}
+
+TEST (LaunchPlan, AHostThatCannotBeOpenedCannotStartForTheSystemsReason)
+{
+    Inputs inputs;
+    inputs.launch.found.host = CannotOpen { "Access is denied." };
+
+    EXPECT_EQ (std::get<ErrorReport> (inputs.plan()).body,
+               "Cannot start: " + hostPath + " (Access is denied.), please check your installation.");
 }
 
 TEST (LaunchPlan, ExistingHostIsHandedOverWithForwardedArgumentsAndProductEnvironment)
 {
-    RecordingExistence existence { true, {} };
-    const auto plan = planWith (existence, { u"C:\\Apps\\Tessalune.exe", u"doc one.txt", u"-v" }, { u"A=1" });
+    const auto plan = Inputs ({ u"C:\\Apps\\Tessalune.exe", u"doc one.txt", u"-v" }, { u"A=1" }).plan();
 
     ASSERT_TRUE (std::holds_alternative<HandOver> (plan));
     const auto& handOver = std::get<HandOver> (plan);
@@ -113,10 +133,8 @@ TEST (LaunchPlan, ExistingHostIsHandedOverWithForwardedArgumentsAndProductEnviro
 
 TEST (LaunchPlan, HostAlwaysGetsItsOwnNameAsFirstArgument)
 {
-    RecordingExistence existence { true, {} };
-
-    EXPECT_EQ (std::get<HandOver> (planWith (existence, { u"Tessalune.exe" })).hostArguments, Utf16List { u"Sonvik.exe" });
-    EXPECT_EQ (std::get<HandOver> (planWith (existence, {})).hostArguments, Utf16List { u"Sonvik.exe" });
+    EXPECT_EQ (std::get<HandOver> (Inputs ({ u"Tessalune.exe" }).plan()).hostArguments, Utf16List { u"Sonvik.exe" });
+    EXPECT_EQ (std::get<HandOver> (Inputs (Utf16List {}).plan()).hostArguments, Utf16List { u"Sonvik.exe" });
 }
 
 TEST (StartFailureReport, NamesThePathAndTheReason)
@@ -144,64 +162,147 @@ const OwnerCase ownerCases[] {
     { "S-1-5-32-545", false },                                      // Users
     { "S-1-1-0", false },                                           // Everyone
     { "s-1-5-18x", false },
-    { "", false },                                                  // unreadable
+    { "", false },
 };
 
 TEST (HostTrust, EachOwnerOfTheHostAndOfItsFolderIsTrustedOnlyIfItIsTheLaunchingUserOrAnAdministrator)
 {
     for (const auto& ownerCase : ownerCases)
     {
-        for (const auto& ownedPath : { hostPath, hostFolder })
+        for (const auto kind : { HostObjectKind::host, HostObjectKind::folder })
         {
-            RecordingExistence existence { true, {} };
-            Owners owners;
-            owners.ownerOfPath[ownedPath] = juce::String (ownerCase.owner);
-            const auto plan = planWith (existence, { u"Tessalune.exe" }, {}, sharedFolder, &owners);
+            Inputs inputs;
+            inputs.object (kind).owner = Sid { ownerCase.owner };
 
-            EXPECT_EQ (std::holds_alternative<HandOver> (plan), ownerCase.trusted) << ownerCase.owner << " owns " << ownedPath;
+            EXPECT_EQ (std::holds_alternative<HandOver> (inputs.plan()), ownerCase.trusted)
+                << ownerCase.owner << " owns the " << (kind == HostObjectKind::host ? "host" : "folder");
         }
     }
 }
 
-TEST (HostTrust, RefusalNamesThePathItsOwnerAndWhatToDo)
+TEST (HostTrust, OwnerRefusalNamesThePathItsOwnerAndWhatToDo)
 {
-    const juce::String intruder = "S-1-5-21-1004336348-1177238915-682003330-1002";
-    RecordingExistence existence { true, {} };
-    Owners owners;
-    owners.ownerOfPath[hostFolder] = intruder;
-    owners.names[intruder] = "PC\\mallory";
+    Inputs inputs;
+    inputs.object (HostObjectKind::folder).owner = anotherUser;
+    inputs.names[anotherUser.text] = "PC\\mallory";
 
-    const auto named = std::get<ErrorReport> (planWith (existence, { u"Tessalune.exe" }, {}, sharedFolder, &owners));
+    const auto named = std::get<ErrorReport> (inputs.plan());
     EXPECT_EQ (named.title, "Invalid SONVIK installation!");
     EXPECT_EQ (named.body, "Will not start " + hostPath + ": " + hostFolder + " is owned by PC\\mallory, not by you or an"
                            " administrator, so another user could have put it there. Please reinstall the host as an administrator.");
 
-    owners.names.clear();
-    const auto unnamed = std::get<ErrorReport> (planWith (existence, { u"Tessalune.exe" }, {}, sharedFolder, &owners));
-    EXPECT_TRUE (unnamed.body.contains (hostFolder + " is owned by " + intruder + ",")) << unnamed.body;
+    inputs.names.clear();
+    const auto unnamed = std::get<ErrorReport> (inputs.plan());
+    EXPECT_TRUE (unnamed.body.contains (hostFolder + " is owned by " + anotherUser.text + ",")) << unnamed.body;
 }
 
-TEST (HostTrust, AVolumeThatKeepsNoOwnersHandsOverWithoutNamingAnyone)
+// Who may change the host or its folder, as access lists occur: a host is
+// handed over only when nobody but the launching user and those who
+// administer the machine may put a program there.
+struct AccessCase
 {
-    RecordingExistence existence { true, {} };
-    Owners owners;
-    owners.ownerOfPath[hostPath] = std::nullopt;
-    owners.ownerOfPath[hostFolder] = std::nullopt;
+    const char* what;
+    HostObjectKind kind;
+    std::function<void (FoundObject&)> make;
+    const char* refusalMentions;        // nothing: handed over
+};
 
-    EXPECT_TRUE (std::holds_alternative<HandOver> (planWith (existence, { u"Tessalune.exe" }, {}, sharedFolder, &owners)));
-    EXPECT_EQ (owners.namesAsked, 0);
+const AccessCase accessCases[] {
+    { "ProgramData's default, inherited by a folder made below it", HostObjectKind::folder, [] (FoundObject& object)
+      {
+          object.accessList = { allow (creatorOwner, fullControl, true), allow (system, fullControl),
+                                allow (administrators, fullControl), allow (users, readAndExecute),
+                                allow (users, addFileAndFolder) };
+      }, "BUILTIN\\Users may change C:\\ProgramData\\Orvanel," },
+    { "ProgramData's default, inherited by a file", HostObjectKind::host, [] (FoundObject& object)
+      {
+          object.accessList = { allow (administrators, fullControl), allow (system, fullControl),
+                                allow (administrators, fullControl), allow (users, readAndExecute) };
+      }, nullptr },
+    { "a protected folder that only administrators may change", HostObjectKind::folder, [] (FoundObject&) {}, nullptr },
+    { "Users may add a file beside the host", HostObjectKind::folder,
+      [] (FoundObject& object) { object.accessList->push_back (allow (users, 0x2)); }, "BUILTIN\\Users may change" },
+    { "Users may add a folder beside the host", HostObjectKind::folder,
+      [] (FoundObject& object) { object.accessList->push_back (allow (users, 0x4)); }, "BUILTIN\\Users may change" },
+    { "Users may delete what the folder holds", HostObjectKind::folder,
+      [] (FoundObject& object) { object.accessList->push_back (allow (users, 0x40)); }, "BUILTIN\\Users may change" },
+    { "Users with delete-child on the host, which only a folder heeds", HostObjectKind::host,
+      [] (FoundObject& object) { object.accessList->push_back (allow (users, 0x40)); }, nullptr },
+    { "Everyone may write the host", HostObjectKind::host,
+      [] (FoundObject& object) { object.accessList->push_back (allow (everyone, genericWrite)); }, "Everyone may change" },
+    { "another user may change who may write the host", HostObjectKind::host,
+      [] (FoundObject& object) { object.accessList->push_back (allow (anotherUser, 0x40000)); }, "PC\\mallory may change" },
+    { "no access list at all, which lets everyone do anything", HostObjectKind::folder,
+      [] (FoundObject& object) { object.accessList.reset(); }, "has no access list, so everyone may change it" },
+    { "a CREATOR OWNER template, granting nothing on the folder itself", HostObjectKind::folder,
+      [] (FoundObject& object) { object.accessList->push_back (allow (creatorOwner, fullControl, true)); }, nullptr },
+    { "a template for another user, granting nothing on the folder itself", HostObjectKind::folder,
+      [] (FoundObject& object) { object.accessList->push_back (allow (anotherUser, fullControl, true)); }, nullptr },
+    { "a deny entry before an allow entry for the same account", HostObjectKind::folder, [] (FoundObject& object)
+      {
+          object.accessList->insert (object.accessList->begin(), deny (users, fullControl));
+          object.accessList->push_back (allow (users, 0x2));
+      }, "BUILTIN\\Users may change" },
+    { "the launching user with full control, owning it", HostObjectKind::folder, [] (FoundObject& object)
+      {
+          object.owner = launchingUser;
+          object.accessList = { allow (launchingUser, fullControl), allow (system, fullControl) };
+      }, nullptr },
+    { "the launching user with full control of the host", HostObjectKind::host,
+      [] (FoundObject& object) { object.accessList->push_back (allow (launchingUser, fullControl)); }, nullptr },
+    { "the folder is a junction", HostObjectKind::folder, [] (FoundObject& object) { object.isLink = true; },
+      "C:\\ProgramData\\Orvanel is a link (a junction, symbolic link or mount point)" },
+    { "the host is a symbolic link", HostObjectKind::host, [] (FoundObject& object) { object.isLink = true; },
+      "Sonvik.exe is a link" },
+    { "a volume that keeps no permissions", HostObjectKind::host,
+      [] (FoundObject& object) { object.volumeKeepsPermissions = false; }, "keeps no permissions (FAT or exFAT)" },
+    { "permissions that cannot be read", HostObjectKind::folder,
+      [] (FoundObject& object) { object.owner.reset(); }, "is owned by an owner that cannot be read" },
+};
+
+TEST (HostTrust, TheHostIsHandedOverOnlyWhenNobodyElseMayChangeItOrItsFolder)
+{
+    for (const auto& accessCase : accessCases)
+    {
+        Inputs inputs;
+        inputs.names = { { users.text, "BUILTIN\\Users" }, { everyone.text, "Everyone" }, { anotherUser.text, "PC\\mallory" } };
+        accessCase.make (inputs.object (accessCase.kind));
+        const auto plan = inputs.plan();
+
+        if (accessCase.refusalMentions == nullptr)
+        {
+            EXPECT_TRUE (std::holds_alternative<HandOver> (plan)) << accessCase.what << ": " << std::get<ErrorReport> (plan).body;
+            EXPECT_EQ (inputs.namesAsked, 0) << accessCase.what << ": a hand-over never looks up a name";
+            continue;
+        }
+
+        ASSERT_TRUE (std::holds_alternative<ErrorReport> (plan)) << accessCase.what;
+        const auto& body = std::get<ErrorReport> (plan).body;
+        EXPECT_TRUE (body.startsWith ("Will not start " + hostPath + ": ")) << accessCase.what << ": " << body;
+        EXPECT_TRUE (body.contains (accessCase.refusalMentions)) << accessCase.what << ": " << body;
+    }
+}
+
+TEST (HostTrust, WriteAccessRefusalNamesWhoMayChangeWhatAndWhatTheInstallerMustDo)
+{
+    Inputs inputs;
+    inputs.object (HostObjectKind::folder).accessList->push_back (allow (users, 0x2));
+
+    EXPECT_EQ (std::get<ErrorReport> (inputs.plan()).body,
+               "Will not start " + hostPath + ": " + users.text + " may change " + hostFolder
+                   + ", so another user could have put a program there. Please reinstall the host; its installer must give "
+                   + hostFolder + " a protected access list that lets only administrators change it.");
 }
 
 TEST (HostTrust, TheDriveRelativeHostPathIsCheckedToo)
 {
-    const auto relativeFolder = separator + "Orvanel";
-    RecordingExistence existence { true, {} };
-    Owners owners;
-    owners.ownerOfPath[relativeFolder] = juce::String ("S-1-5-32-545");
+    Inputs inputs;
+    inputs.launch.host = placeOfHost ({});
+    inputs.object (HostObjectKind::folder).owner = users;
 
-    const auto plan = planWith (existence, { u"Tessalune.exe" }, {}, {}, &owners);
+    const auto plan = inputs.plan();
     ASSERT_TRUE (std::holds_alternative<ErrorReport> (plan));
-    EXPECT_TRUE (std::get<ErrorReport> (plan).body.startsWith ("Will not start " + relativeFolder + separator + "Sonvik.exe: "));
+    EXPECT_TRUE (std::get<ErrorReport> (plan).body.startsWith ("Will not start \\Orvanel\\Sonvik.exe: \\Orvanel is owned by "));
 }
 
 } // namespace

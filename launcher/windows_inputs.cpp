@@ -1,0 +1,129 @@
+// The launch's inputs as Windows gives them: the command line, the shared
+// application-data folder, the environment, and who started the launcher.
+
+#include "windows_platform.h"
+
+#include <sddl.h>
+#include <shellapi.h>
+
+#include <cwchar>
+
+namespace launcher::platform
+{
+
+namespace
+{
+
+static_assert (sizeof (wchar_t) == sizeof (char16_t), "Windows' wide characters are UTF-16 code units");
+
+Utf16 toUtf16 (const wchar_t* text)
+{
+    return reinterpret_cast<const char16_t*> (text);
+}
+
+} // namespace
+
+OwnedHandle::~OwnedHandle()
+{
+    if (handle != nullptr)
+        CloseHandle (handle);
+}
+
+OwnedHandle& OwnedHandle::operator= (OwnedHandle&& other) noexcept
+{
+    std::swap (handle, other.handle);
+    return *this;
+}
+
+std::optional<Utf16List> splitCommandLine()
+{
+    int count = 0;
+    auto** arguments = CommandLineToArgvW (GetCommandLineW(), &count);
+
+    if (arguments == nullptr)
+        return std::nullopt;
+
+    Utf16List split;
+    split.reserve (static_cast<std::size_t> (count));
+
+    for (int i = 0; i < count; ++i)
+        split.push_back (toUtf16 (arguments[i]));
+
+    LocalFree (arguments);
+    return split;
+}
+
+juce::String sharedApplicationDataFolder()
+{
+    return juce::File::getSpecialLocation (juce::File::commonApplicationDataDirectory).getFullPathName();
+}
+
+// The run-time's _wenviron can still be null in a program with a narrow entry
+// point; the process's own block is always complete.
+Utf16List currentEnvironment()
+{
+    Utf16List entries;
+    auto* block = GetEnvironmentStringsW();
+
+    if (block == nullptr)
+        return entries;
+
+    for (const wchar_t* entry = block; *entry != L'\0'; entry += std::wcslen (entry) + 1)
+        entries.push_back (toUtf16 (entry));
+
+    FreeEnvironmentStringsW (block);
+    return entries;
+}
+
+Sid launchingUser()
+{
+    HANDLE token = nullptr;
+
+    if (! OpenProcessToken (GetCurrentProcess(), TOKEN_QUERY, &token))
+        return {};
+
+    const OwnedHandle ownedToken (token);
+    DWORD size = 0;
+    GetTokenInformation (token, TokenUser, nullptr, 0, &size);
+    std::vector<unsigned char> user (size);
+
+    if (size == 0 || ! GetTokenInformation (token, TokenUser, user.data(), size, &size))
+        return {};
+
+    return sidOf (reinterpret_cast<const TOKEN_USER*> (user.data())->User.Sid);
+}
+
+Sid sidOf (PSID sid)
+{
+    wchar_t* text = nullptr;
+
+    if (sid == nullptr || ! ConvertSidToStringSidW (sid, &text))
+        return {};
+
+    const Sid converted { juce::String (text) };
+    LocalFree (text);
+    return converted;
+}
+
+juce::String accountNameOf (const Sid& account)
+{
+    PSID sid = nullptr;
+
+    if (! ConvertStringSidToSidW (account.text.toWideCharPointer(), &sid))
+        return {};
+
+    wchar_t name[256] {};
+    wchar_t domain[256] {};
+    DWORD nameLength = 256;
+    DWORD domainLength = 256;
+    SID_NAME_USE use;
+    const auto resolved = LookupAccountSidW (nullptr, sid, name, &nameLength, domain, &domainLength, &use);
+    LocalFree (sid);
+
+    if (! resolved)
+        return {};
+
+    return domainLength > 0 ? juce::String (domain) + "\\" + juce::String (name) : juce::String (name);
+}
+
+} // namespace launcher::platform

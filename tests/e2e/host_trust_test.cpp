@@ -1,0 +1,232 @@
+// Who could have put the host there, end to end: owners, access lists and
+// links that Windows keeps and Wine does not. Each case changes only the
+// host's folder, which every case removes, and says why when it skips.
+
+#include "launcher_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
+#include <winioctl.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+using namespace e2e;
+
+// Only SeRestorePrivilege lets a program give a file to another owner, and
+// only an elevated run holds it.
+bool enableRestorePrivilege()
+{
+    HANDLE token = nullptr;
+    if (! OpenProcessToken (GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token))
+        return false;
+
+    TOKEN_PRIVILEGES privileges { 1, { { {}, SE_PRIVILEGE_ENABLED } } };
+    const auto enabled = LookupPrivilegeValueW (nullptr, L"SeRestorePrivilege", &privileges.Privileges[0].Luid)
+                         && AdjustTokenPrivileges (token, FALSE, &privileges, 0, nullptr, nullptr)
+                         && GetLastError() == ERROR_SUCCESS;
+    CloseHandle (token);
+    return enabled;
+}
+
+std::wstring ownerOf (const std::wstring& path)
+{
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    wchar_t* text = nullptr;
+    std::wstring sid;
+
+    if (GetNamedSecurityInfoW (path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                               &descriptor) == ERROR_SUCCESS
+        && ConvertSidToStringSidW (owner, &text))
+        sid = text;
+
+    LocalFree (text);
+    LocalFree (descriptor);
+    return sid;
+}
+
+std::wstring accountNameOf (PSID sid)
+{
+    wchar_t name[256] {}, domain[256] {};
+    DWORD nameLength = 256, domainLength = 256;
+    SID_NAME_USE use;
+    LookupAccountSidW (nullptr, sid, name, &nameLength, domain, &domainLength, &use);
+    return std::wstring (domain) + L"\\" + name;
+}
+
+TEST_F (Launcher, AHostThatAnotherUserCouldHavePlantedIsRefused)
+{
+    installSampleHost();
+    if (! enableRestorePrivilege())
+        GTEST_SKIP() << "giving the host another owner needs an elevated run (SeRestorePrivilege)";
+
+    // The Users group stands for any ordinary user who is not the one starting the launcher.
+    PSID users = nullptr;
+    ASSERT_TRUE (ConvertStringSidToSidW (L"S-1-5-32-545", &users));
+    SetNamedSecurityInfoW (hostPath().data(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, users, nullptr, nullptr, nullptr);
+    const auto usersName = accountNameOf (users);
+    LocalFree (users);
+    if (ownerOf (hostPath()) != L"S-1-5-32-545")
+        GTEST_SKIP() << "this platform does not keep the owner given to a file (Wine does not)";
+
+    const auto outcome = errorBoxesOnLaunchWith (commandLineOf (launcherPath(), {}));
+
+    EXPECT_EQ (outcome.boxesShown, 1u);
+    EXPECT_EQ (outcome.firstBody, L"Will not start " + hostPath() + L": " + hostPath() + L" is owned by " + usersName
+                                      + L", not by you or an administrator, so another user could have put it there."
+                                        L" Please reinstall the host as an administrator.");
+    EXPECT_EQ (outcome.exitStatus, launchFailedStatus);
+    EXPECT_FALSE (readReport()) << "the host ran";
+}
+
+// An access list can be set on a folder only by whoever may change it, and
+// one that lets only administrators change it locks everyone else out of the
+// host's folder, its report and its removal.
+bool isElevated()
+{
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof (sid);
+    BOOL member = FALSE;
+    return CreateWellKnownSid (WinBuiltinAdministratorsSid, nullptr, sid, &size) && CheckTokenMembership (nullptr, sid, &member)
+           && member;
+}
+
+std::wstring accessListOf (const std::wstring& path)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    wchar_t* text = nullptr;
+    std::wstring sddl;
+
+    if (GetNamedSecurityInfoW (path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, nullptr,
+                               &descriptor) == ERROR_SUCCESS
+        && ConvertSecurityDescriptorToStringSecurityDescriptorW (descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text,
+                                                                 nullptr))
+        sddl = text;
+
+    LocalFree (text);
+    LocalFree (descriptor);
+    return sddl;
+}
+
+// Gives the host's folder a protected access list and says whether the
+// platform kept it: the list read back holds `kept`, as Windows writes it.
+bool giveTheHostFolder (const wchar_t* sddl, const wchar_t* kept)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL accessList = nullptr;
+
+    if (! ConvertStringSecurityDescriptorToSecurityDescriptorW (sddl, SDDL_REVISION_1, &descriptor, nullptr))
+        return false;
+
+    GetSecurityDescriptorDacl (descriptor, &present, &accessList, &defaulted);
+    SetNamedSecurityInfoW (hostFolder().data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                           nullptr, nullptr, accessList, nullptr);
+    LocalFree (descriptor);
+    return accessListOf (hostFolder()).find (kept) != std::wstring::npos;
+}
+
+std::wstring nameOf (const wchar_t* sidText)
+{
+    PSID sid = nullptr;
+    ConvertStringSidToSidW (sidText, &sid);
+    const auto name = accountNameOf (sid);
+    LocalFree (sid);
+    return name;
+}
+
+TEST_F (Launcher, AHostFolderThatOrdinaryUsersMayAddFilesToIsRefused)
+{
+    installSampleHost();
+    if (! isElevated())
+        GTEST_SKIP() << "setting the host folder's access list needs an elevated run";
+    // What a folder made below ProgramData inherits: Users may add files and folders to it.
+    if (! giveTheHostFolder (L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)(A;CI;0x100116;;;BU)",
+                             L"(A;CI;0x100116;;;BU)"))
+        GTEST_SKIP() << "this platform does not keep the access list given to a folder (Wine does not)";
+
+    const auto outcome = errorBoxesOnLaunchWith (commandLineOf (launcherPath(), {}));
+
+    EXPECT_EQ (outcome.boxesShown, 1u);
+    EXPECT_EQ (outcome.firstBody, L"Will not start " + hostPath() + L": " + nameOf (L"S-1-5-32-545") + L" may change "
+                                      + hostFolder() + L", so another user could have put a program there. Please reinstall"
+                                      L" the host; its installer must give " + hostFolder()
+                                      + L" a protected access list that lets only administrators change it.");
+    EXPECT_EQ (outcome.exitStatus, launchFailedStatus);
+    EXPECT_FALSE (readReport()) << "the host ran";
+}
+
+TEST_F (Launcher, AHostFolderWithTheProtectedAccessListOfTheReadmeHandsOver)
+{
+    installSampleHost();
+    if (! isElevated())
+        GTEST_SKIP() << "setting the host folder's access list needs an elevated run";
+    if (! giveTheHostFolder (L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)", L"D:P"))
+        GTEST_SKIP() << "this platform does not keep the access list given to a folder (Wine does not)";
+
+    expectBothParsersSee (handOver ({ u"document.txt" }), withHostNameFirst ({ u"document.txt" }));
+}
+
+// A junction at `link` to the folder `target`, as mklink /j makes one.
+bool makeJunction (const std::wstring& link, const std::wstring& target)
+{
+    const auto substitute = L"\\??\\" + target;
+    std::wstring names = substitute + L'\0' + target + L'\0';
+    const auto namesSize = static_cast<WORD> (names.size() * sizeof (wchar_t));
+    // REPARSE_DATA_BUFFER of a mount point: tag, data length, reserved, then
+    // the offsets and lengths of the substitute and printed names.
+    const WORD fields[] { static_cast<WORD> (8 + namesSize), 0, 0, static_cast<WORD> (substitute.size() * sizeof (wchar_t)),
+                          static_cast<WORD> ((substitute.size() + 1) * sizeof (wchar_t)),
+                          static_cast<WORD> (target.size() * sizeof (wchar_t)) };
+    std::vector<unsigned char> data (sizeof (DWORD) + sizeof (fields) + namesSize);
+    const DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
+    std::memcpy (data.data(), &tag, sizeof (tag));
+    std::memcpy (data.data() + sizeof (tag), fields, sizeof (fields));
+    std::memcpy (data.data() + sizeof (tag) + sizeof (fields), names.data(), namesSize);
+
+    const auto folder = CreateFileW (link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (folder == INVALID_HANDLE_VALUE)
+        return false;
+
+    DWORD returned = 0;
+    const auto made = DeviceIoControl (folder, FSCTL_SET_REPARSE_POINT, data.data(), static_cast<DWORD> (data.size()), nullptr,
+                                       0, &returned, nullptr);
+    CloseHandle (folder);
+    return made != FALSE;
+}
+
+TEST_F (Launcher, AHostFolderThatIsAJunctionIsRefused)
+{
+    // A folder the junction leads to, holding the host: what it leads to can change.
+    const std::wstring target = L"C:\\users\\Public\\Orvanel-junction-target";
+    CreateDirectoryW (target.c_str(), nullptr);
+    CopyFileW ((folderOfThisProgram() + hostFileName).c_str(), (target + L"\\" + hostFileName).c_str(), FALSE);
+    const auto made = makeJunction (hostFolder(), target);
+    const auto outcome = made ? errorBoxesOnLaunchWith (commandLineOf (launcherPath(), {})) : ErrorBoxOutcome {};
+    const auto hostRan = readReport (target + L"\\" + reportFileName).has_value();
+
+    RemoveDirectoryW (hostFolder().c_str());
+    DeleteFileW ((target + L"\\" + reportFileName).c_str());
+    DeleteFileW ((target + L"\\" + hostFileName).c_str());
+    RemoveDirectoryW (target.c_str());
+    if (! made)
+        GTEST_SKIP() << "this platform cannot make a junction (Wine cannot)";
+
+    EXPECT_EQ (outcome.boxesShown, 1u);
+    EXPECT_EQ (outcome.firstBody, L"Will not start " + hostPath() + L": " + hostFolder() + L" is a link (a junction, symbolic"
+                                      L" link or mount point), so it can lead to a place another user controls. Please"
+                                      L" reinstall the host as an administrator.");
+    EXPECT_EQ (outcome.exitStatus, launchFailedStatus);
+    EXPECT_FALSE (hostRan) << "the host ran";
+}
+
+} // namespace
