@@ -42,8 +42,8 @@ skipped=$(sed -n 's/^\([0-9]*\) passed, [0-9]* failed, \([0-9]*\) skipped$/\2/p'
 expect "closing line" "$((expected - ${skipped:-0})) passed, 0 failed, ${skipped:-0} skipped" "$(tail -n 1 <<<"$output")"
 expect "exit status" 0 "$status"
 expect "the host's folder as it was before the run, every file" "$host_before" "$(host_state 2>&1)"
-for folder in planted-library Orvanel-junction-target; do
-    expect "the $folder folder is gone" no "$(yes_if test -e "$WINEPREFIX/drive_c/users/Public/$folder")"
+for left in planted-library Orvanel-junction-target; do
+    expect "the $left folder is gone" no "$(yes_if test -e "$WINEPREFIX/drive_c/users/Public/$left")"
 done
 expect "results kept for sending back" "differential_tests.txt e2e_tests.txt unit_tests.txt" \
     "$(ls "$folder/results" 2>/dev/null | paste -sd ' ')"
