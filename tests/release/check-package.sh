@@ -72,6 +72,13 @@ unpacked=$(for dsc in "$packed"/debian-source-packages/*.dsc; do
 expect "each of its Debian source packages unpacks with dpkg-source" \
     "$(cd "$packed/debian-source-packages" && ls ./*.dsc | sed 's|^\./||')" "$unpacked"
 
+year=$(date -u -d "@$(git -C "$source_dir" log -1 --format=%ct)" +%Y)
+expect "the launcher's version resource: its company, and the copyright of the commit's year" \
+    "Orvanel|Copyright (C) $year Orvanel. Free software under the GNU GPL version 3 or later." \
+    "$(wrestool -x --raw -t16 "$launcher" | strings -el | sed -n '/^\(CompanyName\|LegalCopyright\)$/{n;p}' | paste -sd '|')"
+expect "its manifest's identity carries the version" "version=\"$version.0\"" \
+    "$(wrestool -x --raw -t24 "$launcher" | grep -o '<assemblyIdentity type="win32" name="Tessalune" version="[^"]*"' | grep -o 'version=.*')"
+
 status=0
 "$here/../../installer/make-release.sh" --launcher "$launcher" --out "$work/other" --version 9.9.9 2>/dev/null || status=$?
 expect "a --version the launcher does not carry is refused, and nothing made" "1 no" \
