@@ -141,7 +141,7 @@ def upstream_name(copyright_file):
 def component_of(path):
     """(component, source folders) of a file from a Debian package."""
     if setup_record(path):
-        source, doc = recorded_source(path)
+        _, doc = recorded_source(path)
         return upstream_name(os.path.join(doc, "copyright")), [""]
     package = owning_package(path)
     source = package_fields(package, ["source:Package"])["source:Package"]
