@@ -17,6 +17,8 @@ import sys
 import textwrap
 import time
 
+# The build writes nothing into the source tree, compiled modules included.
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import components as linked  # noqa: E402
 

@@ -21,6 +21,8 @@ import time
 import urllib.parse
 import uuid
 
+# The build writes nothing into the source tree, compiled modules included.
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import components as linked  # noqa: E402
 
