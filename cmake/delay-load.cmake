@@ -6,12 +6,14 @@
 function(make_delay_import_library dll out_var)
     set(out "${CMAKE_BINARY_DIR}/delay-import/lib${dll}_delayed.a")
     set(${out_var} "${out}" PARENT_SCOPE)
+    find_library(import_library_${dll} NAMES lib${dll}.a REQUIRED NO_CACHE)
+    # What it is made from, for the list of what the launcher is linked with.
+    set_property(GLOBAL APPEND PROPERTY TESSALUNE_DELAY_IMPORT_ORIGINS "${out}\t${import_library_${dll}}")
 
     if(EXISTS "${out}")
         return()
     endif()
 
-    find_library(import_library_${dll} NAMES lib${dll}.a REQUIRED NO_CACHE)
     execute_process(COMMAND "${CMAKE_NM}" -g "${import_library_${dll}}"
         OUTPUT_VARIABLE symbols COMMAND_ERROR_IS_FATAL ANY)
 

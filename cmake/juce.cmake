@@ -27,6 +27,10 @@ target_compile_definitions(juce_core_module PUBLIC
 
 if(WIN32)
     set(ZLIB_USE_STATIC_LIBS ON)
+    # Looked up again at each configure: a build folder configured when the
+    # toolchain's own zlib was taken must not keep linking it.
+    unset(ZLIB_LIBRARY_RELEASE CACHE)
+    unset(ZLIB_INCLUDE_DIR CACHE)
 endif()
 find_package(ZLIB REQUIRED)
 find_package(Threads REQUIRED)

@@ -22,8 +22,9 @@ get_filename_component(tessalune_source_dir "${CMAKE_CURRENT_LIST_DIR}/.." ABSOL
 # Cross-built programs, tests included, run under Wine.
 set(CMAKE_CROSSCOMPILING_EMULATOR "${tessalune_source_dir}/tools/wine-run.sh")
 
-# libpng and libjpeg-turbo for this target, built by tools/setup.sh.
-list(APPEND CMAKE_FIND_ROOT_PATH "${tessalune_source_dir}/build/deps/mingw-i686")
+# zlib, libpng and libjpeg-turbo for this target, built by tools/setup.sh:
+# searched first, so that a zlib of the toolchain's own is never taken.
+list(PREPEND CMAKE_FIND_ROOT_PATH "${tessalune_source_dir}/build/deps/mingw-i686")
 
 # Builds delay-import libraries (cmake/delay-load.cmake).
 set(CMAKE_NM i686-w64-mingw32-nm)

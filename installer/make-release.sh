@@ -1,23 +1,33 @@
 #!/usr/bin/env bash
 # Makes the release of a built launcher in one folder, and nothing else there:
-#   Tessalune-<version>.msi          the installer (Tessalune.wxs)
-#   Tessalune-<version>-win32.zip    the launcher and INSTALL.txt
-#   Tessalune-<version>.spdx.json    the bill of materials of the launcher (SPDX 2.3)
-#   SHA256SUMS                       of the three, as sha256sum -c reads them
+#   Tessalune-<version>.msi            the installer (Tessalune.wxs)
+#   Tessalune-<version>-win32.zip      the launcher, INSTALL.txt and THIRD-PARTY-NOTICES.txt
+#   Tessalune-<version>.spdx.json      the bill of materials of the launcher (SPDX 2.3)
+#   Tessalune-<version>-source.tar.xz  the Corresponding Source: this project at
+#                                      the commit and Debian's source packages of
+#                                      the libraries linked into the launcher
+#   SHA256SUMS                         of the four, as sha256sum -c reads them
+# THIRD-PARTY-NOTICES.txt, in the MSI, the ZIP and the kit, holds the launcher's
+# licence and Debian's copyright file of each component it is linked with.
 # With --kit, also the Windows test kit Tessalune-<version>-windows-tests.zip
 # beside that folder (it is not part of the release), with the release's own
 # launcher in it.
-# Each file depends only on the launcher, the version, the sources here and
-# SOURCE_DATE_EPOCH, so two builds of one commit give identical files.
+# Each file depends only on the launcher, the version, the commit, the
+# set-up's Debian source packages and SOURCE_DATE_EPOCH, so two builds of one
+# commit give identical files. A missing copyright file or source package
+# stops it before anything is put in the folder.
 #
 # Usage: make-release.sh --launcher Tessalune.exe --out FOLDER [--version X.Y.Z]
-#                        [--components FILE] [--kit FILE] [--sign OSSLSIGNCODE_OPTION...]
+#                        [--components FILE] [--deps FOLDER] [--kit FILE]
+#                        [--sign OSSLSIGNCODE_OPTION...]
 #   --launcher    the built Tessalune.exe (build/windows-x86/bin/Tessalune.exe)
 #   --out         the release folder: new, empty, or holding an earlier release
 #   --version     the version expected; refused when the launcher's FileVersion
 #                 says another (it comes from project(VERSION) in CMakeLists.txt)
-#   --components  what the launcher was linked with, as the build writes it
-#                 beside the launcher (default: Tessalune.components there)
+#   --components  what the launcher was linked with, as the build reads it from
+#                 the link map (default: Tessalune.components beside the launcher)
+#   --deps        where tools/setup.sh keeps Debian's source packages
+#                 (default: build/deps of this clone)
 #   --kit         the list of the test kit's other files, as the build writes it
 #                 (build/windows-x86/windows-test-kit.files)
 #   --sign        signs the launcher before it is packed and the MSI after it is
@@ -26,8 +36,9 @@
 #   SOURCE_DATE_EPOCH defaults to the time of the source tree's last commit
 set -euo pipefail
 
-here=$(cd "$(dirname "$0")" && pwd)
-launcher="" out="" version="" components="" kit="" sign=()
+here=$(cd "$(dirname "$0")" && pwd -P)
+repo=$(dirname "$here")
+launcher="" out="" version="" components="" deps="$repo/build/deps" kit="" sign=()
 
 usage() { sed -n '/^# Usage:/,/SOURCE_DATE_EPOCH defaults/s/^# \{0,1\}//p' "$0"; }
 die() { echo "make-release.sh: $*" >&2; exit 1; }
@@ -37,13 +48,14 @@ parse_options() {
     while [ $# -gt 0 ]; do
         case $1 in
             -h | --help) usage; exit 0 ;;
-            --launcher | --out | --version | --components | --kit)
+            --launcher | --out | --version | --components | --deps | --kit)
                 [ $# -ge 2 ] || usage_error "$1 needs a value"
                 case $1 in
                     --launcher) launcher=$2 ;;
                     --out) out=$2 ;;
                     --version) version=$2 ;;
                     --components) components=$2 ;;
+                    --deps) deps=$2 ;;
                     --kit) kit=$2 ;;
                 esac
                 shift 2 ;;
@@ -123,8 +135,10 @@ pin_summary_information() {
 # What wixl leaves out of the tables or writes wrong, set in the built MSI:
 # the launcher's File row gets the version and language of its version
 # resource (without them Windows Installer takes it for an unversioned file
-# in repairs and upgrades), and a registry root of HKMU, which wixl writes as
-# 4, becomes the -1 that Windows Installer reads as HKMU.
+# in repairs and upgrades) and loses the hash wixl gave it (Windows Installer
+# compares versions of a versioned file, and its validation, ICE60, refuses
+# a hash for one), and a registry root of HKMU, which wixl writes as 4,
+# becomes the -1 that Windows Installer reads as HKMU.
 complete_msi_tables() {
     local msi=$1 fixed file_version language
     # VS_FIXEDFILEINFO follows its signature FEEF04BD: the structure's own
@@ -141,7 +155,8 @@ complete_msi_tables() {
     awk -F '\t' -v OFS='\t' -v version="$file_version" -v language="$language" '
         NR > 3 && $1 == "TessaluneExe" { $5 = version; $6 = language } { print }' "$stage/file.idt" >"$stage/File.idt"
     awk -F '\t' -v OFS='\t' 'NR > 3 && $2 == 4 { $2 = -1 } { print }' "$stage/registry.idt" >"$stage/Registry.idt"
-    (cd "$stage" && msibuild "$msi" -i File.idt && msibuild "$msi" -i Registry.idt)
+    (cd "$stage" && msibuild "$msi" -i File.idt && msibuild "$msi" -i Registry.idt \
+        && msibuild "$msi" -q "DELETE FROM \`MsiFileHash\` WHERE \`File_\` = 'TessaluneExe'")
 }
 
 build_msi() {
@@ -155,7 +170,7 @@ $(sha256_of "$here/Tessalune.wxs") $(wixl --version)")
     wrestool -x -t14 -n IDI_ICON1 -o "$stage/Tessalune.ico" "$stage/Tessalune.exe"
     [ -s "$stage/Tessalune.ico" ] || die "no icon group IDI_ICON1 in $launcher"
     # The cabinet keeps each file's time.
-    touch -d "@$SOURCE_DATE_EPOCH" "$stage/Tessalune.exe" "$stage/Tessalune.ico"
+    touch -d "@$SOURCE_DATE_EPOCH" "$stage/Tessalune.exe" "$stage/Tessalune.ico" "$stage/$notices"
     # wixl finds the files the .wxs names only relative to where it runs.
     (cd "$stage" && wixl -a x86 -D Version="$version" -D ProductCode="$product_code" \
         -o "$msi" "$here/Tessalune.wxs" 2>wixl.log) || { cat "$stage/wixl.log" >&2; die "wixl could not build $msi"; }
@@ -172,25 +187,57 @@ pack_zip() {
     (cd "$folder" && cmake -E tar cf "$zip" --format=zip -- "$@")
 }
 
-# The launcher and INSTALL.txt. Its SHA-256 is in SHA256SUMS beside it: a sum
-# inside the ZIP could be changed along with the launcher it vouches for.
+# The launcher, INSTALL.txt and the notices. Its SHA-256 is in SHA256SUMS
+# beside it: a sum inside the ZIP could be changed along with the launcher it
+# vouches for.
 build_zip() {
     local zip=$1
     mkdir "$stage/zip"
-    cp "$stage/Tessalune.exe" "$here/../resources/INSTALL.txt" "$stage/zip/"
-    pack_zip "$stage/$zip" "$stage/zip" INSTALL.txt Tessalune.exe
+    cp "$stage/Tessalune.exe" "$repo/resources/INSTALL.txt" "$stage/$notices" "$stage/zip/"
+    pack_zip "$stage/$zip" "$stage/zip" INSTALL.txt "$notices" Tessalune.exe
+}
+
+build_notices() {
+    python3 "$here/make-notices.py" "$version" "$components" "$deps" "$repo/LICENSE" "$SOURCE_DATE_EPOCH" \
+        >"$stage/$notices" || die "could not write $notices"
 }
 
 build_sbom() {
-    python3 "$here/make-sbom.py" "$stage/Tessalune.exe" "$version" "$components" "$SOURCE_DATE_EPOCH" >"$stage/$1" \
-        || die "could not write the bill of materials"
+    python3 "$here/make-sbom.py" "$stage/Tessalune.exe" "$version" "$components" "$deps" "$SOURCE_DATE_EPOCH" \
+        >"$stage/$1" || die "could not write the bill of materials"
 }
 
-# The test kit: the staged launcher and the files the list names, flat.
+# Every file of Debian's source packages the Corresponding Source carries,
+# checked before anything is built: a release without them may not be shipped.
+list_debian_sources() {
+    python3 "$here/components.py" --sources "$components" "$deps" >"$stage/debian-sources" \
+        || die "the Corresponding Source is incomplete: run tools/setup.sh"
+}
+
+# The Corresponding Source: this project at the commit, as git archive gives
+# it, and Debian's source packages, unchanged. Sorted names, fixed times,
+# owners and modes, and xz on one thread with fixed settings: one commit
+# gives one archive.
+build_source_archive() {
+    local archive=$1 top="Tessalune-$version-source" file
+    git -C "$repo" rev-parse --verify --quiet HEAD >/dev/null \
+        || die "the source archive holds a commit, and $repo is no git clone with one"
+    git -C "$repo" diff --quiet HEAD -- \
+        || echo "make-release.sh: warning: the source archive holds the commit, not the changes of the working tree" >&2
+    mkdir -p "$stage/source/$top/debian-source-packages"
+    git -C "$repo" archive --format=tar HEAD | tar -x -C "$stage/source/$top"
+    while IFS= read -r file; do
+        cp "$file" "$stage/source/$top/debian-source-packages/"
+    done <"$stage/debian-sources"
+    tar --sort=name --mtime="@$SOURCE_DATE_EPOCH" --owner=0 --group=0 --numeric-owner --mode='u+rw,go=rX' \
+        --format=gnu -C "$stage/source" -cf - "$top" | xz -T1 -6 -c >"$stage/$archive"
+}
+
+# The test kit: the staged launcher, the notices and the files the list names, flat.
 build_kit() {
-    local zip=$1 file names=(Tessalune.exe)
+    local zip=$1 file names=(Tessalune.exe "$notices")
     mkdir "$stage/kit"
-    cp "$stage/Tessalune.exe" "$stage/kit/"
+    cp "$stage/Tessalune.exe" "$stage/$notices" "$stage/kit/"
     while IFS= read -r file; do
         [ -n "$file" ] || continue
         cp "$file" "$stage/kit/" || die "the test kit's file $file is missing: build the tests first"
@@ -208,7 +255,8 @@ clear_out_folder() {
     for entry in "$out"/* "$out"/.[!.]*; do
         [ -e "$entry" ] || continue
         case $(basename "$entry") in
-            SHA256SUMS | Tessalune-*.msi | Tessalune-*-win32.zip | Tessalune-*.spdx.json) rm -f "$entry" ;;
+            SHA256SUMS | Tessalune-*.msi | Tessalune-*-win32.zip | Tessalune-*.spdx.json | Tessalune-*-source.tar.xz)
+                rm -f "$entry" ;;
             *) die "$out holds $(basename "$entry"), which is no release file: give a new or empty folder" ;;
         esac
     done
@@ -223,10 +271,10 @@ sign_msi() {
 }
 
 publish() {
-    local msi=$1 zip=$2 sbom=$3 kit_zip=$4
+    local msi=$1 zip=$2 sbom=$3 source=$4 kit_zip=$5
     clear_out_folder
-    cp "$stage/$msi" "$stage/$zip" "$stage/$sbom" "$out/"
-    (cd "$out" && sha256sum "$msi" "$zip" "$sbom" >SHA256SUMS)
+    cp "$stage/$msi" "$stage/$zip" "$stage/$sbom" "$stage/$source" "$out/"
+    (cd "$out" && sha256sum "$msi" "$zip" "$sbom" "$source" >SHA256SUMS)
     if [ -n "$kit" ]; then
         cp "$stage/$kit_zip" "$out/../$kit_zip"
     fi
@@ -246,15 +294,19 @@ main() {
     stage=$(mktemp -d)
     trap 'rm -rf "$stage"' EXIT
     local msi="Tessalune-$version.msi" zip="Tessalune-$version-win32.zip" sbom="Tessalune-$version.spdx.json"
-    local kit_zip="Tessalune-$version-windows-tests.zip"
+    local source="Tessalune-$version-source.tar.xz" kit_zip="Tessalune-$version-windows-tests.zip"
+    notices=THIRD-PARTY-NOTICES.txt
 
     stage_launcher
+    build_notices
+    list_debian_sources
     build_msi "$msi"
     sign_msi "$msi"
     build_zip "$zip"
     build_sbom "$sbom"
+    build_source_archive "$source"
     [ -z "$kit" ] || build_kit "$kit_zip"
-    publish "$msi" "$zip" "$sbom" "$kit_zip"
+    publish "$msi" "$zip" "$sbom" "$source" "$kit_zip"
 }
 
 main "$@"

@@ -1,30 +1,38 @@
 #!/usr/bin/env python3
 """Writes the SPDX 2.3 bill of materials of a built Tessalune.exe.
 
-Every component comes from the list of files the launcher was linked with
-(Tessalune.components, written by the build), and everything said about it
-from where that file came from: Debian's package database for installed
-packages, or, for a library tools/setup.sh built from Debian's source, its
-record of the source package, the patches applied and Debian's copyright file.
-Nothing here names a version.
+Every component comes from the list of what the launcher was linked with
+(Tessalune.components, which the build reads from the link map), and
+everything said about it from where its files came from (components.py):
+Debian's package database, or the set-up's record of the source package a
+library was built from; its licence from Debian's copyright file, and its
+SHA-256 from the .dsc of its Debian source package that the set-up
+downloaded. Nothing here names a version.
 
-Usage: make-sbom.py LAUNCHER VERSION COMPONENTS SOURCE_DATE_EPOCH > Tessalune-VERSION.spdx.json
+Usage: make-sbom.py LAUNCHER VERSION COMPONENTS DEPS SOURCE_DATE_EPOCH > Tessalune-VERSION.spdx.json
 """
 
 import hashlib
 import json
 import os
 import re
-import subprocess
 import sys
 import time
 import urllib.parse
 import uuid
 
+# The build writes nothing into the source tree, compiled modules included.
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import components as linked  # noqa: E402
+
 # Debian's licence short names (copyright-format 1.0) as SPDX identifiers.
-# A name missing here stops the bill of materials rather than mislabel a licence.
+# Any other name becomes a LicenseRef carrying the text Debian's file gives
+# it; a name without a text stops the bill of materials rather than leave
+# a licence unsaid.
 SPDX_LICENCES = {
     "apache-2.0": "Apache-2.0",
+    "bsd-2-clause": "BSD-2-Clause",
     "bsd-3-clause": "BSD-3-Clause",
     "bsd-by-lc-ne": "IJG",
     "expat": "MIT",
@@ -32,46 +40,63 @@ SPDX_LICENCES = {
     "gpl-3": "GPL-3.0-only",
     "gpl-3+": "GPL-3.0-or-later",
     "isc": "ISC",
+    "lgpl-2+": "LGPL-2.0-or-later",
+    "lgpl-2.1+": "LGPL-2.1-or-later",
     "libpng": "libpng-2.0",
     "ntp": "NTP",
     "zlib": "Zlib",
     "zpl-2.1": "ZPL-2.1",
 }
 GCC_RUNTIME_LICENCE = "GPL-3.0-or-later WITH GCC-exception-3.1"
+PROJECT_LICENCE = "GPL-3.0-or-later"
+DISTRO = "debian-12"
 
 
 def fail(message):
     sys.exit(f"make-sbom.py: {message}")
 
 
-def spdx_licence(debian_name, where):
-    try:
-        return SPDX_LICENCES[debian_name.strip().lower()]
-    except KeyError:
-        fail(f"no SPDX identifier known for Debian's licence name '{debian_name}' ({where})")
+def sha256_of(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
 
 
-def declared_licence(copyright_file):
-    """The licence of a Debian copyright file's "Files: *" paragraph; without
-    one, every licence the file names, joined with AND."""
-    with open(copyright_file, encoding="utf-8") as f:
-        text = f.read()
-    if not text.startswith("Format:"):
-        # gcc's copyright file is prose; its run-time libraries carry the exception.
-        if "GCC RUNTIME LIBRARY EXCEPTION" in text:
-            return GCC_RUNTIME_LICENCE
-        fail(f"{copyright_file} is not in Debian's machine-readable format")
-    paragraphs = [p for p in re.split(r"\n\s*\n", text) if re.match(r"Files:", p)]
-    licences = [re.search(r"^License:\s*(.+)$", p, re.M) for p in paragraphs]
-    for paragraph, licence in zip(paragraphs, licences):
-        if licence and re.match(r"Files:\s*\*\s*$", paragraph, re.M):
-            return spdx_licence(licence.group(1), copyright_file)
-    names = sorted({spdx_licence(l.group(1), copyright_file) for l in licences if l})
-    return " AND ".join(names)
+class Licences:
+    """Debian's licence expressions as SPDX ones, and the texts of those SPDX does not list."""
 
+    def __init__(self):
+        self.extracted = {}
 
-def control_fields(text):
-    return dict(re.findall(r"^([A-Za-z-]+): *(.*)$", text, re.M))
+    def identifier(self, name, copyright_file):
+        key = name.strip().lower()
+        if key in SPDX_LICENCES:
+            return SPDX_LICENCES[key]
+        ref = "LicenseRef-" + re.sub(r"[^A-Za-z0-9.-]+", "-", name.strip())
+        if ref not in self.extracted:
+            text = copyright_file.licence_text(name)
+            if not text:
+                fail(f"Debian's copyright file {copyright_file.path} gives no text for the licence '{name}'")
+            self.extracted[ref] = {"licenseId": ref, "name": name.strip(), "extractedText": text}
+        return ref
+
+    def expression(self, debian_expression, copyright_file):
+        words = re.split(r"\s+(and|or)\s+", debian_expression.strip(), flags=re.I)
+        spdx = " ".join(word.upper() if i % 2 else self.identifier(word, copyright_file)
+                        for i, word in enumerate(words))
+        return f"({spdx})" if " OR " in spdx else spdx
+
+    def of_folders(self, component, folders):
+        copyright_file = linked.CopyrightFile(component["copyright"])
+        if not copyright_file.machine_readable:
+            # gcc's copyright file is prose; its run-time libraries carry the exception.
+            if "GCC RUNTIME LIBRARY EXCEPTION" in copyright_file.text:
+                return GCC_RUNTIME_LICENCE
+            fail(f"{component['copyright']} is not in Debian's machine-readable format")
+        names = [name for folder in folders for name in copyright_file.licences_for(folder)]
+        expressions = sorted({self.expression(name, copyright_file) for name in names})
+        if not expressions:
+            fail(f"{component['copyright']} names no licence for {component['name']}")
+        return " AND ".join(expressions)
 
 
 def supplier_of(maintainer):
@@ -81,133 +106,106 @@ def supplier_of(maintainer):
 
 
 def purl(name, version, arch):
-    return f"pkg:deb/debian/{urllib.parse.quote(name, safe='')}@{urllib.parse.quote(version, safe='')}?arch={arch}"
+    return (f"pkg:deb/debian/{urllib.parse.quote(name, safe='')}@{urllib.parse.quote(version, safe='')}"
+            f"?arch={arch}&distro={DISTRO}")
 
 
-def built_from_source(path):
-    """The record tools/setup.sh left for a library it built, or None."""
-    folder = os.path.dirname(path)
-    while folder != os.path.dirname(folder):
-        record = os.path.join(folder, "debian-sources")
-        if os.path.isfile(record):
-            library = os.path.relpath(path, folder)
-            with open(record) as f:
-                sources = dict(line.split() for line in f if line.strip())
-            if library not in sources:
-                fail(f"{record} does not say what {library} was built from")
-            return os.path.join(folder, "share", "doc", sources[library])
-        folder = os.path.dirname(folder)
-    return None
-
-
-def from_debian_source(name, doc):
-    with open(os.path.join(doc, "source.dsc"), encoding="utf-8") as f:
-        dsc = control_fields(f.read())
-    with open(os.path.join(doc, "applied-patches")) as f:
-        patches = f.read().split()
-    return {
-        "name": name,
-        "versionInfo": dsc["Version"],
-        "supplier": supplier_of(dsc["Maintainer"]),
-        "homepage": dsc.get("Homepage"),
-        "sourceInfo": f"built with this launcher's cross compiler from Debian's source package {dsc['Source']} "
-                      f"{dsc['Version']}, unpacked by dpkg-source with Debian's {len(patches)} patches applied: "
-                      + ", ".join(patches),
-        "licenseDeclared": declared_licence(os.path.join(doc, "copyright")),
-        "externalRefs": [purl(dsc["Source"], dsc["Version"], "source")],
-    }
-
-
-def from_debian_package(name, path):
-    owner = subprocess.run(["dpkg-query", "-S", path], capture_output=True, text=True)
-    if owner.returncode != 0:
-        fail(f"no installed Debian package holds {path} ({name})")
-    package = owner.stdout.split(":")[0]
-    fields = ["Package", "Version", "Architecture", "source:Package", "source:Version", "Maintainer", "Homepage"]
-    query = subprocess.run(["dpkg-query", "-W", "-f", "\t".join(f"${{{f}}}" for f in fields), package],
-                           capture_output=True, text=True, check=True)
-    info = dict(zip(fields, query.stdout.split("\t")))
-    return {
-        "name": name,
-        "versionInfo": info["Version"],
-        "supplier": supplier_of(info["Maintainer"]),
-        "homepage": info["Homepage"] or None,
-        "sourceInfo": f"{path} of Debian's package {package} {info['Version']}, "
-                      f"from Debian's source package {info['source:Package']} {info['source:Version']}",
-        "licenseDeclared": declared_licence(f"/usr/share/doc/{package}/copyright"),
-        "externalRefs": [purl(package, info["Version"], info["Architecture"]),
-                         purl(info["source:Package"], info["source:Version"], "source")],
-    }
+def source_info(component):
+    source = f"Debian's source package {component['source']} {component['source_version']}"
+    if component["patches"] is not None:
+        patches = component["patches"]
+        return (f"built with this launcher's cross compiler from {source}, unpacked by dpkg-source with "
+                f"Debian's {len(patches)} patches applied: " + ", ".join(patches))
+    packages = ", ".join(f"{p['Package']} {p['Version']}" for p in component["packages"])
+    files = ", ".join(sorted({os.path.basename(f) for f in component["files"]}))
+    info = f"{files} of Debian's package {packages}, from {source}"
+    if component["system_library"]:
+        info += "; part of the compiler's run-time, a System Library in the GNU GPL's sense"
+    return info
 
 
 def spdx_id(name):
     return "SPDXRef-Package-" + re.sub(r"[^A-Za-z0-9.-]+", "-", name)
 
 
-def as_spdx_package(component):
+def as_spdx_package(component, licences):
+    refs = [purl(p["Package"], p["Version"], p["Architecture"]) for p in component["packages"]]
+    refs.append(purl(component["source"], component["source_version"], "source"))
     package = {
         "SPDXID": spdx_id(component["name"]),
+        "name": component["name"],
+        "versionInfo": component["packages"][0]["Version"] if component["packages"] else component["source_version"],
+        "supplier": supplier_of(component["maintainer"]),
         "downloadLocation": "NOASSERTION",
         "filesAnalyzed": False,
-        "licenseConcluded": "NOASSERTION",
+        "sourceInfo": source_info(component),
+        "licenseConcluded": licences.of_folders(component, component["folders"]),
+        "licenseDeclared": licences.of_folders(component, [""]),
         "copyrightText": "NOASSERTION",
         "primaryPackagePurpose": "LIBRARY",
-        **{k: v for k, v in component.items() if v is not None and k != "externalRefs"},
         "externalRefs": [{"referenceCategory": "PACKAGE-MANAGER", "referenceType": "purl", "referenceLocator": ref}
-                         for ref in component["externalRefs"]],
+                         for ref in refs],
     }
+    if component["homepage"]:
+        package["homepage"] = component["homepage"]
+    if component["dsc"]:
+        package["packageFileName"] = os.path.basename(component["dsc"])
+        package["checksums"] = [{"algorithm": "SHA256", "checksumValue": sha256_of(component["dsc"])}]
     return package
 
 
-def main():
-    if len(sys.argv) != 5:
-        fail("usage: make-sbom.py LAUNCHER VERSION COMPONENTS SOURCE_DATE_EPOCH")
-    launcher, version, components_file, epoch = sys.argv[1:]
-    with open(launcher, "rb") as f:
-        launcher_sha256 = hashlib.sha256(f.read()).hexdigest()
-
-    components = []
-    with open(components_file, encoding="utf-8") as f:
-        for line in f:
-            if line.strip():
-                name, path = line.rstrip("\n").split("\t")
-                path = os.path.realpath(path)
-                doc = built_from_source(path)
-                components.append(from_debian_source(name, doc) if doc else from_debian_package(name, path))
-
-    product = {
+def product(launcher, version, epoch):
+    year = time.gmtime(int(epoch)).tm_year
+    return {
         "SPDXID": spdx_id("Tessalune"),
         "name": "Tessalune",
         "versionInfo": version,
         "supplier": "Organization: Orvanel",
         "packageFileName": "Tessalune.exe",
-        "checksums": [{"algorithm": "SHA256", "checksumValue": launcher_sha256}],
+        "checksums": [{"algorithm": "SHA256", "checksumValue": sha256_of(launcher)}],
         "downloadLocation": "NOASSERTION",
         "filesAnalyzed": False,
-        "licenseConcluded": "NOASSERTION",
-        "licenseDeclared": "NOASSERTION",
-        "copyrightText": "NOASSERTION",
+        "licenseConcluded": PROJECT_LICENCE,
+        "licenseDeclared": PROJECT_LICENCE,
+        "copyrightText": f"Copyright (C) {year} Orvanel",
         "primaryPackagePurpose": "APPLICATION",
     }
+
+
+def with_namespace(document, version):
+    """A namespace taken from the document's own content: another content
+    gives another namespace, the same content the same one."""
+    digest = hashlib.sha256(json.dumps(document, sort_keys=True, ensure_ascii=False).encode()).hexdigest()
+    namespace = f"https://spdx.org/spdxdocs/Tessalune-{version}-" + str(uuid.uuid5(uuid.NAMESPACE_URL, digest))
+    return {**document, "documentNamespace": namespace}
+
+
+def main():
+    if len(sys.argv) != 6:
+        fail("usage: make-sbom.py LAUNCHER VERSION COMPONENTS DEPS SOURCE_DATE_EPOCH")
+    launcher, version, components_file, deps, epoch = sys.argv[1:]
+    components = linked.describe_all(components_file, deps)
+    licences = Licences()
+    launcher_package = product(launcher, version, epoch)
+    packages = [as_spdx_package(c, licences) for c in components]
     document = {
         "spdxVersion": "SPDX-2.3",
         "dataLicense": "CC0-1.0",
         "SPDXID": "SPDXRef-DOCUMENT",
         "name": f"Tessalune-{version}",
-        # Unique for each launcher, and the same for the same launcher.
-        "documentNamespace": f"https://spdx.org/spdxdocs/Tessalune-{version}-"
-                             + str(uuid.uuid5(uuid.NAMESPACE_OID, launcher_sha256)),
         "creationInfo": {
             "created": time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(int(epoch))),
-            "creators": ["Organization: Orvanel", "Tool: make-release.sh"],
+            "creators": ["Organization: Orvanel", f"Tool: Tessalune-make-sbom.py-{version}"],
         },
-        "packages": [product] + [as_spdx_package(c) for c in components],
+        "packages": [launcher_package] + packages,
         "relationships": [{"spdxElementId": "SPDXRef-DOCUMENT", "relationshipType": "DESCRIBES",
-                           "relatedSpdxElement": product["SPDXID"]}]
-                         + [{"spdxElementId": product["SPDXID"], "relationshipType": "STATIC_LINK",
-                             "relatedSpdxElement": spdx_id(c["name"])} for c in components],
+                           "relatedSpdxElement": launcher_package["SPDXID"]}]
+                         + [{"spdxElementId": launcher_package["SPDXID"], "relationshipType": "STATIC_LINK",
+                             "relatedSpdxElement": p["SPDXID"]} for p in packages],
     }
-    json.dump(document, sys.stdout, indent=2, ensure_ascii=False)
+    if licences.extracted:
+        document["hasExtractedLicensingInfos"] = [licences.extracted[ref] for ref in sorted(licences.extracted)]
+    json.dump(with_namespace(document, version), sys.stdout, indent=2, ensure_ascii=False)
     sys.stdout.write("\n")
 
 

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Installs everything the build and the tests need, and builds the cross
-# target's libpng and libjpeg-turbo from Debian's source packages, with
+# target's zlib, libpng and libjpeg-turbo from Debian's source packages, with
 # Debian's patches applied. The source versions used are recorded in
-# build/deps/mingw-i686/debian-sources for the bill of materials.
+# build/deps/mingw-i686/debian-sources for the bill of materials, and those
+# built in build/deps/mingw-i686/build-inputs. Keeps in build/deps the Debian
+# source packages of every library the launcher is linked with, for the
+# release's Corresponding Source.
 # Idempotent: a second run installs nothing and builds nothing, unless the
-# package lists now name another source version.
+# package lists now name a newer source version that downloads.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -16,13 +19,14 @@ as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 packages=(
     cmake ninja-build g++ zlib1g-dev googletest
     clang-14 libclang-rt-14-dev
-    g++-mingw-w64-i686-posix binutils-mingw-w64-i686 libz-mingw-w64-dev
+    g++-mingw-w64-i686-posix binutils-mingw-w64-i686
     juce-modules-source-data
     wine wine32:i386 xvfb xauth xdotool
     icoutils imagemagick file
     openssl osslsigncode unzip
     wixl msitools fonts-wine
     dpkg-dev python3 python3-jsonschema
+    git xz-utils reuse
 )
 
 missing_packages() {
@@ -74,20 +78,59 @@ listed_source_versions() {
     done
 }
 
+# The files a .dsc names: itself and those of its Files field.
+dsc_files() {
+    basename "$1"
+    sed -n '/^Files:/,/^[^ ]/s/^ [0-9a-f]* [0-9]* //p' "$1"
+}
+
+# What an earlier version, or a download that failed half-way, left in a
+# package's folder goes, so that it holds one source package whole.
+keep_only_source() {
+    local dir=$1 dsc=$2 file wanted
+    wanted=$(dsc_files "$dsc")
+    for file in "$dir"/*; do
+        [ -f "$file" ] || continue
+        grep -qxF -- "$(basename "$file")" <<<"$wanted" || rm -f "$file"
+    done
+}
+
+# Downloads a source package's files into a folder, unless they are there
+# whole already (apt skips those); apt checks every file against the signed lists.
+fetch_source() {
+    local dir=$1; shift
+    mkdir -p "$dir"
+    (cd "$dir" && apt-get source --download-only -qq "$@" >/dev/null 2>&1)
+}
+
+# Said on every run until the newer version can be built, and not only in
+# a log: the launcher lacks Debian's latest fixes to the library meanwhile.
+warn_newer_version_missing() {
+    local pkg=$1 newest=$2 built=$3
+    {
+        echo "setup: WARNING: Debian's package lists name $pkg $newest, but it cannot be downloaded whole;"
+        echo "setup: WARNING: the launcher is built with $pkg $built, without the fixes $newest brings."
+        echo "setup: WARNING: run tools/setup.sh again later: it builds $newest as soon as it downloads."
+    } >&2
+}
+
 # Fetches the newest source version of a package that downloads whole and
 # prints the path of its .dsc. A mirror has been seen to answer 404 for the
 # newest .dsc while older listed versions download whole, so each listed
-# version is tried in turn. apt checks every file against the signed lists.
+# version is tried in turn.
 download_source() {
-    local pkg=$1 dir=$2 version dsc tried=()
-    rm -rf "$dir"
-    mkdir -p "$dir"
+    local pkg=$1 dir=$2 version dsc newest="" tried=()
     for version in $(listed_source_versions "$pkg"); do
+        newest=${newest:-$version}
         tried+=("$version")
         # The file names leave out the epoch.
         dsc="$dir/${pkg}_${version#*:}.dsc"
-        (cd "$dir" && apt-get source --download-only -qq "$pkg=$version" >/dev/null 2>&1) && [ -f "$dsc" ] \
-            && { echo "$dsc"; return; }
+        if fetch_source "$dir" "$pkg=$version" && [ -f "$dsc" ]; then
+            [ "$version" = "$newest" ] || warn_newer_version_missing "$pkg" "$newest" "$version"
+            keep_only_source "$dir" "$dsc"
+            echo "$dsc"
+            return
+        fi
         echo "setup: $pkg $version is listed but could not be downloaded whole; trying the next listed version" >&2
     done
     echo "setup: cannot get Debian's source package $pkg (versions tried: ${tried[*]:-none listed})." >&2
@@ -112,27 +155,35 @@ unpack_source() {
 # PE linker keeps every function that has an unwind entry.
 cross_c_flags="-ffunction-sections -fdata-sections -fno-asynchronous-unwind-tables"
 # Bumped whenever the way these libraries are built changes, so they are rebuilt.
-cross_build_recipe="4 $cross_c_flags"
+cross_build_recipe="5 $cross_c_flags"
 
-cross_build() {
+cross_configure() {
     local src=$1; shift
     cmake -S "$src" -B "$src/_build" -G Ninja -Wno-dev \
         -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-i686.cmake" \
         -DCMAKE_BUILD_TYPE=MinSizeRel -DCMAKE_C_FLAGS="$cross_c_flags" -DCMAKE_INSTALL_PREFIX="$prefix" \
         -DCMAKE_PREFIX_PATH="$prefix" "$@" >/dev/null
-    cmake --build "$src/_build" >/dev/null
-    cmake --install "$src/_build" >/dev/null
 }
 
-# What the libraries are built from: the recipe and the source versions listed
-# now. A new Debian revision in the lists (after an apt-get update) rebuilds them.
-cross_build_inputs() {
-    local pkg versions
-    echo "$cross_build_recipe"
-    for pkg in libjpeg-turbo libpng1.6; do
-        versions=$(listed_source_versions "$pkg")
-        echo "$pkg ${versions%%$'\n'*}"
-    done
+cross_build() {
+    cross_configure "$@"
+    cmake --build "$1/_build" >/dev/null
+    cmake --install "$1/_build" >/dev/null
+}
+
+# zlib's build also makes its DLL, whose resource script Debian's source
+# leaves out: only the static library is built, and installed by hand.
+cross_build_zlib() {
+    local src=$1
+    cross_configure "$src"
+    cmake --build "$src/_build" --target zlibstatic >/dev/null
+    install -D -m 644 "$src/_build/libzlibstatic.a" "$prefix/lib/libzlibstatic.a"
+    install -D -m 644 -t "$prefix/include" "$src/zlib.h" "$src/_build/zconf.h"
+}
+
+# "SOURCE VERSION" of a .dsc.
+source_version() {
+    echo "$(sed -n 's/^Source: //p' "$1") $(sed -n 's/^Version: //p' "$1")"
 }
 
 # Records, for the bill of materials, which source package each library was
@@ -155,32 +206,79 @@ record_source() {
         "$(wc -l <"$doc/applied-patches") Debian patches applied"
 }
 
+# BUILDER DSC FOLDER LIBRARY [CMAKE_OPTION...]
 build_from_source() {
-    local pkg=$1 dir=$2 library=$3 dsc; shift 3
-    dsc=$(download_source "$pkg" "$dir")
+    local builder=$1 dsc=$2 dir=$3 library=$4; shift 4
     unpack_source "$dsc" "$dir/src"
-    cross_build "$dir/src" "$@"
+    "$builder" "$dir/src" "$@"
     record_source "$library" "$dsc" "$dir/src"
 }
 
+# What the libraries are built from: the recipe and the source version of each
+# that downloads now, which the record then names. A newer Debian revision
+# that downloads (after an apt-get update) rebuilds them.
 build_cross_libraries() {
-    local stamp="$prefix/build-inputs"
-    enable_source_packages
-    # A source list added just now has not been read yet.
-    [ "$apt_updated" -eq 1 ] || [ -n "$(listed_source_versions libpng1.6)" ] || apt_update_once
-    [ -f "$prefix/lib/libpng16.a" ] && [ -f "$prefix/lib/libjpeg.a" ] && [ -f "$prefix/include/jpegint.h" ] \
-        && [ "$(cat "$stamp" 2>/dev/null)" = "$(cross_build_inputs)" ] && return
+    local stamp="$prefix/build-inputs" zlib_dsc jpeg_dsc png_dsc inputs
+    zlib_dsc=$(download_source zlib "$deps/zlib")
+    jpeg_dsc=$(download_source libjpeg-turbo "$deps/libjpeg-turbo")
+    png_dsc=$(download_source libpng1.6 "$deps/libpng")
+    inputs=$(printf '%s\n' "$cross_build_recipe" \
+        "$(source_version "$zlib_dsc")" "$(source_version "$jpeg_dsc")" "$(source_version "$png_dsc")")
+    [ -f "$prefix/lib/libzlibstatic.a" ] && [ -f "$prefix/lib/libpng16.a" ] && [ -f "$prefix/lib/libjpeg.a" ] \
+        && [ -f "$prefix/include/jpegint.h" ] && [ "$(cat "$stamp" 2>/dev/null)" = "$inputs" ] && return
     rm -rf "$prefix"
     mkdir -p "$prefix"
+    # Debian's cross zlib (libz-mingw-w64) cannot be had as source here, and
+    # the release must carry the source of what it links: so zlib is built
+    # from Debian's own zlib source, like the two below.
+    build_from_source cross_build_zlib "$zlib_dsc" "$deps/zlib" libzlibstatic.a
     # A fixed build name: by default it is the day of the build, which would
     # end up in the launcher and make two builds differ.
-    build_from_source libjpeg-turbo "$deps/libjpeg-turbo" libjpeg.a \
+    build_from_source cross_build "$jpeg_dsc" "$deps/libjpeg-turbo" libjpeg.a \
         -DWITH_SIMD=0 -DENABLE_SHARED=0 -DWITH_TURBOJPEG=0 -DBUILD=debian-source
     # JUCE's JPEG loader reaches into the library's internals.
     cp "$deps/libjpeg-turbo/src/jpegint.h" "$prefix/include/"
-    build_from_source libpng1.6 "$deps/libpng" libpng16.a -DPNG_SHARED=OFF -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF
-    cross_build_inputs >"$stamp"
+    build_from_source cross_build "$png_dsc" "$deps/libpng" libpng16.a -DPNG_SHARED=OFF -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF
+    echo "$inputs" >"$stamp"
+}
+
+# The source package of an installed package, at exactly the installed
+# version, into build/deps/SOURCE; more options go to apt-get source.
+download_installed_source() {
+    local package=$1 source version dsc; shift
+    read -r source version < <(dpkg-query -W -f='${source:Package} ${source:Version}' "$package")
+    dsc="$deps/$source/${source}_${version#*:}.dsc"
+    fetch_source "$deps/$source" "$@" "$source=$version" && [ -f "$dsc" ] || return 1
+    keep_only_source "$deps/$source" "$dsc"
+}
+
+# JUCE is compiled from its modules as Debian installed them: its source
+# package goes into the release's Corresponding Source, so without it there
+# is no release. The compiler's run-time libraries are System Libraries,
+# whose source the release need not carry: of them only the .dsc is kept,
+# for the bill of materials to name its SHA-256.
+download_installed_sources() {
+    local package
+    for package in juce-modules-source-data; do
+        download_installed_source "$package" && continue
+        echo "setup: cannot download Debian's source package of $package $(dpkg-query -W -f='${Version}' "$package")," \
+            "which the release must carry; if a newer version is listed, upgrade to it:" \
+            "apt-get install --only-upgrade $package" >&2
+        exit 1
+    done
+    for package in mingw-w64-i686-dev gcc-mingw-w64-i686-posix; do
+        download_installed_source "$package" --dsc-only \
+            || echo "setup: WARNING: no .dsc of the source of $package; the bill of materials names no SHA-256 for it" >&2
+    done
+}
+
+use_source_packages() {
+    enable_source_packages
+    # A source list added just now has not been read yet.
+    [ "$apt_updated" -eq 1 ] || [ -n "$(listed_source_versions libpng1.6)" ] || apt_update_once
 }
 
 install_packages
+use_source_packages
 build_cross_libraries
+download_installed_sources

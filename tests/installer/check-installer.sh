@@ -97,7 +97,7 @@ cd "$work" || exit 1
 # A key path is a file or a registry value of the component's own (Attributes
 # bit 4 tells which) or, when empty, a folder the component creates (ICE18).
 expect "each component's key path: a file, a registry value (its root) or a folder of its own" \
-    "DesktopShortcut:-1 Launcher:file ManufacturerFolder:folder StartMenuShortcut:-1" \
+    "DesktopShortcut:-1 Launcher:file ManufacturerFolder:folder Notices:file StartMenuShortcut:-1" \
     "$(awk -F '\t' 'FILENAME == "File" { file[$1] = $2; next } FILENAME == "Registry" { reg[$1] = $6; root[$1] = $2; next }
         FILENAME == "CreateFolder" { created[$1, $2]; next } { kind = "none" }
         $6 == "" && ($3, $1) in created { kind = "folder" }

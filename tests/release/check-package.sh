@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
 # Checks the release folder the build leaves: the MSI, the ZIP, the bill of
-# materials and SHA256SUMS of those three, nothing else; in the ZIP exactly the
-# launcher as built and the installation text; beside the folder the test kit,
-# with that same launcher. The bill of materials must be valid SPDX 2.3, name
-# every component compiled into the launcher with the versions the launcher
-# itself shows, and the Debian revisions of the libraries built from source
-# with all of Debian's patches applied.
-# Usage: check-package.sh RELEASE_FOLDER VERSION Tessalune.exe KIT_ZIP DEPS_FOLDER
+# materials, the source archive and SHA256SUMS of those four, nothing else; in
+# the ZIP exactly the launcher as built, the installation text and the
+# notices; beside the folder the test kit, with that same launcher and
+# notices. The notices, in the MSI and the ZIP, must name every component the
+# link shows. The source archive must hold every file of the commit unchanged
+# and the Debian source packages of the components that are no System
+# Library, each unpacking with dpkg-source. The bill of materials must be
+# valid SPDX 2.3, name every component compiled into the launcher with a
+# Debian purl and the versions the launcher itself shows, and the Debian
+# revisions of the libraries built from source with all of Debian's patches
+# applied. A missing source package or copyright file stops make-release.sh
+# with a message naming it, and leaves no release folder.
+# Usage: check-package.sh RELEASE_FOLDER VERSION Tessalune.exe KIT_ZIP DEPS_FOLDER SOURCE_DIR
 set -uo pipefail
 
 release=$1
@@ -14,29 +20,64 @@ version=$2
 launcher=$3
 kit=$4
 deps=$5
+source_dir=$6
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../support/expect.sh"
-schema="$here/../../../shared/schemas/spdx-2.3.schema.json"
+# The SPDX project's JSON schema of SPDX 2.3 (.reuse/dep5 says where it comes from).
+schema="$here/spdx-2.3.schema.json"
+components="$(dirname "$launcher")/Tessalune.components"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 zip="Tessalune-$version-win32.zip"
 sbom="$release/Tessalune-$version.spdx.json"
-expect "contents of the release folder" \
-    "SHA256SUMS Tessalune-$version-win32.zip Tessalune-$version.msi Tessalune-$version.spdx.json" \
-    "$(ls -A "$release" | sort | paste -sd ' ')"
-expect "SHA256SUMS names the three" "Tessalune-$version-win32.zip Tessalune-$version.msi Tessalune-$version.spdx.json" \
-    "$(cut -d' ' -f3 "$release/SHA256SUMS" | sort | paste -sd ' ')"
+source_archive="Tessalune-$version-source.tar.xz"
+notices=THIRD-PARTY-NOTICES.txt
+release_files="Tessalune-$version-source.tar.xz Tessalune-$version-win32.zip Tessalune-$version.msi Tessalune-$version.spdx.json"
+expect "contents of the release folder" "SHA256SUMS $release_files" "$(ls -A "$release" | LC_ALL=C sort | paste -sd ' ')"
+expect "SHA256SUMS names the four" "$release_files" "$(cut -d' ' -f3 "$release/SHA256SUMS" | LC_ALL=C sort | paste -sd ' ')"
 expect "SHA256SUMS matches them" "yes" "$(cd "$release" && yes_if sha256sum --quiet -c SHA256SUMS)"
 
-mkdir "$work/zip" "$work/kit"
+mkdir "$work/zip" "$work/kit" "$work/msi"
 (cd "$work/zip" && cmake -E tar xf "$release/$zip")
-expect "contents of $zip" "INSTALL.txt Tessalune.exe" "$(cd "$work/zip" && find . -type f | sed 's|^\./||' | sort | paste -sd ' ')"
+expect "contents of $zip" "INSTALL.txt $notices Tessalune.exe" \
+    "$(cd "$work/zip" && find . -type f | sed 's|^\./||' | sort | paste -sd ' ')"
 expect "the launcher is the one built" "yes" "$(yes_if cmp -s "$launcher" "$work/zip/Tessalune.exe")"
 # Older Notepad shows a text with bare LF line ends as one line.
-expect "INSTALL.txt: lines not ending in CR LF" 0 "$(grep -cv $'\r$' "$work/zip/INSTALL.txt")"
+for text in INSTALL.txt "$notices"; do
+    expect "$text: lines not ending in CR LF" 0 "$(grep -cv $'\r$' "$work/zip/$text")"
+done
 (cd "$work/kit" && cmake -E tar xf "$kit")
-expect "the test kit beside the folder holds that launcher" "yes" "$(yes_if cmp -s "$launcher" "$work/kit/Tessalune.exe")"
+expect "the test kit beside the folder holds that launcher and the notices" "yes yes" \
+    "$(yes_if cmp -s "$launcher" "$work/kit/Tessalune.exe") $(yes_if cmp -s "$work/zip/$notices" "$work/kit/$notices")"
+msiextract -C "$work/msi" "$release/Tessalune-$version.msi" >/dev/null
+expect "the MSI installs the same notices beside the launcher" "yes" \
+    "$(yes_if cmp -s "$work/zip/$notices" "$(find "$work/msi" -name "$notices" -path '*/Tessalune/*')")"
+linked=$(cut -f1 "$components" | sort -u)
+expect "the notices name every component of the link" "" \
+    "$(while IFS= read -r name; do grep -qF "$name" "$work/zip/$notices" || echo "$name"; done <<<"$linked")"
+msiinfo export "$release/Tessalune-$version.msi" File | tail -n +4 | awk -F '\t' '$5 != "" { print $1 }' >"$work/versioned"
+expect "no file hash for a versioned file (ICE60)" "" \
+    "$(msiinfo export "$release/Tessalune-$version.msi" MsiFileHash | tail -n +4 | cut -f1 | grep -xFf "$work/versioned")"
+
+mkdir "$work/source" "$work/commit"
+tar -xJf "$release/$source_archive" -C "$work/source"
+packed="$work/source/Tessalune-$version-source"
+git -C "$source_dir" archive --format=tar HEAD | tar -x -C "$work/commit"
+expect "the source archive holds every file of the commit unchanged, and nothing else of its own" "" \
+    "$(diff -r --no-dereference "$work/commit" "$packed" -x debian-source-packages 2>&1)"
+mkdir "$work/unpacked"
+unpacked=$(for dsc in "$packed"/debian-source-packages/*.dsc; do
+    dpkg-source -x "$dsc" "$work/unpacked/$(basename "$dsc")" >/dev/null 2>&1 && basename "$dsc"; done)
+expect "each of its Debian source packages unpacks with dpkg-source" \
+    "$(cd "$packed/debian-source-packages" && ls ./*.dsc | sed 's|^\./||')" "$unpacked"
+
+year=$(date -u -d "@$(git -C "$source_dir" log -1 --format=%ct)" +%Y)
+expect "the launcher's version resource: its company, and the copyright of the commit's year" \
+    "Orvanel|Copyright (C) $year Orvanel. Free software under the GNU GPL version 3 or later." \
+    "$(wrestool -x --raw -t16 "$launcher" | strings -el | sed -n '/^\(CompanyName\|LegalCopyright\)$/{n;p}' | paste -sd '|')"
+expect "its manifest's identity carries the version" "version=\"$version.0\"" \
+    "$(wrestool -x --raw -t24 "$launcher" | grep -o '<assemblyIdentity type="win32" name="Tessalune" version="[^"]*"' | grep -o 'version=.*')"
 
 status=0
 "$here/../../installer/make-release.sh" --launcher "$launcher" --out "$work/other" --version 9.9.9 2>/dev/null || status=$?
@@ -50,33 +91,67 @@ except jsonschema.ValidationError as error:
     print(error.message)' "$sbom" "$schema" 2>&1 | tail -n 1)"
 
 # One "name<TAB>version<TAB>sha256<TAB>sourceInfo" line for each package.
+# One "name<TAB>version<TAB>sha256<TAB>sourceInfo<TAB>distro purls<TAB>file name" line for each package.
 packages=$(python3 -c 'import json, sys
 for p in json.load(open(sys.argv[1]))["packages"]:
     sha256 = "".join(c["checksumValue"] for c in p.get("checksums", []) if c["algorithm"] == "SHA256")
-    print(p["name"], p.get("versionInfo", ""), sha256 or "-", p.get("sourceInfo", "-"), sep="\t")' "$sbom")
+    purls = sum("distro=debian-12" in r["referenceLocator"] for r in p.get("externalRefs", []))
+    print(p["name"], p.get("versionInfo", ""), sha256 or "-", p.get("sourceInfo", "-"), purls,
+          p.get("packageFileName", "-"), sep="\t")' "$sbom")
 field() { awk -F '\t' -v name="$1" -v n="$2" '$1 == name { print $n }' <<<"$packages"; }
-# 1:1.2.3+dfsg-4 is upstream's 1.2.3.
-upstream() { local v=${1#*:}; v=${v%-*}; echo "${v%%+*}"; }
+# 1:1.2.3.dfsg+x-4 is upstream's 1.2.3.
+upstream() { local v=${1#*:}; v=${v%-*}; v=${v%%+*}; echo "${v%.dfsg}"; }
 
 expect "the bill of materials lists every component" \
-    "JUCE libgcc libjpeg-turbo libpng libstdc++ MinGW-w64 run-time Tessalune zlib" \
+    "JUCE libgcc libjpeg-turbo libpng libstdc++ MinGW-w64 run-time Tessalune winpthreads zlib" \
     "$(cut -f1 <<<"$packages" | LC_ALL=C sort -f | paste -sd ' ')"
+expect "each component of the link has a Debian purl with its distribution" "" \
+    "$(while IFS= read -r name; do [ "$(field "$name" 5)" -gt 0 ] 2>/dev/null || echo "$name"; done <<<"$linked")"
+# The source packages in the archive are those the bill names, but for the compiler's run-time.
+expect "the source archive holds the Debian source package of each component but the run-time" \
+    "$(awk -F '\t' '$6 ~ /\.dsc$/ && $4 !~ /System Library/ { print $6 }' <<<"$packages" | sort -u)" \
+    "$(cd "$packed/debian-source-packages" && ls ./*.dsc | sed 's|^\./||')"
 expect "it names the launcher's version and SHA-256" "$version $(sha256sum <"$launcher" | cut -d' ' -f1)" \
     "$(field Tessalune 2) $(field Tessalune 3)"
-for shown in "libpng:libpng version " "zlib: inflate " "JUCE:JUCE v"; do
+for shown in "libpng:libpng version " "JUCE:JUCE v"; do
     name=${shown%%:*} text=${shown#*:}
     expect "the launcher holds the $name version the bill names" yes \
         "$(yes_if grep -qaF "$text$(upstream "$(field "$name" 2)")" "$launcher")"
 done
+# zlib's version stands alone: the string its callers' inflateInit checks.
+expect "the launcher holds the zlib version the bill names" yes \
+    "$(yes_if grep -qaP "\\x00\\Q$(upstream "$(field zlib 2)")\\E\\x00" "$launcher")"
 
-# The libraries built from Debian's source: the version the set-up downloaded,
-# and as many patches applied as Debian's series lists.
-for library in libpng:libpng libjpeg-turbo:libjpeg-turbo; do
+# The libraries built from Debian's source: the version the set-up downloaded
+# and recorded as built, and as many patches applied as Debian's series lists.
+for library in libpng:libpng libjpeg-turbo:libjpeg-turbo zlib:zlib; do
     name=${library%%:*} folder="$deps/${library#*:}"
     expect "$name: the Debian version built" "$(sed -n 's/^Version: //p' "$folder"/*.dsc)" "$(field "$name" 2)"
+    expect "$name: the set-up's record names that version" \
+        "$(sed -n 's/^Source: //p' "$folder"/*.dsc) $(field "$name" 2)" \
+        "$(grep -xF "$(sed -n 's/^Source: //p' "$folder"/*.dsc) $(field "$name" 2)" "$deps/mingw-i686/build-inputs")"
     series=$(tar -xOf "$folder"/*.debian.tar.* debian/patches/series 2>/dev/null | grep -cv '^\s*\(#\|$\)')
     expect "$name: all of Debian's patches applied" "Debian's $series patches applied" \
         "$(field "$name" 4 | grep -o "Debian's [0-9]* patches applied")"
+done
+
+# Bad input keeps its shape: the release stops, says what is missing, and leaves no folder.
+mkdir "$work/deps"
+for folder in "$deps"/*; do
+    [ "$(basename "$folder")" = juce ] || ln -s "$folder" "$work/deps/"
+done
+cp -r "$deps/mingw-i686" "$work/prefix"
+rm "$work/prefix/share/doc/zlib/copyright"
+sed "s|$deps/mingw-i686/|$work/prefix/|" "$components" >"$work/components-without-copyright"
+for case in "Debian's source package juce:--deps $work/deps" \
+    "$work/prefix/share/doc/zlib/copyright:--components $work/components-without-copyright"; do
+    missing=${case%%:--*} option=${case#*:}
+    status=0
+    # shellcheck disable=SC2086
+    message=$("$here/../../installer/make-release.sh" --launcher "$launcher" --out "$work/partial" $option 2>&1 >/dev/null) \
+        || status=$?
+    expect "without $missing: refused, naming it, and nothing made" "1 yes no" \
+        "$status $(yes_if grep -qF "$missing" <<<"$message") $(yes_if test -e "$work/partial")"
 done
 
 [ "$failures" -eq 0 ]

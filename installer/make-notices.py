@@ -1,0 +1,124 @@
+#!/usr/bin/env python3
+"""Writes THIRD-PARTY-NOTICES.txt of a built Tessalune.exe: its own licence,
+the acknowledgements its components' licences ask of a program's
+documentation, the list of those components, Debian's copyright file of each
+(every notice and licence it carries), and the full text of the GNU GPL.
+
+The components are those of the list of what the launcher was linked with
+(Tessalune.components, read from the link map); everything said about them
+comes from Debian (components.py). CR LF line ends: it is read on Windows.
+
+Usage: make-notices.py VERSION COMPONENTS DEPS LICENSE SOURCE_DATE_EPOCH > THIRD-PARTY-NOTICES.txt
+"""
+
+import os
+import re
+import sys
+import textwrap
+import time
+
+# The build writes nothing into the source tree, compiled modules included.
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import components as linked  # noqa: E402
+
+RULE = "=" * 78
+
+
+def fail(message):
+    sys.exit(f"make-notices.py: {message}")
+
+
+def paragraph(text):
+    return textwrap.fill(" ".join(text.split()), 78)
+
+
+def heading(title):
+    return f"{RULE}\n{title}\n{RULE}"
+
+
+def own_licence(version, year):
+    return [
+        f"Tessalune {version}: licence and third-party notices",
+        "",
+        paragraph(f"Tessalune.exe is Copyright (C) {year} Orvanel. It is free software: you can redistribute it "
+                  "and/or modify it under the terms of the GNU General Public License as published by the Free "
+                  "Software Foundation, either version 3 of the License, or (at your option) any later version. "
+                  "It is distributed in the hope that it will be useful, but WITHOUT ANY WARRANTY; without even "
+                  "the implied warranty of MERCHANTABILITY or FITNESS FOR A PARTICULAR PURPOSE. The licence's "
+                  "full text closes this file."),
+        "",
+        paragraph(f"Its Corresponding Source, the source of Tessalune and Debian's source packages of the "
+                  f"libraries built into it, is Tessalune-{version}-source.tar.xz, published with the installer "
+                  "and the ZIP. Whoever passes Tessalune.exe on passes that archive on with it, or offers it as "
+                  "section 6 of the GNU GPL says."),
+    ]
+
+
+def acknowledgements(copyright_texts):
+    """The statements a licence requires a program's documentation to make."""
+    statements = []
+    for text in copyright_texts:
+        for match in re.finditer(r'documentation\s+must\s+state\s+that\s+"([^"]+)"', text):
+            statement = " ".join(match.group(1).split())
+            statement = statement[0].upper() + statement[1:] + "."
+            if statement not in statements:
+                statements.append(statement)
+    return statements
+
+
+def component_table(components):
+    lines = [f"  {'Component':<20}{'Version':<28}Debian source package"]
+    for c in components:
+        version = c["packages"][0]["Version"] if c["packages"] else c["source_version"]
+        lines.append(f"  {c['name']:<20}{version:<28}{c['source']} {c['source_version']}")
+    return lines
+
+
+def system_libraries(components):
+    run_time = [c for c in components if c["system_library"]]
+    if not run_time:
+        return []
+    names = ", ".join(c["name"] for c in run_time)
+    sources = ", ".join(sorted({f"{c['source']} {c['source_version']}" for c in run_time}))
+    return ["", paragraph(f"{names}: the compiler's run-time libraries, System Libraries in the sense of section 1 "
+                          "of the GNU GPL version 3, whose source is not part of Tessalune's Corresponding Source. "
+                          f"Their source is Debian's source packages {sources}.")]
+
+
+def copyright_sections(components):
+    """Debian's copyright file of each source package, once, naming its components."""
+    by_source = {}
+    for c in components:
+        by_source.setdefault((c["source"], c["source_version"]), []).append(c)
+    sections = []
+    for (source, version), group in by_source.items():
+        names = ", ".join(c["name"] for c in group)
+        sections += ["", heading(f"{names}: Debian's copyright file of the source package {source} {version}"), "",
+                     linked.read_text(group[0]["copyright"], f"Debian's copyright file of {names}").rstrip()]
+    return sections
+
+
+def main():
+    if len(sys.argv) != 6:
+        fail("usage: make-notices.py VERSION COMPONENTS DEPS LICENSE SOURCE_DATE_EPOCH")
+    version, components_file, deps, licence, epoch = sys.argv[1:]
+    components = linked.describe_all(components_file, deps)
+    copyright_texts = [linked.read_text(c["copyright"], f"Debian's copyright file of {c['name']}")
+                       for c in components]
+    lines = own_licence(version, time.gmtime(int(epoch)).tm_year)
+    statements = acknowledgements(copyright_texts)
+    if statements:
+        lines += [""] + statements
+    lines += ["", paragraph("Tessalune.exe is built with the components below. Each section after this list "
+                            "holds Debian's copyright file of one Debian source package: the copyright notices "
+                            "and licences of the components it names."), ""]
+    lines += component_table(components)
+    lines += system_libraries(components)
+    lines += copyright_sections(components)
+    lines += ["", heading("GNU General Public License, version 3"), "",
+              linked.read_text(licence, "the GNU GPL's text").rstrip(), ""]
+    sys.stdout.buffer.write("\n".join(lines).replace("\r\n", "\n").replace("\n", "\r\n").encode("utf-8"))
+
+
+main()
