@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# Usage: benchmark/run.sh
 # The benchmark: builds what it needs, then, in a Wine session of its own,
 # times how long a parent waits from starting a launcher to the host's main
 # (TimeToHost.exe) and lists the modules each launcher maps before handing
@@ -7,6 +8,8 @@
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
+source "$repo/tools/usage.sh"
+take_no_arguments "$@"
 bin="$repo/build/windows-x86/bin"
 out="$repo/build/benchmark"
 # A prefix of its own: the session ends its Wine server on exit, and the tests'

@@ -19,7 +19,7 @@
 #
 # Usage: make-release.sh --launcher Tessalune.exe --out FOLDER [--version X.Y.Z]
 #                        [--components FILE] [--deps FOLDER] [--kit FILE]
-#                        [--sign OSSLSIGNCODE_OPTION...]
+#                        [--without-timestamp] [--sign OSSLSIGNCODE_OPTION...]
 #   --launcher    the built Tessalune.exe (build/windows-x86/bin/Tessalune.exe)
 #   --out         the release folder: new, empty, or holding an earlier release
 #   --version     the version expected; refused when the launcher's FileVersion
@@ -32,13 +32,18 @@
 #                 (build/windows-x86/windows-test-kit.files)
 #   --sign        signs the launcher before it is packed and the MSI after it is
 #                 built; every option after it goes to osslsigncode sign
-#                 (certificate, key, timestamp server); it must come last
+#                 (certificate, key, timestamp server); it must come last.
+#                 A signature without a timestamp dies with its certificate, so
+#                 one of osslsigncode's -ts, -t or -TSA-certs is required...
+#   --without-timestamp  ...unless this is given, before --sign
+#   An older release to try upgrades with comes from a build of its own version
+#   (README, "Checking a release on Windows"); --version only confirms.
 #   SOURCE_DATE_EPOCH defaults to the time of the source tree's last commit
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd -P)
 repo=$(dirname "$here")
-launcher="" out="" version="" components="" deps="$repo/build/deps" kit="" sign=()
+launcher="" out="" version="" components="" deps="$repo/build/deps" kit="" sign=() signing=no timestamped=yes
 
 usage() { sed -n '/^# Usage:/,/SOURCE_DATE_EPOCH defaults/s/^# \{0,1\}//p' "$0"; }
 die() { echo "make-release.sh: $*" >&2; exit 1; }
@@ -59,22 +64,51 @@ parse_options() {
                     --kit) kit=$2 ;;
                 esac
                 shift 2 ;;
+            --without-timestamp) timestamped=no; shift ;;
             --sign)
                 shift
-                sign=("$@")
-                [ ${#sign[@]} -gt 0 ] || usage_error "--sign needs osslsigncode options (certificate, key, timestamp server)"
+                signing=yes sign=("$@")
                 break ;;
             *) usage_error "unknown option: $1" ;;
         esac
     done
-    local missing=()
+    check_options
+}
+
+# Everything wrong with the options is said before anything is built.
+check_options() {
+    local missing=() option
+    for option in "${sign[@]}"; do
+        case $option in
+            --launcher | --out | --version | --components | --deps | --kit | --without-timestamp)
+                usage_error "--sign must come last: $option, after it, would go to osslsigncode" ;;
+        esac
+    done
     [ -n "$launcher" ] || missing+=(--launcher)
     [ -n "$out" ] || missing+=(--out)
     [ ${#missing[@]} -eq 0 ] || usage_error "missing ${missing[*]}"
+    [ -z "$version" ] || [[ $version =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]] \
+        || usage_error "--version takes three numbers, X.Y.Z, as the launcher's FileVersion has them (not '$version')"
     [ -f "$launcher" ] || die "no launcher at $launcher: build it first (cmake --build --preset windows-x86)"
+    [ "$(head -c 2 "$launcher")" = MZ ] || die "$launcher is no Windows program: give the built Tessalune.exe"
     components=${components:-$(dirname "$launcher")/Tessalune.components}
     [ -f "$components" ] || die "no list of what the launcher was linked with at $components: pass --components"
     [ -z "$kit" ] || [ -f "$kit" ] || die "no list of the test kit's files at $kit"
+    [ ! -e "$out" ] || [ -d "$out" ] || die "--out $out is a file: give a new or empty folder, or an earlier release's"
+    check_out_folder
+    check_signing
+}
+
+check_signing() {
+    local option
+    [ "$signing" = yes ] || return 0
+    [ ${#sign[@]} -gt 0 ] || usage_error "--sign needs osslsigncode options (certificate, key, timestamp server)"
+    [ "$timestamped" = yes ] || return 0
+    for option in "${sign[@]}"; do
+        case $option in -ts | -t | -TSA-certs) return 0 ;; esac
+    done
+    usage_error "--sign without a timestamp server (-ts URL): the signatures would die with the certificate." \
+        "Give --without-timestamp before --sign to sign so all the same."
 }
 
 # The version resource's strings are UTF-16, each name followed by its value.
@@ -249,17 +283,29 @@ build_kit() {
 
 # The folder must end up holding the release and nothing else: what an earlier
 # release left goes, and a folder holding anything else is refused.
+is_release_file() {
+    case $1 in
+        SHA256SUMS | Tessalune-*.msi | Tessalune-*-win32.zip | Tessalune-*.spdx.json | Tessalune-*-source.tar.xz) return 0 ;;
+        *) return 1 ;;
+    esac
+}
+
+check_out_folder() {
+    local entry
+    for entry in "$out"/* "$out"/.[!.]*; do
+        [ -e "$entry" ] || continue
+        is_release_file "$(basename "$entry")" \
+            || die "$out holds $(basename "$entry"), which is no release file: give a new or empty folder"
+    done
+}
+
 clear_out_folder() {
     local entry
     mkdir -p "$out"
-    for entry in "$out"/* "$out"/.[!.]*; do
-        [ -e "$entry" ] || continue
-        case $(basename "$entry") in
-            SHA256SUMS | Tessalune-*.msi | Tessalune-*-win32.zip | Tessalune-*.spdx.json | Tessalune-*-source.tar.xz)
-                rm -f "$entry" ;;
-            *) die "$out holds $(basename "$entry"), which is no release file: give a new or empty folder" ;;
-        esac
+    for entry in "$out"/*; do
+        [ -e "$entry" ] && is_release_file "$(basename "$entry")" && rm -f "$entry"
     done
+    return 0
 }
 
 # The finished MSI is signed: the signature covers the whole package.

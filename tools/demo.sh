@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# Usage: tools/demo.sh
 # The main job: the product as a user meets it, under Wine in a prefix of its
 # own. Builds the release, installs the sample host where the launcher looks
 # for it, installs Tessalune's MSI, starts "Tessalune" from its Start-menu
@@ -10,6 +11,8 @@
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
+source "$repo/tools/usage.sh"
+take_no_arguments "$@"
 build="$repo/build/windows-x86"
 out="$repo/build/demo"
 export WINEPREFIX="$out/wine-prefix"
@@ -20,7 +23,7 @@ if ! in_wine_session; then
     "$repo/tools/setup.sh"
     cd "$repo"
     cmake --preset windows-x86 >/dev/null
-    cmake --build --preset windows-x86 --target release sample_host
+    cmake --build --preset windows-x86 --target release sample_host_x64
 fi
 carry_on_in_wine_session
 msi=$(ls "$build"/release/Tessalune-*.msi)
@@ -59,8 +62,8 @@ show_report() {
 
 host_folder_listing() { (cd "$host_folder" && find . -printf '%p  %s bytes  %TY-%Tm-%Td %TT\n' | sort); }
 
-install_sample_host "$build/bin/Sonvik.exe"
-printf 'The sample host is installed as %s.\n' "$(in_windows_form "$host_folder/Sonvik.exe")"
+install_sample_host "$build/bin/Sonvik-x64.exe"
+printf 'The sample host, built for 64-bit Windows, is installed as %s in a %s prefix.\n' "$(in_windows_form "$host_folder/Sonvik.exe")" "$(wine_prefix_arch)"
 
 printf '\nInstalling %s (msiexec /i, quiet).\n' "$(basename "$msi")"
 status=0

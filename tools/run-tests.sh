@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# Usage: tools/run-tests.sh
 # Installs what is needed, builds every preset and runs every test: the
 # native unit tests, the same under AddressSanitizer and UndefinedBehavior-
 # Sanitizer, a minute of fuzzing each for the argument quoting and the host
@@ -7,6 +8,8 @@
 set -uo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
+source "$repo/tools/usage.sh"
+take_no_arguments "$@"
 cd "$repo" || exit 1
 log="$repo/build/test-results.log"
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# Usage: tools/setup.sh
 # Installs everything the build and the tests need, and builds the cross
 # target's zlib, libpng and libjpeg-turbo from Debian's source packages, with
 # Debian's patches applied. The source versions used are recorded in
@@ -7,10 +8,13 @@
 # source packages of every library the launcher is linked with, for the
 # release's Corresponding Source.
 # Idempotent: a second run installs nothing and builds nothing, unless the
-# package lists now name a newer source version that downloads.
+# package lists now name a newer source version that downloads. Uses apt-get:
+# run it as root or with sudo.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
+source "$repo/tools/usage.sh"
+take_no_arguments "$@"
 deps="$repo/build/deps"
 prefix="$deps/mingw-i686"
 
@@ -20,8 +24,9 @@ packages=(
     cmake ninja-build g++ zlib1g-dev googletest
     clang-14 libclang-rt-14-dev
     g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+    g++-mingw-w64-x86-64-posix
     juce-modules-source-data
-    wine wine32:i386 xvfb xauth xdotool
+    wine wine64 wine32:i386 xvfb xauth xdotool
     icoutils imagemagick file
     openssl osslsigncode unzip
     wixl msitools fonts-wine

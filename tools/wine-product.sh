@@ -5,8 +5,17 @@ source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
 
 host_folder="$WINEPREFIX/drive_c/ProgramData/Orvanel"
 host_report="$host_folder/Sonvik-received.txt"
-install_folder="$WINEPREFIX/drive_c/Program Files/Orvanel/Tessalune"
-uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+# Where the 32-bit MSI puts the launcher and its Add/Remove Programs entry: on
+# 64-bit Windows in "Program Files (x86)" and below Wow6432Node, where the
+# system redirects a 32-bit installation; on 32-bit Windows in "Program Files".
+if [ "$WINEARCH" = win64 ]; then
+    manufacturer_folder="$WINEPREFIX/drive_c/Program Files (x86)/Orvanel"
+    uninstall_key='HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall'
+else
+    manufacturer_folder="$WINEPREFIX/drive_c/Program Files/Orvanel"
+    uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+fi
+install_folder="$manufacturer_folder/Tessalune"
 
 # Runs "$@" until it succeeds, for up to a minute.
 wait_for() {
@@ -30,7 +39,6 @@ wait_for_host_report() { wait_for test -f "$host_report"; }
 # The values of one field of the host's report, one a line, as JSON strings.
 reported() { sed -n "s/^$1 //p" "$host_report"; }
 
-# With its braces, as msiexec and the registry write it.
 # In braces, as msiexec takes it and the registry names its entry.
 product_code_of() { msiinfo export "$1" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p'; }
 

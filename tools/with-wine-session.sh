@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs a command on a virtual display with a Wine session ready in the
-# project's prefix, and ends both afterwards.
+# project's prefix, and ends both afterwards. Inside a session already, it
+# only serves another prefix (the 32-bit one) for the command.
 # Usage: with-wine-session.sh COMMAND [ARGUMENT...]
 set -euo pipefail
 
@@ -12,12 +13,7 @@ if ! in_wine_session; then
 fi
 ensure_wine_prefix
 
-# The server and Wine's services are started here, detached from any output:
-# CTest waits until every process holding a test's output has ended, and
-# these would otherwise hold the first test's for as long as they live.
-wineserver -k >/dev/null 2>&1 || true
-wineserver -p </dev/null >/dev/null 2>&1
-wine wineboot </dev/null >/dev/null 2>&1
+start_wine_services
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 
 "$@"

@@ -64,7 +64,7 @@ std::wstring unquotedCommandLineOf (const std::wstring& program, const Utf16List
     return line;
 }
 
-TEST_F (Launcher, ACommandLineExactlyAtThePlatformLimitArrivesWhole)
+TEST_P (HandOver, ACommandLineExactlyAtThePlatformLimitArrivesWhole)
 {
     const auto arguments = thousandArgumentsMakingAHostLineOf (platformLimit);
     ASSERT_EQ (hostCommandLineLength (arguments), platformLimit);
@@ -110,7 +110,7 @@ void expectBothParsersSeeLongArguments (const Report& report, const Utf16List& e
     }
 }
 
-TEST_F (Launcher, OneArgumentOfThirtyThousandCharactersArrivesWhole)
+TEST_P (HandOver, OneArgumentOfThirtyThousandCharactersArrivesWhole)
 {
     // Spaces, tabs, quotes and backslash runs all along it, so that quoting
     // has work to do throughout, yet few enough quotes that the quoted
@@ -125,7 +125,7 @@ TEST_F (Launcher, OneArgumentOfThirtyThousandCharactersArrivesWhole)
     expectBothParsersSeeLongArguments (handOver ({ argument }), withHostNameFirst ({ argument }));
 }
 
-TEST_F (Launcher, ControlCharactersAndLoneSurrogatesArriveUnchanged)
+TEST_P (HandOver, ControlCharactersAndLoneSurrogatesArriveUnchanged)
 {
     Utf16 everyControlCharacter;
     for (char16_t c = 1; c < 0x20; ++c)
@@ -154,7 +154,7 @@ void expectEnvironmentThenOurEntry (const Report& report, const Utf16List& envir
     EXPECT_EQ (valuesOf (report, "productname"), Utf16List { u"tessalune" });
 }
 
-TEST_F (Launcher, AnEnvironmentOfTwoThousandEntriesArrivesInOrder)
+TEST_P (HandOver, AnEnvironmentOfTwoThousandEntriesArrivesInOrder)
 {
     Utf16List environment;
     for (int i = 0; i < 2000; ++i)
@@ -167,7 +167,7 @@ TEST_F (Launcher, AnEnvironmentOfTwoThousandEntriesArrivesInOrder)
     expectEnvironmentThenOurEntry (handOver ({}, environment), environment);
 }
 
-TEST_F (Launcher, AnEnvironmentValueOf32KiBArrivesWhole)
+TEST_P (HandOver, AnEnvironmentValueOf32KiBArrivesWhole)
 {
     Utf16 value;
     for (std::size_t i = 0; i < 32 * 1024; ++i)
@@ -195,7 +195,7 @@ std::optional<std::wstring> rootOfAnotherDrive()
     return std::nullopt;
 }
 
-TEST_F (Launcher, AWorkingDirectoryOnAnotherDriveChangesNothing)
+TEST_P (HandOver, AWorkingDirectoryOnAnotherDriveChangesNothing)
 {
     const auto elsewhere = rootOfAnotherDrive();
     if (! elsewhere)
@@ -232,7 +232,7 @@ void removeDeepFolder (std::wstring folder)
         RemoveDirectoryW (folder.c_str());
 }
 
-TEST_F (Launcher, ALauncherStartedFromADeepFolderHandsOver)
+TEST_P (HandOver, ALauncherStartedFromADeepFolderHandsOver)
 {
     const auto folder = createDeepFolder();
     const auto deepLauncher = folder + L"\\Tessalune.exe";

@@ -51,19 +51,19 @@ Report reportOfAStartWith (const std::wstring& program, const std::optional<Utf1
     return report;
 }
 
-TEST_F (Launcher, WithoutArgumentsTheHostGetsOnlyItsName)
+TEST_P (HandOver, WithoutArgumentsTheHostGetsOnlyItsName)
 {
     installSampleHost();
     expectBothParsersSee (handOver ({}), { u"Sonvik.exe" });
 }
 
-TEST_F (Launcher, TwoPlainArgumentsArriveAfterTheHostsNameInOrder)
+TEST_P (HandOver, TwoPlainArgumentsArriveAfterTheHostsNameInOrder)
 {
     installSampleHost();
     expectBothParsersSee (handOver ({ u"first", u"second" }), { u"Sonvik.exe", u"first", u"second" });
 }
 
-TEST_F (Launcher, ArgumentsArriveUnchangedWhateverTheyHold)
+TEST_P (HandOver, ArgumentsArriveUnchangedWhateverTheyHold)
 {
     const Utf16List arguments { u"C:\\My Documents\\report 2026.txt", u"say \"hi\"", u"", u"x\"y", u"trailing\\",
                                 u"spaced trailing\\", u"a\\\\\"b", u"tab\there", u"\\\\server\\share",
@@ -125,7 +125,7 @@ void expectInheritedThenProductEntryAndOnlyPlatformAdditions (const Utf16List& i
     printEntries ("the host received:", received.begin(), received.end());
 }
 
-TEST_F (Launcher, InheritedEnvironmentArrivesInOrderWithOnlyOurProductEntryAfterIt)
+TEST_P (HandOver, InheritedEnvironmentArrivesInOrderWithOnlyOurProductEntryAfterIt)
 {
     const Utf16List inherited { u"ALPHA=1", u"PRODUCTNAME=other", u"Zeta=Gr\u00fc\u00dfe \u65e5\u672c", u"EMPTY=",
                                 u"productname=lower", u"PATH=C:\\windows\\system32;C:\\windows", u"OMEGA=last" };
@@ -135,7 +135,7 @@ TEST_F (Launcher, InheritedEnvironmentArrivesInOrderWithOnlyOurProductEntryAfter
     expectInheritedThenProductEntryAndOnlyPlatformAdditions (inherited, handOver ({}, inherited), platformView);
 }
 
-TEST_F (Launcher, EmptyEnvironmentGivesTheHostTheProductEntryAndOnlyWhatThePlatformAdds)
+TEST_P (HandOver, EmptyEnvironmentGivesTheHostTheProductEntryAndOnlyWhatThePlatformAdds)
 {
     installSampleHost();
     const auto platformView = valuesOf (reportOfAStartWith (hostPath(), Utf16List {}), "environment");
@@ -197,7 +197,7 @@ Utf16List startupInformationIn (const Report& report)
     return seen;
 }
 
-TEST_F (Launcher, TheHostGetsTheStartupSettingsTheLauncherWasStartedWith)
+TEST_P (HandOver, TheHostGetsTheStartupSettingsTheLauncherWasStartedWith)
 {
     const StartupSettings shortcutsAndStartCommands[] {
         // A shortcut set to "Run: Minimized".
@@ -218,7 +218,7 @@ TEST_F (Launcher, TheHostGetsTheStartupSettingsTheLauncherWasStartedWith)
     }
 }
 
-TEST_F (Launcher, TheHostRunsAtThePriorityClassTheLauncherWasStartedWith)
+TEST_P (HandOver, TheHostRunsAtThePriorityClassTheLauncherWasStartedWith)
 {
     const StartupSettings high { 0, 0, {}, HIGH_PRIORITY_CLASS };
     const auto highClass = utf16 (std::to_wstring (HIGH_PRIORITY_CLASS));
@@ -285,26 +285,22 @@ TEST_F (Launcher, ACallerWaitingForTheLauncherToBeReadyForInputWaitsForItsHost)
     EXPECT_TRUE (launched.hostStillRuns) << "ready only once its host had ended";
 }
 
-// The host's lifetime, for each way the launcher starts it: created inside
-// the job, and, as on Windows before 10, started suspended and then joined to it.
-class LauncherOnEachStartPath : public Launcher, public ::testing::WithParamInterface<const wchar_t*>
-{
-protected:
-    static std::wstring launcher() { return folderOfThisProgram() + GetParam(); }
-    static std::wstring launchedWith (const Utf16List& arguments) { return commandLineOf (launcher(), arguments); }
-};
+INSTANTIATE_TEST_SUITE_P (EachHost, HandOver, ::testing::Values (tessaluneWith32BitHost, tessaluneWith64BitHost),
+                          nameOfPairing);
 
-INSTANTIATE_TEST_SUITE_P (StartPaths, LauncherOnEachStartPath,
-                          ::testing::Values (L"Tessalune.exe", L"TessaluneOnOlderWindows.exe"),
-                          [] (const auto& path) { return path.index == 0 ? "InsideTheJob" : "SuspendedThenJoined"; });
+INSTANTIATE_TEST_SUITE_P (EachStartPathAndHost, HostLifetime,
+                          ::testing::Values (tessaluneWith32BitHost, tessaluneWith64BitHost,
+                                             Pairing { L"TessaluneOnOlderWindows.exe", L"Sonvik.exe", "OnOlderWindows_To32BitHost" },
+                                             Pairing { L"TessaluneOnOlderWindows.exe", L"Sonvik-x64.exe", "OnOlderWindows_To64BitHost" }),
+                          nameOfPairing);
 
-TEST_P (LauncherOnEachStartPath, AWaitingCallerWaitsForTheHostAndGetsItsWholeExitStatus)
+TEST_P (HostLifetime, AWaitingCallerWaitsForTheHostAndGetsItsWholeExitStatus)
 {
     installSampleHost();
 
     for (const Utf16 status : { u"7", u"0xC0000409" })
     {
-        Process launcher (LauncherOnEachStartPath::launcher(), launchedWith ({ u"--wait-ms=3000", u"--exit-status=" + status }),
+        Process launcher (launcherPath(), commandLineOf (launcherPath(), { u"--wait-ms=3000", u"--exit-status=" + status }),
                           std::nullopt);
         const auto report = waitForReport();
         const auto host = openProcessNamedIn (report, "process-id");
@@ -318,10 +314,10 @@ TEST_P (LauncherOnEachStartPath, AWaitingCallerWaitsForTheHostAndGetsItsWholeExi
     }
 }
 
-TEST_P (LauncherOnEachStartPath, EndingTheLauncherEndsTheHost)
+TEST_P (HostLifetime, EndingTheLauncherEndsTheHost)
 {
     installSampleHost();
-    Process launcher (LauncherOnEachStartPath::launcher(), launchedWith ({ u"--wait-ms=120000" }), std::nullopt);
+    Process launcher (launcherPath(), commandLineOf (launcherPath(), { u"--wait-ms=120000" }), std::nullopt);
     const auto host = openProcessNamedIn (waitForReport(), "process-id");
     ASSERT_TRUE (host);
 
@@ -333,10 +329,10 @@ TEST_P (LauncherOnEachStartPath, EndingTheLauncherEndsTheHost)
     WaitForSingleObject (host.get(), patienceMs);
 }
 
-TEST_P (LauncherOnEachStartPath, WhatTheHostStartsOutlivesTheLauncherWhichEndsWithTheHost)
+TEST_P (HostLifetime, WhatTheHostStartsOutlivesTheLauncherWhichEndsWithTheHost)
 {
     installSampleHost();
-    Process launcher (LauncherOnEachStartPath::launcher(), launchedWith ({ u"--start-child=120000" }), std::nullopt);
+    Process launcher (launcherPath(), commandLineOf (launcherPath(), { u"--start-child=120000" }), std::nullopt);
     const auto child = openProcessNamedIn (waitForReport(), "child-process-id");
     ASSERT_TRUE (child);
 

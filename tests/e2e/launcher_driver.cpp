@@ -7,8 +7,6 @@
 namespace e2e
 {
 
-std::wstring launcherPath() { return folderOfThisProgram() + L"Tessalune.exe"; }
-
 std::wstring commandLineOf (const std::wstring& program, const Utf16List& arguments)
 {
     auto line = L"\"" + program + L"\"";
@@ -79,9 +77,9 @@ void Launcher::SetUp()
 void Launcher::TearDown() { removeHost(); }
 
 Report Launcher::handOverWith (const std::wstring& commandLine, const std::optional<Utf16List>& environment,
-                               const std::wstring& workingDirectory, const std::wstring& launcher)
+                               const std::wstring& workingDirectory, const std::wstring& launcher) const
 {
-    Process process (launcher, commandLine, environment, workingDirectory);
+    Process process (launcher.empty() ? launcherPath() : launcher, commandLine, environment, workingDirectory);
     EXPECT_TRUE (process.hasStarted());
     auto report = waitForReport();
     EXPECT_TRUE (process.hasExited (patienceMs));
@@ -89,18 +87,39 @@ Report Launcher::handOverWith (const std::wstring& commandLine, const std::optio
     return report;
 }
 
-Report Launcher::handOver (const Utf16List& arguments, const std::optional<Utf16List>& environment)
+Report Launcher::handOver (const Utf16List& arguments, const std::optional<Utf16List>& environment) const
 {
     return handOverWith (commandLineOf (launcherPath(), arguments), environment);
 }
 
-ErrorBoxOutcome Launcher::errorBoxesOnLaunchWith (const std::wstring& commandLine)
+ErrorBoxOutcome Launcher::errorBoxesOnLaunchWith (const std::wstring& commandLine) const
 {
     Process launcher (launcherPath(), commandLine, std::nullopt);
     EXPECT_TRUE (launcher.hasStarted());
     const auto outcome = dismissErrorBoxes (launcher);
     std::cout << "error box: " << received_report::encodeValue (utf16 (outcome.firstBody)) << "\n";
     return outcome;
+}
+
+// A 64-bit host runs only on 64-bit Windows, where a 32-bit program is told
+// so by IsWow64Process.
+bool runsOnThisWindows (const std::wstring& hostBuild)
+{
+    BOOL emulated = FALSE;
+    return hostBuild.find (L"x64") == std::wstring::npos || (IsWow64Process (GetCurrentProcess(), &emulated) && emulated);
+}
+
+void PairedLauncher::SetUp()
+{
+    if (! runsOnThisWindows (hostBuild()))
+        GTEST_SKIP() << "a 64-bit host cannot run on 32-bit Windows";
+
+    Launcher::SetUp();
+}
+
+std::string nameOfPairing (const ::testing::TestParamInfo<Pairing>& pairing)
+{
+    return pairing.param.name;
 }
 
 void expectBothParsersSee (const Report& report, const Utf16List& expected)

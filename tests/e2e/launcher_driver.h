@@ -20,8 +20,6 @@ using namespace installed_host;
 
 constexpr DWORD launchFailedStatus = 0xFFFFFFFF;
 
-std::wstring launcherPath();
-
 // The program, quoted, then each argument as the launcher quotes it.
 std::wstring commandLineOf (const std::wstring& program, const Utf16List& arguments);
 
@@ -50,25 +48,66 @@ std::wstring systemTextOf (DWORD error);
 void expectCannotStartBox (const ErrorBoxOutcome& outcome);
 
 // Every case shares the one host path: each starts with nothing there and
-// leaves nothing behind.
+// leaves nothing behind. A case runs Tessalune.exe with the 32-bit sample
+// host unless its fixture names another launcher or host.
 class Launcher : public ::testing::Test
 {
 protected:
     void SetUp() override;
     void TearDown() override;
 
-    static void installSampleHost() { ASSERT_TRUE (installed_host::installSampleHost()); }
+    // File names beside the tests: the launcher, and the sample host's build
+    // that is installed as Sonvik.exe.
+    virtual std::wstring launcherName() const { return L"Tessalune.exe"; }
+    virtual std::wstring hostBuild() const { return hostFileName; }
 
-    // What the host reports when the launcher, started with this command
-    // line, hands over to it.
-    static Report handOverWith (const std::wstring& commandLine, const std::optional<Utf16List>& environment = std::nullopt,
-                                const std::wstring& workingDirectory = L"C:\\users\\Public",
-                                const std::wstring& launcher = launcherPath());
+    std::wstring launcherPath() const { return folderOfThisProgram() + launcherName(); }
+    void installSampleHost() const { ASSERT_TRUE (installed_host::installSampleHost (hostBuild())); }
 
-    static Report handOver (const Utf16List& arguments, const std::optional<Utf16List>& environment = std::nullopt);
+    // What the host reports when the launcher (this case's, unless another
+    // is given), started with this command line, hands over to it.
+    Report handOverWith (const std::wstring& commandLine, const std::optional<Utf16List>& environment = std::nullopt,
+                         const std::wstring& workingDirectory = L"C:\\users\\Public", const std::wstring& launcher = {}) const;
+
+    Report handOver (const Utf16List& arguments, const std::optional<Utf16List>& environment = std::nullopt) const;
 
     // The boxes the launcher, started with this command line, shows until it ends.
-    static ErrorBoxOutcome errorBoxesOnLaunchWith (const std::wstring& commandLine);
+    ErrorBoxOutcome errorBoxesOnLaunchWith (const std::wstring& commandLine) const;
+};
+
+// A launcher and the sample host it hands over to, for the cases that run
+// for each pairing.
+struct Pairing
+{
+    const wchar_t* launcher;
+    const wchar_t* host;
+    const char* name;
+};
+
+const Pairing tessaluneWith32BitHost { L"Tessalune.exe", L"Sonvik.exe", "Tessalune_To32BitHost" };
+const Pairing tessaluneWith64BitHost { L"Tessalune.exe", L"Sonvik-x64.exe", "Tessalune_To64BitHost" };
+
+class PairedLauncher : public Launcher, public ::testing::WithParamInterface<Pairing>
+{
+protected:
+    void SetUp() override;
+
+    std::wstring launcherName() const override { return GetParam().launcher; }
+    std::wstring hostBuild() const override { return GetParam().host; }
+};
+
+std::string nameOfPairing (const ::testing::TestParamInfo<Pairing>& pairing);
+
+// What the host receives, for each host.
+class HandOver : public PairedLauncher
+{
+};
+
+// How long the host lives and what its caller sees of it, for each host and
+// each way the launcher starts it: created inside the job, and, as on Windows
+// before 10, started suspended and then joined to it.
+class HostLifetime : public PairedLauncher
+{
 };
 
 // The arguments as both of the host's parsers split its command line.

@@ -16,6 +16,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../support/expect.sh"
 source "$here/../../tools/wine-product.sh"
 ensure_wine_prefix
+in_windows_form() { winepath -w "$1" 2>/dev/null; }
 
 work=$(mktemp -d)
 host_key='HKLM\Software\Orvanel\Sonvik'
@@ -64,7 +65,7 @@ installed_state() {
     product_shortcuts
     product_entries
     [ -z "$(product_entries)" ] || uninstall_entry "$code" | grep '^DisplayVersion='
-    [ -e "$WINEPREFIX/drive_c/Program Files/Orvanel" ] && echo "Program Files\\Orvanel"
+    [ -e "$manufacturer_folder" ] && in_windows_form "$manufacturer_folder"
     return 0
 }
 
@@ -80,8 +81,6 @@ run_msiexec() {
 }
 
 shortcut_counts() { echo "$(product_shortcuts | grep -c '/Start Menu/') $(product_shortcuts | grep -c '/Desktop/')"; }
-
-in_windows_form() { winepath -w "$1" 2>/dev/null; }
 
 install_sample_host "$host"
 touch -d '2020-01-02 03:04:05' "$host_folder/Sonvik.exe" "$host_folder"
@@ -127,10 +126,11 @@ cd - >/dev/null || exit 1
 echo "install Tessalune $version"
 run_msiexec /i "$(in_windows_form "$msi")"
 expect "exit status" 0 "$status"
-expect "the launcher is in Program Files\\Orvanel\\Tessalune, as built" yes "$(yes_if cmp -s "$launcher" "$install_folder/Tessalune.exe")"
+expect "the launcher is in $(in_windows_form "$install_folder"), as built" yes \
+    "$(yes_if cmp -s "$launcher" "$install_folder/Tessalune.exe")"
 expect "shortcuts: one in the Start menu, none on the desktop by default" "1 0" "$(shortcut_counts)"
 expect "the Add/Remove Programs entry" \
-    "DisplayIcon=C:\\Program Files\\Orvanel\\Tessalune\\Tessalune.exe,0
+    "DisplayIcon=$(in_windows_form "$install_folder/Tessalune.exe"),0
 DisplayName=Tessalune
 DisplayVersion=$version
 NoModify=0x1
@@ -146,14 +146,14 @@ for parser in shell-argument crt-argument; do
     expect "the host's $parser list" '"Sonvik.exe" "two words" "Grüße"' "$(reported "$parser" | paste -sd ' ')"
 done
 expect "the host's PRODUCTNAME" '"tessalune"' "$(reported productname)"
-expect "the host's working directory is the install folder" '"C:\\Program Files\\Orvanel\\Tessalune"' \
+expect "the host's working directory is the install folder" "\"$(in_windows_form "$install_folder" | sed 's/\\/\\\\/g')\"" \
     "$(reported working-directory)"
 rm -f "$host_report"
 
 echo "uninstall"
 run_msiexec /x "$code"
 expect "exit status" 0 "$status"
-expect "nothing of Tessalune is left: file, shortcut, entry, Program Files\\Orvanel" "" "$(installed_state)"
+expect "nothing of Tessalune is left: file, shortcut, entry, the Orvanel folder the install made" "" "$(installed_state)"
 run_msiexec /x "$code"
 expect "a second uninstall: not installed (1605)" "$unknown_product" "$status"
 
@@ -190,7 +190,7 @@ shell_folders() { ls -d "$WINEPREFIX"/drive_c/{users/*,ProgramData}/{Desktop,App
 shell_folders_before=$(shell_folders)
 run_msiexec /x "$code"
 expect "exit status" 0 "$status"
-expect "nothing of Tessalune is left: file, shortcuts, entry, Program Files\\Orvanel" "" "$(installed_state)"
+expect "nothing of Tessalune is left: file, shortcuts, entry, the Orvanel folder the install made" "" "$(installed_state)"
 expect "the Start-menu and desktop folders are still there" "$shell_folders_before" "$(shell_folders)"
 
 [ "$failures" -eq 0 ]

@@ -63,6 +63,7 @@ rem "[  PASSED  ] N tests." and, when there are any, "[  SKIPPED ] N tests,
 rem listed below:" and "[  FAILED  ] N tests, listed below:". A program that
 rem ends with a failure status but no failed case, a crash, counts as one.
 :run
+echo %~1.exe: running...
 "%~1.exe" > "results\%~1.txt" 2>&1
 set "status=!errorlevel!"
 set /a program_passed=0, program_failed=0, program_skipped=0

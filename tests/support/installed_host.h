@@ -42,11 +42,12 @@ inline std::wstring hostFolder()
 inline std::wstring hostPath() { return hostFolder() + L"\\" + hostFileName; }
 inline std::wstring reportPath() { return hostFolder() + L"\\" + reportFileName; }
 
-// The sample host is built beside the programs that install it.
-inline bool installSampleHost()
+// The sample host is built beside the programs that install it, for 32-bit
+// Windows as Sonvik.exe and for 64-bit Windows as Sonvik-x64.exe.
+inline bool installSampleHost (const std::wstring& build = hostFileName)
 {
     CreateDirectoryW (hostFolder().c_str(), nullptr);
-    return CopyFileW ((folderOfThisProgram() + hostFileName).c_str(), hostPath().c_str(), FALSE) != FALSE;
+    return CopyFileW ((folderOfThisProgram() + build).c_str(), hostPath().c_str(), FALSE) != FALSE;
 }
 
 // Whatever stands at the host path, a folder too, and the host's folder once empty.
