@@ -1,15 +1,15 @@
-/* The plainest launcher of Tessalune's design, with no framework: the floor
-   Tessalune is measured against, so that what Tessalune costs beyond it is
-   the price of its framework, not of the job.
+/* The plainest launcher of this design, with no framework: the floor the
+   product table's first launcher is measured against, so that what the
+   launcher costs beyond it is the price of its framework, not of the job.
 
-   It makes the same system calls as Tessalune on the way to the host: it
+   It makes the same system calls as the launcher on the way to the host: it
    finds the host below the shared application-data folder, holds the host
    and its folder open without following links while it reads their link
    attribute, their volume's flags, their owners and access lists, refuses
    what another user could have put there, and starts the host in its place
    inside a job that ends the host with it (created in the job where Windows
    offers it), passing on its arguments, its start-up information, its
-   priority class and its environment plus PRODUCTNAME=tessalune; then it
+   priority class and its environment plus the product's PRODUCTNAME; then it
    stands aside, waits for the host to be ready for input, then for its end,
    and ends with its status.
 
@@ -18,6 +18,7 @@
    normalisation, and runs no library search narrowing, which costs one call. */
 
 #include "family.h"
+#include "product.h"
 
 #include <windows.h>
 #include <aclapi.h>
@@ -35,7 +36,7 @@
 
 static const wchar_t errorTitle[] = WIDE (FAMILY_ERROR_TITLE);
 static const wchar_t hostFileName[] = WIDE (FAMILY_HOST_FILE);
-static const wchar_t productEntry[] = L"PRODUCTNAME=tessalune";
+static const wchar_t productEntry[] = WIDE (FAMILY_PRODUCT_VARIABLE "=" PRODUCT_VALUE);
 static const wchar_t* const administrators[] = { WIDE (FAMILY_SYSTEM_SID), WIDE (FAMILY_ADMINISTRATORS_SID),
                                                  WIDE (FAMILY_TRUSTED_INSTALLER_SID) };
 
@@ -141,7 +142,8 @@ static wchar_t* joinedCommandLine (const wchar_t* const* arguments)
    as Windows does for these letters. */
 static int namesProduct (const wchar_t* entry)
 {
-    return _wcsnicmp (entry, L"PRODUCTNAME=", 12) == 0;
+    const size_t length = wcslen (WIDE (FAMILY_PRODUCT_VARIABLE));
+    return _wcsnicmp (entry, WIDE (FAMILY_PRODUCT_VARIABLE), length) == 0 && entry[length] == L'=';
 }
 
 /* The inherited block without its PRODUCTNAME entries, then ours, then the
@@ -331,7 +333,7 @@ static DWORD startHost (const wchar_t* hostPath, wchar_t* commandLine, wchar_t* 
 }
 
 /* The same release of the start folder, the start-up feedback, the log-off
-   order and the working set as Tessalune's. */
+   order and the working set as the launcher's. */
 static void standAsideForHost (void)
 {
     wchar_t systemFolder[MAX_PATH];
@@ -428,7 +430,7 @@ int WINAPI WinMain (HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, i
     const wchar_t** const arguments = hostArguments();
     wchar_t* const environment = hostEnvironmentBlock();
 
-    /* Memory that cannot be had ends the launch quietly, as in Tessalune. */
+    /* Memory that cannot be had ends the launch quietly, as in the launcher. */
     if (arguments == NULL || environment == NULL)
         return LAUNCH_FAILED;
 

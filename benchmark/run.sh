@@ -21,10 +21,12 @@ source "$repo/tools/wine-env.sh"
 if ! in_wine_session; then
     cd "$repo"
     cmake --preset windows-x86 >/dev/null
-    cmake --build --preset windows-x86 --target Tessalune sample_host FloorLauncher TimeToHost
+    cmake --build --preset windows-x86 --target TimeToHost
     mkdir -p "$out"
 fi
 carry_on_in_wine_session
+# The product table's first launcher, which TimeToHost measures too.
+measured=$(sed -n 's/^executable=//p' "$(cat "$repo/build/windows-x86/products/primary")")
 
 # A launcher that crashes then ends at once, rather than behind Wine's crash
 # dialog until the driver's patience runs out.
@@ -33,13 +35,13 @@ wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /
 status=0
 wine "$bin/TimeToHost.exe" || status=1
 
-for launcher in Tessalune FloorLauncher; do
+for launcher in "$measured" FloorLauncher; do
     "$repo/benchmark/modules.sh" "$bin/$launcher.exe" >"$out/$launcher.modules" || status=1
     printf '\nModules %s.exe maps before handing over (%d):\n' "$launcher" "$(wc -l <"$out/$launcher.modules")"
     sed 's/^/  /' "$out/$launcher.modules"
 done
 
-printf '\nModules Tessalune.exe maps that FloorLauncher.exe does not (%d):\n' \
-    "$(comm -23 "$out/Tessalune.modules" "$out/FloorLauncher.modules" | wc -l)"
-comm -23 "$out/Tessalune.modules" "$out/FloorLauncher.modules" | sed 's/^/  /'
+printf '\nModules %s.exe maps that FloorLauncher.exe does not (%d):\n' "$measured" \
+    "$(comm -23 "$out/$measured.modules" "$out/FloorLauncher.modules" | wc -l)"
+comm -23 "$out/$measured.modules" "$out/FloorLauncher.modules" | sed 's/^/  /'
 exit "$status"

@@ -1,7 +1,7 @@
 // Measures the time to host: from a parent's CreateProcessW on a launcher to
 // the moment the host's main runs, for the host started directly (one process
 // creation, the least any launcher can cost), FloorLauncher.exe (the plainest
-// launcher of this design) and Tessalune.exe. Also their peak working sets,
+// launcher of this design) and the product table's first launcher. Also their peak working sets,
 // the time until the error box of a missing host exists, and their sizes.
 // While a host runs a few seconds: each launcher's working set as it waits,
 // and how long after the host's end the launcher ends.
@@ -329,37 +329,37 @@ std::string ratioOfMedians (const std::vector<double>& numerator, const std::vec
     return formatted (above && below && *below > 0.0 ? std::optional<double> (*above / *below) : std::nullopt, "%.2fx");
 }
 
-void printHandOver (const Target& direct, const Target& floor, const Target& tessalune, const Options& options)
+void printHandOver (const Target& direct, const Target& floor, const Target& measured, const Options& options)
 {
     std::printf ("Time to host: ms from CreateProcessW until the host's main runs, %d rounds after %d warm-up, interleaved\n",
                  options.rounds, options.warmUpRounds);
     std::printf ("  %-22s %9s %9s %9s %6s %12s\n", "", "median", "Q1", "Q3", "rounds", "peak WS MiB");
 
-    for (const auto* target : { &direct, &floor, &tessalune })
+    for (const auto* target : { &direct, &floor, &measured })
         printTimes (*target);
 
-    std::printf ("  median time, Tessalune / floor: %s, floor / direct: %s\n",
-                 ratioOfMedians (tessalune.milliseconds, floor.milliseconds).c_str(),
+    std::printf ("  median time, launcher / floor: %s, floor / direct: %s\n",
+                 ratioOfMedians (measured.milliseconds, floor.milliseconds).c_str(),
                  ratioOfMedians (floor.milliseconds, direct.milliseconds).c_str());
-    std::printf ("  median peak working set, Tessalune / floor: %s\n", ratioOfMedians (tessalune.peakMiB, floor.peakMiB).c_str());
+    std::printf ("  median peak working set, launcher / floor: %s\n", ratioOfMedians (measured.peakMiB, floor.peakMiB).c_str());
 }
 
-void printErrorBoxes (const Target& floor, const Target& tessalune, const Options& options)
+void printErrorBoxes (const Target& floor, const Target& measured, const Options& options)
 {
     std::printf ("\nTime to the error box: ms from CreateProcessW until a window titled \"%ls\" exists, host missing,"
                  " %d rounds after %d warm-up\n", errorTitle.c_str(), options.errorRounds, options.warmUpRounds);
 
-    for (const auto* target : { &floor, &tessalune })
+    for (const auto* target : { &floor, &measured })
         std::printf ("  %-22s median %9s\n", target->name, formatted (median (target->milliseconds)).c_str());
 }
 
-void printStandIn (const Target& floor, const Target& tessalune, const Options& options)
+void printStandIn (const Target& floor, const Target& measured, const Options& options)
 {
     std::printf ("\nWhile the host runs (%lu ms), %d rounds: the launcher's working set %lu ms after the host's start,"
                  " and ms from the host's end to the launcher's\n", standInHostMs, options.standInRounds, standInSampleAfterMs);
     std::printf ("  %-22s %12s %12s\n", "", "WS MiB", "end to end");
 
-    for (const auto* target : { &floor, &tessalune })
+    for (const auto* target : { &floor, &measured })
         std::printf ("  %-22s %12s %12s\n", target->name, formatted (median (target->peakMiB)).c_str(),
                      formatted (median (target->milliseconds)).c_str());
 
@@ -414,7 +414,9 @@ int main (int argc, char** argv)
     const auto bin = folderOfThisProgram();
     Target direct { "host started directly", hostPath(), {}, {} };
     Target floor { "FloorLauncher.exe", bin + L"FloorLauncher.exe", {}, {} };
-    Target tessalune { "Tessalune.exe", bin + L"Tessalune.exe", {}, {} };
+    // The product table allows only ASCII in a launcher's name.
+    const std::string measuredName = MEASURED_LAUNCHER;
+    Target measured { MEASURED_LAUNCHER, bin + std::wstring (measuredName.begin(), measuredName.end()), {}, {} };
 
     if (! installSampleHost())
     {
@@ -422,24 +424,24 @@ int main (int argc, char** argv)
         return 1;
     }
 
-    runRounds ({ &direct, &floor, &tessalune }, options->warmUpRounds, options->rounds, timeHandOver);
-    printHandOver (direct, floor, tessalune, *options);
+    runRounds ({ &direct, &floor, &measured }, options->warmUpRounds, options->rounds, timeHandOver);
+    printHandOver (direct, floor, measured, *options);
 
     Target floorStandIn { floor.name, floor.path, {}, {} };
-    Target tessaluneStandIn { tessalune.name, tessalune.path, {}, {} };
-    runRounds ({ &floorStandIn, &tessaluneStandIn }, 0, options->standInRounds, timeStandIn);
-    printStandIn (floorStandIn, tessaluneStandIn, *options);
+    Target measuredStandIn { measured.name, measured.path, {}, {} };
+    runRounds ({ &floorStandIn, &measuredStandIn }, 0, options->standInRounds, timeStandIn);
+    printStandIn (floorStandIn, measuredStandIn, *options);
 
     removeHost();
 
     Target floorBox { floor.name, floor.path, {}, {} };
-    Target tessaluneBox { tessalune.name, tessalune.path, {}, {} };
-    runRounds ({ &floorBox, &tessaluneBox }, options->warmUpRounds, options->errorRounds, timeErrorBox);
-    printErrorBoxes (floorBox, tessaluneBox, *options);
+    Target measuredBox { measured.name, measured.path, {}, {} };
+    runRounds ({ &floorBox, &measuredBox }, options->warmUpRounds, options->errorRounds, timeErrorBox);
+    printErrorBoxes (floorBox, measuredBox, *options);
 
     std::printf ("\nSize on disk:\n");
     printSize (floor);
-    printSize (tessalune);
+    printSize (measured);
 
     return anythingUnmeasured ? 1 : 0;
 }

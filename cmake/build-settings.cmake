@@ -1,23 +1,26 @@
 # What every program of the build shares, the sample host built for 64-bit
 # Windows as a project of its own included: the language, warnings, and what
 # makes two builds of one commit give identical files.
-get_filename_component(tessalune_clone "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
+get_filename_component(launcher_clone "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
 
 set(CMAKE_CXX_STANDARD 17)
 set(CMAKE_CXX_STANDARD_REQUIRED ON)
 set(CMAKE_CXX_EXTENSIONS OFF)
 
-set(TESSALUNE_WARNINGS -Wall -Wextra)
+set(LAUNCHER_WARNINGS -Wall -Wextra)
 
 # JUCE records its compilation date from __DATE__ and __TIME__. Pinned to the
 # time of the commit, two builds of one commit give identical files.
 execute_process(COMMAND git log -1 --format=%ct
-    WORKING_DIRECTORY "${tessalune_clone}"
+    WORKING_DIRECTORY "${launcher_clone}"
     OUTPUT_VARIABLE commit_time OUTPUT_STRIP_TRAILING_WHITESPACE
     RESULT_VARIABLE git_failed ERROR_QUIET)
 if(git_failed OR NOT commit_time)
     set(commit_time 0)
 endif()
+# The copyright year every launcher states is the commit's, like every other date in it.
+execute_process(COMMAND date -u -d "@${commit_time}" +%Y
+    OUTPUT_VARIABLE LAUNCHER_COPYRIGHT_YEAR OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
 set(CMAKE_C_COMPILER_LAUNCHER "${CMAKE_COMMAND}" -E env SOURCE_DATE_EPOCH=${commit_time})
 set(CMAKE_CXX_COMPILER_LAUNCHER "${CMAKE_COMMAND}" -E env SOURCE_DATE_EPOCH=${commit_time})
 
@@ -28,7 +31,7 @@ if(WIN32)
     # file in any clone: no link time in its header, and the source paths that
     # test assertions keep written relative to the clone.
     add_link_options(-Wl,--no-insert-timestamp)
-    add_compile_options("-ffile-prefix-map=${tessalune_clone}/=")
+    add_compile_options("-ffile-prefix-map=${launcher_clone}/=")
     # Fully static: a clean Windows has no MinGW run-time DLLs.
-    set(TESSALUNE_STATIC_LINK -static -Wl,--gc-sections)
+    set(LAUNCHER_STATIC_LINK -static -Wl,--gc-sections)
 endif()

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""What Tessalune.exe is made of, read from its link map, and what Debian says
-about each part.
+"""What a product's launcher is made of, read from its link map, and what
+Debian says about each part.
 
 As a program, it writes the launcher's components from the link map: every
 archive member and object file the linker kept a section of, named by the
@@ -10,16 +10,17 @@ Debian's package database, or, for a library tools/setup.sh built from
 Debian's source, in its record. A file nobody can account for stops it: a
 component left out of the notices would be shipped without its licence.
 
-Usage: components.py LINK_MAP OWN_LIBRARIES BUILD_DIR > Tessalune.components
-  Tessalune.components: one "component<TAB>file<TAB>source folder" line for
+Usage: components.py LINK_MAP OWN_LIBRARIES BUILD_DIR > NAME.components
+  NAME.components: one "component<TAB>file<TAB>source folder" line for
   each file, the source folder being where its code lies in its Debian source
   package ("" for the whole package).
-       components.py --sources Tessalune.components DEPS
+       components.py --sources NAME.components DEPS
   prints every file of the Debian source packages that the Corresponding
   Source carries (all but the compiler's run-time's), as tools/setup.sh
   downloaded them into DEPS, and stops naming any that is missing.
 
-make-sbom.py and make-notices.py read that list through describe().
+make-sbom.py and make-notices.py read that list through describe(), and a
+product's description, as the build writes it, through read_product().
 """
 
 import fnmatch
@@ -44,7 +45,9 @@ RUN_TIME_FILES = {
     ],
 }
 
-OWN = "Tessalune"
+# What the build's list of its own libraries says of the project's own code,
+# which is no third party's.
+OWN = "own"
 
 
 def fail(message):
@@ -295,6 +298,11 @@ class CopyrightFile:
         return "\n".join("" if line.strip() == "." else line[1:] for line in body.splitlines()).strip()
 
 
+def read_product(path):
+    """A product's description: its "key=value" lines, as the build writes them from the product table."""
+    return dict(line.split("=", 1) for line in read_text(path, "the product's description").splitlines() if "=" in line)
+
+
 def corresponding_sources(components_file, deps):
     files = []
     for c in describe_all(components_file, deps):
@@ -317,8 +325,8 @@ def main():
     elif len(sys.argv) == 4:
         print("\n".join(components_lines(*sys.argv[1:])))
     else:
-        fail("usage: components.py LINK_MAP OWN_LIBRARIES BUILD_DIR > Tessalune.components\n"
-             "       components.py --sources Tessalune.components DEPS")
+        fail("usage: components.py LINK_MAP OWN_LIBRARIES BUILD_DIR > NAME.components\n"
+             "       components.py --sources NAME.components DEPS")
 
 
 if __name__ == "__main__":

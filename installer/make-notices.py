@@ -1,14 +1,15 @@
 #!/usr/bin/env python3
-"""Writes THIRD-PARTY-NOTICES.txt of a built Tessalune.exe: its own licence,
+"""Writes THIRD-PARTY-NOTICES.txt of a product's built launcher: its own licence,
 the acknowledgements its components' licences ask of a program's
 documentation, the list of those components, Debian's copyright file of each
 (every notice and licence it carries), and the full text of the GNU GPL.
 
 The components are those of the list of what the launcher was linked with
-(Tessalune.components, read from the link map); everything said about them
+(NAME.components, read from the link map, which the product's description
+names); everything said about them
 comes from Debian (components.py). CR LF line ends: it is read on Windows.
 
-Usage: make-notices.py VERSION COMPONENTS DEPS LICENSE SOURCE_DATE_EPOCH > THIRD-PARTY-NOTICES.txt
+Usage: make-notices.py PRODUCT DEPS LICENSE SOURCE_DATE_EPOCH > THIRD-PARTY-NOTICES.txt
 """
 
 import os
@@ -37,20 +38,21 @@ def heading(title):
     return f"{RULE}\n{title}\n{RULE}"
 
 
-def own_licence(version, year):
+def own_licence(product, year):
+    name, version, executable = product["name"], product["version"], product["executable"] + ".exe"
     return [
-        f"Tessalune {version}: licence and third-party notices",
+        f"{name} {version}: licence and third-party notices",
         "",
-        paragraph(f"Tessalune.exe is Copyright (C) {year} Orvanel. It is free software: you can redistribute it "
-                  "and/or modify it under the terms of the GNU General Public License as published by the Free "
-                  "Software Foundation, either version 3 of the License, or (at your option) any later version. "
-                  "It is distributed in the hope that it will be useful, but WITHOUT ANY WARRANTY; without even "
-                  "the implied warranty of MERCHANTABILITY or FITNESS FOR A PARTICULAR PURPOSE. The licence's "
-                  "full text closes this file."),
+        paragraph(f"{executable} is Copyright (C) {year} {product['manufacturer']}. It is free software: you can "
+                  "redistribute it and/or modify it under the terms of the GNU General Public License as published "
+                  "by the Free Software Foundation, either version 3 of the License, or (at your option) any later "
+                  "version. It is distributed in the hope that it will be useful, but WITHOUT ANY WARRANTY; "
+                  "without even the implied warranty of MERCHANTABILITY or FITNESS FOR A PARTICULAR PURPOSE. The "
+                  "licence's full text closes this file."),
         "",
-        paragraph(f"Its Corresponding Source, the source of Tessalune and Debian's source packages of the "
-                  f"libraries built into it, is Tessalune-{version}-source.tar.xz, published with the installer "
-                  "and the ZIP. Whoever passes Tessalune.exe on passes that archive on with it, or offers it as "
+        paragraph(f"Its Corresponding Source, the source of {name} and Debian's source packages of the "
+                  f"libraries built into it, is {name}-{version}-source.tar.xz, published with the installer "
+                  f"and the ZIP. Whoever passes {executable} on passes that archive on with it, or offers it as "
                   "section 6 of the GNU GPL says."),
     ]
 
@@ -75,14 +77,14 @@ def component_table(components):
     return lines
 
 
-def system_libraries(components):
+def system_libraries(components, name):
     run_time = [c for c in components if c["system_library"]]
     if not run_time:
         return []
     names = ", ".join(c["name"] for c in run_time)
     sources = ", ".join(sorted({f"{c['source']} {c['source_version']}" for c in run_time}))
     return ["", paragraph(f"{names}: the compiler's run-time libraries, System Libraries in the sense of section 1 "
-                          "of the GNU GPL version 3, whose source is not part of Tessalune's Corresponding Source. "
+                          f"of the GNU GPL version 3, whose source is not part of {name}'s Corresponding Source. "
                           f"Their source is Debian's source packages {sources}.")]
 
 
@@ -100,21 +102,22 @@ def copyright_sections(components):
 
 
 def main():
-    if len(sys.argv) != 6:
-        fail("usage: make-notices.py VERSION COMPONENTS DEPS LICENSE SOURCE_DATE_EPOCH")
-    version, components_file, deps, licence, epoch = sys.argv[1:]
-    components = linked.describe_all(components_file, deps)
+    if len(sys.argv) != 5:
+        fail("usage: make-notices.py PRODUCT DEPS LICENSE SOURCE_DATE_EPOCH")
+    product_file, deps, licence, epoch = sys.argv[1:]
+    product = linked.read_product(product_file)
+    components = linked.describe_all(product["components"], deps)
     copyright_texts = [linked.read_text(c["copyright"], f"Debian's copyright file of {c['name']}")
                        for c in components]
-    lines = own_licence(version, time.gmtime(int(epoch)).tm_year)
+    lines = own_licence(product, time.gmtime(int(epoch)).tm_year)
     statements = acknowledgements(copyright_texts)
     if statements:
         lines += [""] + statements
-    lines += ["", paragraph("Tessalune.exe is built with the components below. Each section after this list "
-                            "holds Debian's copyright file of one Debian source package: the copyright notices "
-                            "and licences of the components it names."), ""]
+    lines += ["", paragraph(f"{product['executable']}.exe is built with the components below. Each section after "
+                            "this list holds Debian's copyright file of one Debian source package: the copyright "
+                            "notices and licences of the components it names."), ""]
     lines += component_table(components)
-    lines += system_libraries(components)
+    lines += system_libraries(components, product["name"])
     lines += copyright_sections(components)
     lines += ["", heading("GNU General Public License, version 3"), "",
               linked.read_text(licence, "the GNU GPL's text").rstrip(), ""]

@@ -1,15 +1,16 @@
 #!/usr/bin/env python3
-"""Writes the SPDX 2.3 bill of materials of a built Tessalune.exe.
+"""Writes the SPDX 2.3 bill of materials of a product's built launcher.
 
 Every component comes from the list of what the launcher was linked with
-(Tessalune.components, which the build reads from the link map), and
+(NAME.components, which the build reads from the link map and the product's
+description names), and
 everything said about it from where its files came from (components.py):
 Debian's package database, or the set-up's record of the source package a
 library was built from; its licence from Debian's copyright file, and its
 SHA-256 from the .dsc of its Debian source package that the set-up
 downloaded. Nothing here names a version.
 
-Usage: make-sbom.py LAUNCHER VERSION COMPONENTS DEPS SOURCE_DATE_EPOCH > Tessalune-VERSION.spdx.json
+Usage: make-sbom.py LAUNCHER PRODUCT DEPS SOURCE_DATE_EPOCH > NAME-VERSION.spdx.json
 """
 
 import hashlib
@@ -154,58 +155,60 @@ def as_spdx_package(component, licences):
     return package
 
 
-def product(launcher, version, epoch):
+def launcher_package(launcher, product, epoch):
     year = time.gmtime(int(epoch)).tm_year
     return {
-        "SPDXID": spdx_id("Tessalune"),
-        "name": "Tessalune",
-        "versionInfo": version,
-        "supplier": "Organization: Orvanel",
-        "packageFileName": "Tessalune.exe",
+        "SPDXID": spdx_id(product["name"]),
+        "name": product["name"],
+        "versionInfo": product["version"],
+        "supplier": f"Organization: {product['manufacturer']}",
+        "packageFileName": product["executable"] + ".exe",
         "checksums": [{"algorithm": "SHA256", "checksumValue": sha256_of(launcher)}],
         "downloadLocation": "NOASSERTION",
         "filesAnalyzed": False,
         "licenseConcluded": PROJECT_LICENCE,
         "licenseDeclared": PROJECT_LICENCE,
-        "copyrightText": f"Copyright (C) {year} Orvanel",
+        "copyrightText": f"Copyright (C) {year} {product['manufacturer']}",
         "primaryPackagePurpose": "APPLICATION",
     }
 
 
-def with_namespace(document, version):
+def with_namespace(document, name, version):
     """A namespace taken from the document's own content: another content
     gives another namespace, the same content the same one."""
     digest = hashlib.sha256(json.dumps(document, sort_keys=True, ensure_ascii=False).encode()).hexdigest()
-    namespace = f"https://spdx.org/spdxdocs/Tessalune-{version}-" + str(uuid.uuid5(uuid.NAMESPACE_URL, digest))
+    namespace = f"https://spdx.org/spdxdocs/{name}-{version}-" + str(uuid.uuid5(uuid.NAMESPACE_URL, digest))
     return {**document, "documentNamespace": namespace}
 
 
 def main():
-    if len(sys.argv) != 6:
-        fail("usage: make-sbom.py LAUNCHER VERSION COMPONENTS DEPS SOURCE_DATE_EPOCH")
-    launcher, version, components_file, deps, epoch = sys.argv[1:]
-    components = linked.describe_all(components_file, deps)
+    if len(sys.argv) != 5:
+        fail("usage: make-sbom.py LAUNCHER PRODUCT DEPS SOURCE_DATE_EPOCH")
+    launcher, product_file, deps, epoch = sys.argv[1:]
+    product = linked.read_product(product_file)
+    name, version = product["name"], product["version"]
+    components = linked.describe_all(product["components"], deps)
     licences = Licences()
-    launcher_package = product(launcher, version, epoch)
+    launcher_spdx = launcher_package(launcher, product, epoch)
     packages = [as_spdx_package(c, licences) for c in components]
     document = {
         "spdxVersion": "SPDX-2.3",
         "dataLicense": "CC0-1.0",
         "SPDXID": "SPDXRef-DOCUMENT",
-        "name": f"Tessalune-{version}",
+        "name": f"{name}-{version}",
         "creationInfo": {
             "created": time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(int(epoch))),
-            "creators": ["Organization: Orvanel", f"Tool: Tessalune-make-sbom.py-{version}"],
+            "creators": [f"Organization: {product['manufacturer']}", f"Tool: {name}-make-sbom.py-{version}"],
         },
-        "packages": [launcher_package] + packages,
+        "packages": [launcher_spdx] + packages,
         "relationships": [{"spdxElementId": "SPDXRef-DOCUMENT", "relationshipType": "DESCRIBES",
-                           "relatedSpdxElement": launcher_package["SPDXID"]}]
-                         + [{"spdxElementId": launcher_package["SPDXID"], "relationshipType": "STATIC_LINK",
+                           "relatedSpdxElement": launcher_spdx["SPDXID"]}]
+                         + [{"spdxElementId": launcher_spdx["SPDXID"], "relationshipType": "STATIC_LINK",
                              "relatedSpdxElement": p["SPDXID"]} for p in packages],
     }
     if licences.extracted:
         document["hasExtractedLicensingInfos"] = [licences.extracted[ref] for ref in sorted(licences.extracted)]
-    json.dump(with_namespace(document, version), sys.stdout, indent=2, ensure_ascii=False)
+    json.dump(with_namespace(document, name, version), sys.stdout, indent=2, ensure_ascii=False)
     sys.stdout.write("\n")
 
 

@@ -1,16 +1,25 @@
 #pragma once
 
 /* What every product of the family shares, stated once for the launcher, its
-   plain-C floor and the tests: where the host lives, the title of the error
-   box, whom the host and its folder may belong to, which rights let someone
-   change them, and the platform's limit on a command line. Plain C, so the
-   floor launcher includes it too. */
+   plain-C floor, the build and the tests: who makes them, where the host
+   lives, the title of the error box, whom the host and its folder may belong
+   to, which rights let someone change them, and the platform's limit on a
+   command line. Plain C, so the floor launcher includes it too; the build
+   reads its quoted values. */
+
+/* Who makes the products: their publisher, and the folder in Program Files
+   each product's own folder is in. */
+#define FAMILY_MANUFACTURER "Orvanel"
 
 /* Below the shared application-data folder. */
 #define FAMILY_HOST_FOLDER "Orvanel"
 #define FAMILY_HOST_FILE "Sonvik.exe"
 
 #define FAMILY_ERROR_TITLE "Invalid SONVIK installation!"
+
+/* The entry of the host's environment that names the product it was started
+   for: this name, "=", then the product's value from the product table. */
+#define FAMILY_PRODUCT_VARIABLE "PRODUCTNAME"
 
 /* Those who administer the machine: an installer running elevated or as a
    service leaves its files owned by one of them. */

@@ -1,5 +1,7 @@
 #include "host_environment.h"
 
+#include "family.h"
+
 #include <algorithm>
 
 namespace launcher
@@ -8,8 +10,7 @@ namespace launcher
 namespace
 {
 
-const std::u16string productEntryName = u"PRODUCTNAME";
-const std::u16string productEntry = u"PRODUCTNAME=tessalune";
+const std::u16string productEntryName = u"" FAMILY_PRODUCT_VARIABLE;
 
 char16_t toAsciiUpper (char16_t unit)
 {
@@ -31,7 +32,8 @@ bool namesProduct (const std::u16string& entry)
 
 // Hosts read the first entry of a name, so an inherited PRODUCTNAME (from a
 // session of another product) would win over ours if it were kept.
-std::vector<std::u16string> buildHostEnvironment (const std::vector<std::u16string>& inherited)
+std::vector<std::u16string> buildHostEnvironment (const std::vector<std::u16string>& inherited,
+                                                  const std::u16string& productEntry)
 {
     std::vector<std::u16string> environment;
     environment.reserve (inherited.size() + 1);

@@ -7,7 +7,8 @@ namespace launcher
 {
 
 // The host's environment: the launcher's own, in its order, with the product's
-// entry last in place of any inherited one.
-std::vector<std::u16string> buildHostEnvironment (const std::vector<std::u16string>& inherited);
+// entry (PRODUCTNAME=value) last in place of any inherited one.
+std::vector<std::u16string> buildHostEnvironment (const std::vector<std::u16string>& inherited,
+                                                  const std::u16string& productEntry);
 
 } // namespace launcher

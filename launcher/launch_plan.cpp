@@ -106,7 +106,7 @@ LaunchPlan planLaunch (const LaunchInputs& inputs)
         return std::move (*refusal);
 
     return HandOver { inputs.host.path, forwardArguments (inputs.launcherArguments),
-                      buildHostEnvironment (inputs.environment) };
+                      buildHostEnvironment (inputs.environment, inputs.productEntry) };
 }
 
 ErrorReport startFailureReport (const juce::String& hostPath, const juce::String& reason)

@@ -35,6 +35,7 @@ struct LaunchInputs
     HostPlace host;
     HostObjects found;              // what is at the host's folder and at the host path
     Utf16List environment;          // NAME=value entries, in the platform's order
+    Utf16 productEntry;             // PRODUCTNAME=value, the product's entry for the host
     Sid launchingUser;              // who started the launcher
     // An account's name, empty where it does not resolve; asked only when the
     // launcher refuses a host, so a launch that hands over never pays for it.

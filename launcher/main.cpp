@@ -1,4 +1,6 @@
+#include "family.h"
 #include "launch_plan.h"
+#include "product.h"
 #include "windows_platform.h"
 
 #include <windows.h>
@@ -32,6 +34,7 @@ std::variant<platform::RunningHost, int> startHostInOurPlace()
     auto held = std::optional (platform::holdHost (inputs.host));
     inputs.found = held->found;
     inputs.environment = platform::currentEnvironment();
+    inputs.productEntry = u"" FAMILY_PRODUCT_VARIABLE "=" PRODUCT_VALUE;
     inputs.launchingUser = platform::launchingUser();
     inputs.accountNameOf = platform::accountNameOf;
     const auto plan = planLaunch (inputs);

@@ -2,11 +2,11 @@
 # Usage: tools/demo.sh
 # The main job: the product as a user meets it, under Wine in a prefix of its
 # own. Builds the release, installs the sample host where the launcher looks
-# for it, installs Tessalune's MSI, starts "Tessalune" from its Start-menu
+# for it, installs the MSI of the product table's first product, starts it from its Start-menu
 # shortcut with a few arguments and prints what the host received, and shows
 # that a batch file waiting on the launcher gets the host's status. Then it
 # removes the host, starts the shortcut once more and saves a screenshot of
-# the error box, and finally uninstalls and shows that nothing of Tessalune is
+# the error box, and finally uninstalls and shows that nothing of the product is
 # left while the host's folder is as the demo left it.
 set -euo pipefail
 
@@ -26,19 +26,20 @@ if ! in_wine_session; then
     cmake --build --preset windows-x86 --target release sample_host_x64
 fi
 carry_on_in_wine_session
-msi=$(ls "$build"/release/Tessalune-*.msi)
+use_product "$(primary_product "$build")"
+msi=$product_msi
 code=$(product_code_of "$msi")
-title="Invalid SONVIK installation!"
+title=$(product_value "$product" error_title)
 
 # A Wine desktop of its own draws the box with its title bar, as Windows does.
-wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Tessalune /f >/dev/null 2>&1
-wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Tessalune /d 640x300 /f >/dev/null 2>&1
+wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d "$product_name" /f >/dev/null 2>&1
+wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v "$product_name" /d 640x300 /f >/dev/null 2>&1
 
 in_windows_form() { winepath -w "$1" 2>/dev/null; }
 
 show_installation() {
     local entry
-    printf '  launcher: %s\n' "$([ -f "$install_folder/Tessalune.exe" ] && in_windows_form "$install_folder/Tessalune.exe" || echo none)"
+    printf '  launcher: %s\n' "$([ -f "$install_folder/$product_executable" ] && in_windows_form "$install_folder/$product_executable" || echo none)"
     printf '  shortcuts: %s\n' "$(product_shortcuts | sed 's|^|C:\\|; s|/|\\|g' | paste -sd ';' | sed 's/;/; /g; s/^$/none/')"
     entry=$(uninstall_entry "$code")
     printf '  Add/Remove Programs: %s\n' "$([ -n "$entry" ] && echo "$entry" | sed -n 's/^\(DisplayName\|DisplayVersion\|Publisher\)=//p' | paste -sd ' ' || echo none)"
@@ -73,27 +74,27 @@ show_installation
 shortcut=$(start_menu_shortcut)
 
 arguments=("two words" 'Grüße 日本')
-printf '\nStarting "Tessalune" from the Start menu through the shell, with an inherited PRODUCTNAME=other and the arguments:\n'
+printf '\nStarting "%s" from the Start menu through the shell, with an inherited PRODUCTNAME=other and the arguments:\n' "$product_name"
 printf '  [%s]\n' "${arguments[@]}"
 PRODUCTNAME=other start_shortcut "$shortcut" "${arguments[@]}"
 wait_for_host_report
 show_report
 
 # A batch file that starts the launcher and waits for it gets the host's status.
-caller="$WINEPREFIX/drive_c/users/Public/wait-for-tessalune.cmd"
+caller="$WINEPREFIX/drive_c/users/Public/wait-for-the-launcher.cmd"
 printf '@echo off\r\nstart "" /wait "%s" --wait-ms=1000 --exit-status=7\r\necho %%ERRORLEVEL%%\r\n' \
-    "$(in_windows_form "$install_folder/Tessalune.exe")" >"$caller"
-printf '\nA batch file runs start /wait Tessalune.exe, its host asked to run a second and end with status 7: ERRORLEVEL %s\n' \
-    "$(wine cmd /c 'C:\users\Public\wait-for-tessalune.cmd' </dev/null 2>/dev/null | tr -d '\r')"
+    "$(in_windows_form "$install_folder/$product_executable")" >"$caller"
+printf '\nA batch file runs start /wait %s, its host asked to run a second and end with status 7: ERRORLEVEL %s\n' \
+    "$product_executable" "$(wine cmd /c 'C:\users\Public\wait-for-the-launcher.cmd' </dev/null 2>/dev/null | tr -d '\r')"
 rm -f "$caller"
 
-printf '\nRemoving the host and starting "Tessalune" from the Start menu again.\n'
+printf '\nRemoving the host and starting "%s" from the Start menu again.\n' "$product_name"
 rm -f "$host_folder/Sonvik.exe"
 wine start /wait /unix "$shortcut" </dev/null >/dev/null 2>&1 &
 launcher=$!
 wait_for xdotool search --name "$title" >/dev/null
 sleep 1
-desktop=$(xdotool search --name "Tessalune - Wine desktop" | head -n 1)
+desktop=$(xdotool search --name "$product_name - Wine desktop" | head -n 1)
 import -window "$desktop" "$out/error-box.png"
 printf 'The error box "%s" was shown; screenshot: %s\n' "$title" "$out/error-box.png"
 

@@ -63,7 +63,7 @@ install_packages() {
 # Source entries mirror the binary ones, so no archive address is written here.
 enable_source_packages() {
     local list=/etc/apt/sources.list.d/debian.sources
-    local src=/etc/apt/sources.list.d/tessalune-deb-src.sources
+    local src=/etc/apt/sources.list.d/launchers-deb-src.sources
     [ -f "$src" ] && return
     sed -e 's/^Types:.*/Types: deb-src/' "$list" | as_root tee "$src" >/dev/null
     apt_updated=0

@@ -1,11 +1,11 @@
 # Sourced: the project's Wine settings, and functions that create the prefix
 # and start its session.
-tessalune_repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+launcher_repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # Every prefix states its architecture rather than taking what the machine's
 # Wine packages make by default. 64-bit Windows, where the 32-bit launcher
 # runs under WoW64, is what users run; a 32-bit prefix is asked for by name.
 export WINEARCH="${WINEARCH:-win64}"
-export WINEPREFIX="${WINEPREFIX:-$tessalune_repo/build/wine-prefix}"
+export WINEPREFIX="${WINEPREFIX:-$launcher_repo/build/wine-prefix}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 # No Mono or Gecko: nothing here needs them, and their installers would
 # prompt. No menu builder: it would copy every installed shortcut into the
@@ -49,12 +49,12 @@ start_wine_services() {
 }
 
 # Whether this runs inside tools/with-wine-session.sh, which sets the mark.
-in_wine_session() { [ "${TESSALUNE_WINE_SESSION:-}" = 1 ]; }
+in_wine_session() { [ "${LAUNCHER_WINE_SESSION:-}" = 1 ]; }
 
 # For the scripts that build first and then carry on under Wine (the demo, the
 # benchmark): runs the calling script again, from its start, in a Wine session
 # of its own prefix, and returns at once when it already runs in one.
 carry_on_in_wine_session() {
     in_wine_session && return
-    exec "$tessalune_repo/tools/with-wine-session.sh" "$0" "$@"
+    exec "$launcher_repo/tools/with-wine-session.sh" "$0" "$@"
 }

@@ -1,6 +1,7 @@
-# Sourced by the scripts that drive the product under Wine (the demo, the
+# Sourced by the scripts that drive a product under Wine (the demo, the
 # installer, signing and module checks): where the host goes and what it
-# reports, installing and removing the MSI, and the shortcuts it makes.
+# reports, installing and removing a product's MSI, and the shortcuts it
+# makes. use_product chooses the product; the functions below then speak of it.
 source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
 
 host_folder="$WINEPREFIX/drive_c/ProgramData/Orvanel"
@@ -9,13 +10,35 @@ host_report="$host_folder/Sonvik-received.txt"
 # 64-bit Windows in "Program Files (x86)" and below Wow6432Node, where the
 # system redirects a 32-bit installation; on 32-bit Windows in "Program Files".
 if [ "$WINEARCH" = win64 ]; then
-    manufacturer_folder="$WINEPREFIX/drive_c/Program Files (x86)/Orvanel"
+    program_files="$WINEPREFIX/drive_c/Program Files (x86)"
     uninstall_key='HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall'
 else
-    manufacturer_folder="$WINEPREFIX/drive_c/Program Files/Orvanel"
+    program_files="$WINEPREFIX/drive_c/Program Files"
     uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 fi
-install_folder="$manufacturer_folder/Tessalune"
+
+# A value of a product's description, as the build writes it from the product
+# table (build/windows-x86/products/NAME/NAME.product).
+product_value() { sed -n "s/^$2=//p" "$1"; }
+
+# The product the functions below speak of, by its description: its name,
+# launcher file, PRODUCTNAME value and version, where its release and kit are,
+# and where its MSI installs it.
+use_product() {
+    product=$1
+    product_name=$(product_value "$product" name)
+    product_executable=$(product_value "$product" executable).exe
+    product_productname=$(product_value "$product" productname)
+    product_version=$(product_value "$product" version)
+    product_msi="$(product_value "$product" release)/$product_name-$product_version.msi"
+    product_kit=$(product_value "$product" kit)
+    manufacturer_folder="$program_files/$(product_value "$product" manufacturer)"
+    install_folder="$manufacturer_folder/$product_name"
+}
+
+# The description of the product the tests, the demo and the benchmark take
+# as theirs in a build folder: the product table's first.
+primary_product() { cat "$1/products/primary"; }
 
 # Runs "$@" until it succeeds, for up to a minute.
 wait_for() {
@@ -45,14 +68,14 @@ product_code_of() { msiinfo export "$1" Property | tr -d '\r' | sed -n 's/^Produ
 # msiexec without its window; the status is Wine's, cut to 8 bits.
 msiexec_quietly() { wine msiexec "$@" /qn </dev/null >/dev/null 2>&1; }
 
-# Every "Tessalune" shortcut in a Start menu or on a desktop, all users' and
-# per user, relative to C:. Wine puts a per-machine install's shortcuts in the
-# user's folders, where Windows uses the all-users ones.
+# Every shortcut of the product in a Start menu or on a desktop, all users'
+# and per user, relative to C:. Wine puts a per-machine install's shortcuts in
+# the user's folders, where Windows uses the all-users ones.
 product_shortcuts() {
     local drive="$WINEPREFIX/drive_c" link
-    for link in "$drive"/ProgramData/Microsoft/Windows/Start\ Menu/Programs/Tessalune.lnk \
-                "$drive"/users/*/AppData/Roaming/Microsoft/Windows/Start\ Menu/Programs/Tessalune.lnk \
-                "$drive"/users/*/Desktop/Tessalune.lnk; do
+    for link in "$drive"/ProgramData/Microsoft/Windows/Start\ Menu/Programs/"$product_name.lnk" \
+                "$drive"/users/*/AppData/Roaming/Microsoft/Windows/Start\ Menu/Programs/"$product_name.lnk" \
+                "$drive"/users/*/Desktop/"$product_name.lnk"; do
         [ -e "$link" ] && echo "${link#"$drive"/}"
     done
     return 0
@@ -74,8 +97,8 @@ uninstall_entry() {
         | sed -n 's/^    \([^ ]*\)    REG_[A-Z_]*    \(.*\)$/\1=\2/p; s/^    \([^ ]*\)    REG_[A-Z_]*$/\1=/p'
 }
 
-# The uninstall entries named Tessalune, one key a line.
+# The uninstall entries named after the product, one key a line.
 product_entries() {
     { wine reg query "$uninstall_key" /s 2>/dev/null || true; } | tr -d '\r' \
-        | awk '/^HKEY_/ { key = $0 } /^    DisplayName    REG_SZ    Tessalune$/ { print key }'
+        | awk -v entry="    DisplayName    REG_SZ    $product_name" '/^HKEY_/ { key = $0 } $0 == entry { print key }'
 }

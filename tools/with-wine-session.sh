@@ -8,7 +8,7 @@ set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
 
 if ! in_wine_session; then
-    export TESSALUNE_WINE_SESSION=1
+    export LAUNCHER_WINE_SESSION=1
     exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" "$0" "$@"
 fi
 ensure_wine_prefix

@@ -5,7 +5,7 @@
 // them, as the C run-time's argv of the sample host started with that line.
 //
 // A list that does not come back is shown with its seed;
-// TESSALUNE_DIFFERENTIAL_SEED=<seed> then runs that case alone.
+// LAUNCHER_DIFFERENTIAL_SEED=<seed> then runs that case alone.
 
 #include "argument_lists.h"
 #include "child_process.h"
@@ -41,7 +41,7 @@ Utf16 hostCommandLineFor (const Utf16List& arguments)
 
 std::vector<std::uint32_t> seedsOfCases (std::size_t caseCount)
 {
-    if (const char* replayed = std::getenv ("TESSALUNE_DIFFERENTIAL_SEED"))
+    if (const char* replayed = std::getenv ("LAUNCHER_DIFFERENTIAL_SEED"))
         return { static_cast<std::uint32_t> (std::stoul (replayed)) };
 
     std::vector<std::uint32_t> seeds;
@@ -120,7 +120,7 @@ void expectEveryListBack (std::size_t caseCount, Parser split)
         const auto cameBack = split (commandLine);
 
         if (cameBack.arguments != installed_host::withHostNameFirst (arguments) && ++mismatches <= mismatchesShown)
-            ADD_FAILURE() << "case seed " << seed << " (TESSALUNE_DIFFERENTIAL_SEED=" << seed << " runs it alone)\n"
+            ADD_FAILURE() << "case seed " << seed << " (LAUNCHER_DIFFERENTIAL_SEED=" << seed << " runs it alone)\n"
                           << "  arguments:    " << escaped (arguments) << "\n"
                           << "  command line: " << escaped (commandLine) << "\n"
                           << "  came back:    " << describe (cameBack);

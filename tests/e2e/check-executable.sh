@@ -4,11 +4,13 @@
 # DLLs, with the icon group IDI_ICON1 of ten images and a manifest naming
 # the common controls 6.0.0.0, Windows 7 to 11 and per-monitor DPI awareness,
 # and a version resource, in at most 2 MB; subsystem 6.0, Terminal-Server aware.
-# Usage: check-executable.sh Tessalune.exe VERSION
+# Usage: check-executable.sh PRODUCT   (its description, as the build writes it)
 set -uo pipefail
 
-exe=$1
-expected_version=$2
+value_of() { sed -n "s/^$1=//p" "$product"; }
+product=$1
+exe=$(value_of launcher)
+expected_version=$(value_of version)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 source "$(dirname "$0")/../support/expect.sh"
@@ -61,7 +63,7 @@ expect "manifest: DPI awareness per monitor (v2, then v1), dpiAware for older Wi
 # The version resource's strings are UTF-16; every other byte is dropped to read them.
 version=$(wrestool -x --raw -t16 "$exe" 2>/dev/null | tr -d '\000')
 expect "version resource names the product" "yes" \
-    "$(grep -q 'ProductNameTessalune' <<<"$version" && echo yes || echo no)"
+    "$(grep -q "ProductName$(value_of name)" <<<"$version" && echo yes || echo no)"
 expect "version resource gives the file version" "$expected_version" \
     "$(grep -ao "FileVersion$expected_version" <<<"$version" | head -n 1 | sed 's/^FileVersion//')"
 

@@ -150,8 +150,8 @@ void expectEnvironmentThenOurEntry (const Report& report, const Utf16List& envir
     const auto received = valuesOf (report, "environment");
     ASSERT_GT (received.size(), environment.size());
     EXPECT_TRUE (std::equal (environment.begin(), environment.end(), received.begin()));
-    EXPECT_EQ (received[environment.size()], u"PRODUCTNAME=tessalune");
-    EXPECT_EQ (valuesOf (report, "productname"), Utf16List { u"tessalune" });
+    EXPECT_EQ (received[environment.size()], productUnderTest().entry());
+    EXPECT_EQ (valuesOf (report, "productname"), Utf16List { productUnderTest().value });
 }
 
 TEST_P (HandOver, AnEnvironmentOfTwoThousandEntriesArrivesInOrder)
@@ -215,7 +215,7 @@ std::wstring createDeepFolder()
     CreateDirectoryW (folder.c_str(), nullptr);
     const std::wstring level = L"\\Gr\u00fc\u00dfe und \u65e5\u672c level";
 
-    while (folder.size() + level.size() + std::wstring (L"\\Tessalune.exe").size() < MAX_PATH - 1)
+    while (folder.size() + level.size() + 1 + productUnderTest().executable.size() < MAX_PATH - 1)
     {
         folder += level;
         CreateDirectoryW (folder.c_str(), nullptr);
@@ -226,7 +226,7 @@ std::wstring createDeepFolder()
 
 void removeDeepFolder (std::wstring folder)
 {
-    DeleteFileW ((folder + L"\\Tessalune.exe").c_str());
+    DeleteFileW ((folder + L"\\" + productUnderTest().executable).c_str());
 
     for (; folder.size() > std::wstring (L"C:\\users\\Public").size(); folder.resize (folder.find_last_of (L'\\')))
         RemoveDirectoryW (folder.c_str());
@@ -235,7 +235,7 @@ void removeDeepFolder (std::wstring folder)
 TEST_P (HandOver, ALauncherStartedFromADeepFolderHandsOver)
 {
     const auto folder = createDeepFolder();
-    const auto deepLauncher = folder + L"\\Tessalune.exe";
+    const auto deepLauncher = folder + L"\\" + launcherName();
     ASSERT_TRUE (CopyFileW (launcherPath().c_str(), deepLauncher.c_str(), FALSE));
     installSampleHost();
 

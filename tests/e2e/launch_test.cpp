@@ -109,10 +109,10 @@ void expectInheritedThenProductEntryAndOnlyPlatformAdditions (const Utf16List& i
     ASSERT_GE (received.size(), kept.size() + 1);
     EXPECT_EQ (Utf16List (received.begin(), received.begin() + static_cast<long> (kept.size())), kept);
 
-    const auto ours = std::find (received.begin(), received.end(), u"PRODUCTNAME=tessalune");
+    const auto ours = std::find (received.begin(), received.end(), productUnderTest().entry());
     EXPECT_NE (ours, received.end());
     EXPECT_EQ (std::count_if (received.begin(), received.end(), namesProduct), 1);
-    EXPECT_EQ (valuesOf (report, "productname"), Utf16List { u"tessalune" });
+    EXPECT_EQ (valuesOf (report, "productname"), Utf16List { productUnderTest().value });
 
     for (auto entry = received.begin() + static_cast<long> (kept.size()); entry != received.end(); ++entry)
     {
@@ -174,6 +174,52 @@ TEST_F (Launcher, CommandLineOverThePlatformLimitIsReportedAndNotCutShort)
                                       + L"), please check your installation.");
     EXPECT_EQ (outcome.exitStatus, launchFailedStatus);
     EXPECT_FALSE (readReport());
+}
+
+// The tests' own second product (tests/products/table.cmake), whose launcher
+// is built from the same sources: it carries its own values, not the first
+// product's.
+class SecondProduct : public Launcher
+{
+protected:
+    std::wstring launcherName() const override { return L"Velmora.exe"; }
+};
+
+// A string of a program's version resource, in its first language.
+std::wstring versionStringOf (const std::wstring& program, const wchar_t* name)
+{
+    std::vector<unsigned char> resource (GetFileVersionInfoSizeW (program.c_str(), nullptr));
+    WORD* language = nullptr;
+    wchar_t* value = nullptr;
+    UINT length = 0;
+
+    if (resource.empty() || ! GetFileVersionInfoW (program.c_str(), 0, static_cast<DWORD> (resource.size()), resource.data())
+        || ! VerQueryValueW (resource.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**> (&language), &length)
+        || length < 2 * sizeof (WORD))
+        return {};
+
+    wchar_t path[64];
+    swprintf (path, 64, L"\\StringFileInfo\\%04x%04x\\%ls", language[0], language[1], name);
+    return VerQueryValueW (resource.data(), path, reinterpret_cast<void**> (&value), &length) ? std::wstring (value) : L"";
+}
+
+TEST_F (SecondProduct, HandsOverWithItsOwnProductName)
+{
+    installSampleHost();
+    const auto report = handOver ({ u"document.txt" });
+
+    EXPECT_EQ (valuesOf (report, "productname"), Utf16List { u"velmora" });
+    expectBothParsersSee (report, withHostNameFirst ({ u"document.txt" }));
+}
+
+TEST_F (SecondProduct, NamesItselfAndShowsTheFamilysBoxWhenTheHostIsMissing)
+{
+    EXPECT_EQ (versionStringOf (launcherPath(), L"ProductName"), L"Velmora");
+    const auto outcome = errorBoxesOnLaunchWith (commandLineOf (launcherPath(), {}));
+
+    EXPECT_EQ (outcome.boxesShown, 1u);
+    EXPECT_EQ (outcome.firstBody, L"Cannot find: " + hostPath() + L", please check your installation.");
+    EXPECT_EQ (outcome.exitStatus, launchFailedStatus);
 }
 
 // The host in the launcher's place, as the program that started the launcher
@@ -285,13 +331,13 @@ TEST_F (Launcher, ACallerWaitingForTheLauncherToBeReadyForInputWaitsForItsHost)
     EXPECT_TRUE (launched.hostStillRuns) << "ready only once its host had ended";
 }
 
-INSTANTIATE_TEST_SUITE_P (EachHost, HandOver, ::testing::Values (tessaluneWith32BitHost, tessaluneWith64BitHost),
+INSTANTIATE_TEST_SUITE_P (EachHost, HandOver, ::testing::Values (launcherWith32BitHost, launcherWith64BitHost),
                           nameOfPairing);
 
 INSTANTIATE_TEST_SUITE_P (EachStartPathAndHost, HostLifetime,
-                          ::testing::Values (tessaluneWith32BitHost, tessaluneWith64BitHost,
-                                             Pairing { L"TessaluneOnOlderWindows.exe", L"Sonvik.exe", "OnOlderWindows_To32BitHost" },
-                                             Pairing { L"TessaluneOnOlderWindows.exe", L"Sonvik-x64.exe", "OnOlderWindows_To64BitHost" }),
+                          ::testing::Values (launcherWith32BitHost, launcherWith64BitHost,
+                                             Pairing { L"LauncherOnOlderWindows.exe", L"Sonvik.exe", "OnOlderWindows_To32BitHost" },
+                                             Pairing { L"LauncherOnOlderWindows.exe", L"Sonvik-x64.exe", "OnOlderWindows_To64BitHost" }),
                           nameOfPairing);
 
 TEST_P (HostLifetime, AWaitingCallerWaitsForTheHostAndGetsItsWholeExitStatus)

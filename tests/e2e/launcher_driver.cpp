@@ -2,10 +2,36 @@
 
 #include "command_line.h"
 
+#include <fstream>
 #include <iostream>
 
 namespace e2e
 {
+
+const ProductUnderTest& productUnderTest()
+{
+    static const auto product = []
+    {
+        std::ifstream named ((folderOfThisProgram() + L"product-under-test.txt").c_str());
+        std::string executable, value;
+        std::getline (named, executable);
+        std::getline (named, value);
+
+        for (auto* line : { &executable, &value })
+            if (! line->empty() && line->back() == '\r')
+                line->pop_back();
+
+        if (executable.empty() || value.empty())
+        {
+            std::cerr << "product-under-test.txt beside the tests names no launcher and value\n";
+            std::exit (1);
+        }
+
+        // The product table allows only ASCII in both.
+        return ProductUnderTest { std::wstring (executable.begin(), executable.end()), Utf16 (value.begin(), value.end()) };
+    }();
+    return product;
+}
 
 std::wstring commandLineOf (const std::wstring& program, const Utf16List& arguments)
 {

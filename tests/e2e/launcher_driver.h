@@ -20,6 +20,20 @@ using namespace installed_host;
 
 constexpr DWORD launchFailedStatus = 0xFFFFFFFF;
 
+// The product these tests are for: its launcher beside them, and the value
+// it gives the host as PRODUCTNAME. product-under-test.txt beside the tests
+// names them, one a line: the build writes it for the product table's first
+// product, and each product's test kit for its own.
+struct ProductUnderTest
+{
+    std::wstring executable;
+    Utf16 value;
+
+    Utf16 entry() const { return u"PRODUCTNAME=" + value; }
+};
+
+const ProductUnderTest& productUnderTest();
+
 // The program, quoted, then each argument as the launcher quotes it.
 std::wstring commandLineOf (const std::wstring& program, const Utf16List& arguments);
 
@@ -48,8 +62,8 @@ std::wstring systemTextOf (DWORD error);
 void expectCannotStartBox (const ErrorBoxOutcome& outcome);
 
 // Every case shares the one host path: each starts with nothing there and
-// leaves nothing behind. A case runs Tessalune.exe with the 32-bit sample
-// host unless its fixture names another launcher or host.
+// leaves nothing behind. A case runs the launcher of the product under test
+// with the 32-bit sample host unless its fixture names another launcher or host.
 class Launcher : public ::testing::Test
 {
 protected:
@@ -58,7 +72,7 @@ protected:
 
     // File names beside the tests: the launcher, and the sample host's build
     // that is installed as Sonvik.exe.
-    virtual std::wstring launcherName() const { return L"Tessalune.exe"; }
+    virtual std::wstring launcherName() const { return productUnderTest().executable; }
     virtual std::wstring hostBuild() const { return hostFileName; }
 
     std::wstring launcherPath() const { return folderOfThisProgram() + launcherName(); }
@@ -76,7 +90,7 @@ protected:
 };
 
 // A launcher and the sample host it hands over to, for the cases that run
-// for each pairing.
+// for each pairing; no launcher is the product under test's.
 struct Pairing
 {
     const wchar_t* launcher;
@@ -84,15 +98,18 @@ struct Pairing
     const char* name;
 };
 
-const Pairing tessaluneWith32BitHost { L"Tessalune.exe", L"Sonvik.exe", "Tessalune_To32BitHost" };
-const Pairing tessaluneWith64BitHost { L"Tessalune.exe", L"Sonvik-x64.exe", "Tessalune_To64BitHost" };
+const Pairing launcherWith32BitHost { nullptr, L"Sonvik.exe", "Launcher_To32BitHost" };
+const Pairing launcherWith64BitHost { nullptr, L"Sonvik-x64.exe", "Launcher_To64BitHost" };
 
 class PairedLauncher : public Launcher, public ::testing::WithParamInterface<Pairing>
 {
 protected:
     void SetUp() override;
 
-    std::wstring launcherName() const override { return GetParam().launcher; }
+    std::wstring launcherName() const override
+    {
+        return GetParam().launcher != nullptr ? GetParam().launcher : Launcher::launcherName();
+    }
     std::wstring hostBuild() const override { return GetParam().host; }
 };
 

@@ -30,7 +30,7 @@ namespace
 using namespace e2e;
 
 const std::wstring folder = L"C:\\users\\Public\\planted-library";
-const std::wstring launcherCopy = folder + L"\\Tessalune.exe";
+std::wstring launcherCopy() { return folder + L"\\" + productUnderTest().executable; }
 const std::wstring loaderCopy = folder + L"\\default_search_loader.exe";
 const std::vector<std::wstring> plantedNames { L"ole32.dll", L"uxtheme.dll" };
 
@@ -84,13 +84,13 @@ protected:
         CreateDirectoryW (folder.c_str(), nullptr);
         for (const auto& name : plantedNames)
             copyBeside (L"planted_library.dll", folder + L"\\" + name);
-        copyBeside (L"Tessalune.exe", launcherCopy);
+        copyBeside (productUnderTest().executable.c_str(), launcherCopy());
         copyBeside (L"default_search_loader.exe", loaderCopy);
     }
 
     void TearDown() override
     {
-        for (const auto& path : { launcherCopy, loaderCopy })
+        for (const auto& path : { launcherCopy(), loaderCopy })
             DeleteFileW (path.c_str());
 
         for (const auto& name : plantedNames)
@@ -116,7 +116,7 @@ TEST_F (LibrarySearch, ALibraryBesideTheLauncherIsNeverTaken)
     ASSERT_EQ (control.exitStatus(), 0u) << "the default search order did not take the planted library; the test cannot tell anything";
 
     // With the host missing, the launcher loads its GUI libraries for the box.
-    Process launcher (launcherCopy, commandLineOf (launcherCopy, {}), std::nullopt, folder);
+    Process launcher (launcherCopy(), commandLineOf (launcherCopy(), {}), std::nullopt, folder);
     ASSERT_TRUE (launcher.hasStarted());
     ASSERT_TRUE (waitForErrorBox (launcher));
     const auto modules = modulePathsOf (launcher.handle());
@@ -132,7 +132,7 @@ TEST_F (LibrarySearch, ALibraryBesideTheLauncherIsNeverTaken)
             EXPECT_TRUE (startsWith (path, windowsFolder())) << "not from the system: " << path;
         }
 
-        if (path != lowerCase (launcherCopy))
+        if (path != lowerCase (launcherCopy()))
         {
             EXPECT_FALSE (startsWith (path, lowerCase (folder) + L"\\")) << "loaded from beside the launcher: " << path;
         }

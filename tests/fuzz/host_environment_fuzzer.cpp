@@ -107,7 +107,7 @@ void printEntries (const char* label, const Entries& entries)
 extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t size)
 {
     const auto inherited = decodeEnvironment (data, size);
-    const auto built = launcher::buildHostEnvironment (inherited);
+    const auto built = launcher::buildHostEnvironment (inherited, productEntry);
 
     if (built.empty() || built.back() != productEntry)
         failWith ("the product's entry is not the host's last", inherited, built);

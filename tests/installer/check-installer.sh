@@ -1,23 +1,32 @@
 #!/usr/bin/env bash
-# The installer under Wine, as a user meets it: install, start "Tessalune"
+# The installer under Wine, as a user meets it: install, start the product
 # from its Start-menu shortcut, uninstall; upgrade from a lower version (built
 # here from the same launcher), install the same version again, be refused a
-# downgrade, uninstall. The host below the shared application-data folder and
-# its registry key must come through every msiexec run exactly as they were.
-# First, the tables, for rules of Windows' validation that Wine does not keep.
-# Usage: check-installer.sh Tessalune-X.Y.Z.msi X.Y.Z Tessalune.exe Sonvik.exe
+# downgrade, uninstall. Given a second product, it lives beside the first in
+# the same prefix: its shortcut hands over with its own PRODUCTNAME, and the
+# first's upgrade and uninstall leave its launcher, shortcuts and entry as
+# they were, and it leaves the first's. The host below the shared
+# application-data folder and its registry key must come through every
+# msiexec run exactly as they were. First, the tables, for rules of Windows'
+# validation that Wine does not keep.
+# Usage: check-installer.sh PRODUCT [SECOND_PRODUCT] Sonvik.exe
+#   PRODUCT: a product's description (build/windows-x86/products/NAME/NAME.product)
 set -uo pipefail
 
-msi=$1
-version=$2
-launcher=$3
-host=$4
+first=$1
+second=""
+[ $# -eq 3 ] && second=$2
+host=${*: -1}
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../support/expect.sh"
 source "$here/../../tools/wine-product.sh"
 ensure_wine_prefix
 in_windows_form() { winepath -w "$1" 2>/dev/null; }
 
+use_product "$first"
+msi=$product_msi
+version=$product_version
+launcher=$(product_value "$first" launcher)
 work=$(mktemp -d)
 host_key='HKLM\Software\Orvanel\Sonvik'
 # Windows' codes, as Wine cuts them to 8 bits.
@@ -28,7 +37,7 @@ code=$(product_code_of "$msi")
 # The older release: this launcher with its version resource saying 0.9.0, as
 # make-release.sh packs no launcher under a version it does not carry.
 mkdir "$work/older"
-python3 - "$launcher" "$version" 0.9.0 "$work/older/Tessalune.exe" <<'PY' || exit 1
+python3 - "$launcher" "$version" 0.9.0 "$work/older/$product_executable" <<'PY' || exit 1
 import struct, sys
 launcher, version, older, out = sys.argv[1:]
 data = open(launcher, "rb").read()
@@ -40,14 +49,17 @@ major, minor, patch = map(int, older.split("."))
 numbers = struct.pack("<IIII", major << 16 | minor, patch << 16, major << 16 | minor, patch << 16)
 open(out, "wb").write(data[:fixed] + numbers + data[fixed + 16:])
 PY
-"$here/../../installer/make-release.sh" --launcher "$work/older/Tessalune.exe" --out "$work/older/release" \
-    --components "$(dirname "$launcher")/Tessalune.components" >/dev/null || exit 1
-older_msi="$work/older/release/Tessalune-0.9.0.msi"
+sed -e "s|^launcher=.*|launcher=$work/older/$product_executable|" -e 's/^version=.*/version=0.9.0/' "$first" \
+    >"$work/older/older.product"
+"$here/../../installer/make-release.sh" --product "$work/older/older.product" --out "$work/older/release" \
+    >/dev/null || exit 1
+older_msi="$work/older/release/$product_name/$product_name-0.9.0.msi"
 older_code=$(product_code_of "$older_msi")
 
 clean_up() {
     msiexec_quietly /x "$code"
     msiexec_quietly /x "$older_code"
+    [ -z "$second" ] || msiexec_quietly /x "$(product_code_of "$(use_product "$second"; echo "$product_msi")")"
     wine reg delete "$host_key" /f >/dev/null 2>&1
     rm -rf "$work" "$host_folder"
 }
@@ -59,14 +71,41 @@ host_state() {
     wine reg query "$host_key" 2>/dev/null | tr -d '\r'
 }
 
-# Everything of Tessalune on the machine: its file, its shortcuts, its entries.
+# Everything of the product in use on the machine: its launcher, its
+# shortcuts, its entries with their versions, its folder.
 installed_state() {
-    [ -e "$install_folder/Tessalune.exe" ] && sha256sum <"$install_folder/Tessalune.exe"
+    local entry
+    [ -e "$install_folder/$product_executable" ] && sha256sum <"$install_folder/$product_executable"
     product_shortcuts
-    product_entries
-    [ -z "$(product_entries)" ] || uninstall_entry "$code" | grep '^DisplayVersion='
+    for entry in $(product_entries); do
+        echo "$entry $(uninstall_entry "${entry##*\\}" | grep '^DisplayVersion=')"
+    done
+    [ -e "$install_folder" ] && in_windows_form "$install_folder"
+    return 0
+}
+
+# Nothing of the product is left, nor the folder of the family's products
+# once no other product is installed.
+nothing_left() {
+    installed_state
     [ -e "$manufacturer_folder" ] && in_windows_form "$manufacturer_folder"
     return 0
+}
+
+# What the host received when the product's Start-menu shortcut was started
+# through the shell with two arguments.
+expect_shortcut_hands_over() {
+    rm -f "$host_report"
+    start_shortcut "$(start_menu_shortcut)" "two words" "Grüße"
+    wait_for_host_report
+    for parser in shell-argument crt-argument; do
+        expect "$product_name: the host's $parser list" '"Sonvik.exe" "two words" "Grüße"' \
+            "$(reported "$parser" | paste -sd ' ')"
+    done
+    expect "$product_name: the host's PRODUCTNAME" "\"$product_productname\"" "$(reported productname)"
+    expect "$product_name: the host's working directory is the install folder" \
+        "\"$(in_windows_form "$install_folder" | sed 's/\\/\\\\/g')\"" "$(reported working-directory)"
+    rm -f "$host_report"
 }
 
 # msiexec without its window; its status in $status, Wine's warnings (which
@@ -113,7 +152,7 @@ expect "each shortcut: the root of its component's key, files of other component
               if (file[f] != $4) other = other f; target = substr(target, RSTART + RLENGTH) } }
         { print $1 ":" root[key[$4]] ":" other }' File Registry Component Shortcut | sort | paste -sd ' ')"
 expect "the launcher's File row: version and language of its version resource" "$version.0 1033" \
-    "$(awk -F '\t' '$1 == "TessaluneExe" { print $5, $6 }' File)"
+    "$(awk -F '\t' '$1 == "LauncherExe" { print $5, $6 }' File)"
 # Windows keeps the features chosen for an older version (the desktop
 # shortcut) when the row that finds it has MigrateFeatures (1) and the action
 # runs once the features are costed, before they are carried out.
@@ -123,47 +162,52 @@ expect "upgrade row MigrateFeatures; MigrateFeatureStates placed in the execute 
             print (m > at["CostFinalize"] && m < last) }' "$sequence"; done | paste -sd ' ')"
 cd - >/dev/null || exit 1
 
-echo "install Tessalune $version"
+echo "install $product_name $version"
 run_msiexec /i "$(in_windows_form "$msi")"
 expect "exit status" 0 "$status"
 expect "the launcher is in $(in_windows_form "$install_folder"), as built" yes \
-    "$(yes_if cmp -s "$launcher" "$install_folder/Tessalune.exe")"
+    "$(yes_if cmp -s "$launcher" "$install_folder/$product_executable")"
 expect "shortcuts: one in the Start menu, none on the desktop by default" "1 0" "$(shortcut_counts)"
 expect "the Add/Remove Programs entry" \
-    "DisplayIcon=$(in_windows_form "$install_folder/Tessalune.exe"),0
-DisplayName=Tessalune
+    "DisplayIcon=$(in_windows_form "$install_folder/$product_executable"),0
+DisplayName=$product_name
 DisplayVersion=$version
 NoModify=0x1
-Publisher=Orvanel
+Publisher=$(product_value "$first" manufacturer)
 StartMenuShortcut=0x1" \
     "$(uninstall_entry "$code" | grep -E '^(DisplayName|Publisher|DisplayVersion|DisplayIcon|NoModify|StartMenuShortcut)=' | sort)"
 
 echo "start the Start-menu shortcut through the shell, with two arguments"
-rm -f "$host_report"
-start_shortcut "$(start_menu_shortcut)" "two words" "Grüße"
-wait_for_host_report
-for parser in shell-argument crt-argument; do
-    expect "the host's $parser list" '"Sonvik.exe" "two words" "Grüße"' "$(reported "$parser" | paste -sd ' ')"
-done
-expect "the host's PRODUCTNAME" '"tessalune"' "$(reported productname)"
-expect "the host's working directory is the install folder" "\"$(in_windows_form "$install_folder" | sed 's/\\/\\\\/g')\"" \
-    "$(reported working-directory)"
-rm -f "$host_report"
+expect_shortcut_hands_over
 
 echo "uninstall"
 run_msiexec /x "$code"
 expect "exit status" 0 "$status"
-expect "nothing of Tessalune is left: file, shortcut, entry, the Orvanel folder the install made" "" "$(installed_state)"
+expect "nothing of $product_name is left: launcher, shortcut, entry, its folder and the one it is in" "" "$(nothing_left)"
 run_msiexec /x "$code"
 expect "a second uninstall: not installed (1605)" "$unknown_product" "$status"
 
 echo "upgrade with a plain msiexec /i from 0.9.0 installed with the desktop shortcut"
 run_msiexec /i "$(in_windows_form "$older_msi")" ADDLOCAL=ALL
 expect "0.9.0 installs with both shortcuts" "0 1 1" "$status $(shortcut_counts)"
+beside=""
+if [ -n "$second" ]; then
+    echo "install $(product_value "$second" name) beside it, and start its shortcut"
+    (
+        use_product "$second"
+        run_msiexec /i "$(in_windows_form "$product_msi")"
+        expect "exit status" 0 "$status"
+        expect "$product_name has an entry and a folder of its own" "1 yes" \
+            "$(product_entries | wc -l) $(yes_if test -e "$install_folder/$product_executable")"
+        expect_shortcut_hands_over
+        [ "$failures" -eq 0 ]
+    ) || failures=$((failures + 1))
+    beside=$(use_product "$second"; installed_state)
+fi
 run_msiexec /i "$(in_windows_form "$msi")"
 expect "exit status" 0 "$status"
 expect "one entry is left, $version's" "HKEY_LOCAL_MACHINE${uninstall_key#HKLM}\\$code" "$(product_entries)"
-expect "the launcher is the one built" yes "$(yes_if cmp -s "$launcher" "$install_folder/Tessalune.exe")"
+expect "the launcher is the one built" yes "$(yes_if cmp -s "$launcher" "$install_folder/$product_executable")"
 # Wine 8's msiexec logs MigrateFeatureStates as unhandled: the tables above hold
 # what Windows needs (README). An msiexec that carries it out is held to it.
 if grep -q 'unhandled msi action L"MigrateFeatureStates"' "$msiexec_log"; then
@@ -185,12 +229,27 @@ run_msiexec /i "$(in_windows_form "$older_msi")"
 expect "refused (1603)" "$fatal_error" "$status"
 expect "nothing changed" "$upgraded" "$(installed_state)"
 
+# The product beside the first is as it was: launcher, shortcut, entry, folder.
+expect_beside_untouched() {
+    [ -z "$second" ] || expect "$1: the product beside it as it was" "$beside" "$(use_product "$second"; installed_state)"
+}
+expect_beside_untouched "upgrade, reinstall and refused downgrade"
+
 echo "uninstall"
 shell_folders() { ls -d "$WINEPREFIX"/drive_c/{users/*,ProgramData}/{Desktop,AppData/Roaming/Microsoft/Windows/Start\ Menu/Programs,Microsoft/Windows/Start\ Menu/Programs} 2>/dev/null; }
 shell_folders_before=$(shell_folders)
 run_msiexec /x "$code"
 expect "exit status" 0 "$status"
-expect "nothing of Tessalune is left: file, shortcuts, entry, the Orvanel folder the install made" "" "$(installed_state)"
+if [ -n "$second" ]; then
+    expect "nothing of $product_name is left: launcher, shortcuts, entry, its folder" "" "$(installed_state)"
+    expect_beside_untouched "uninstall"
+    echo "uninstall $(product_value "$second" name)"
+    run_msiexec /x "$(product_code_of "$(use_product "$second"; echo "$product_msi")")"
+    expect "exit status" 0 "$status"
+    expect "nothing of $(product_value "$second" name) is left: launcher, shortcuts, entry, its folder" "" \
+        "$(use_product "$second"; installed_state)"
+fi
+expect "nothing of $product_name is left: launcher, shortcuts, entry, its folder and the one it is in" "" "$(nothing_left)"
 expect "the Start-menu and desktop folders are still there" "$shell_folders_before" "$(shell_folders)"
 
 [ "$failures" -eq 0 ]

@@ -5,15 +5,16 @@
 # that CTest counts for the same programs, less those it names as left out;
 # it must exit 0, and every file of the host's folder, the host, its report and
 # a file in a folder of its own, must be back byte for byte and time for time.
-# Usage: check-kit.sh Tessalune-X.Y.Z-windows-tests.zip BUILD_DIR
+# Usage: check-kit.sh PRODUCT BUILD_DIR   (the product's description, whose kit is run)
 set -uo pipefail
 
-kit=$1
 build=$2
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../support/expect.sh"
 source "$here/../../tools/wine-product.sh"
 ensure_wine_prefix
+use_product "$1"
+kit=$product_kit
 
 folder=$(mktemp -d "$WINEPREFIX/drive_c/kit.XXXXXX")
 trap 'rm -rf "$folder" "$host_folder"' EXIT

@@ -1,5 +1,5 @@
 @echo off
-rem Runs the Tessalune test programs of this kit on Windows, from this folder,
+rem Runs the test programs of this kit on Windows, from this folder,
 rem where they find the launcher and the sample host, and counts their test
 rem cases. Each program's whole output goes to results\<program>.txt. Ends with
 rem "N passed, N failed, N skipped", and exit status 0 only when no case failed.
@@ -8,7 +8,7 @@ cd /d "%~dp0"
 
 set "host_folder=%ProgramData%\Orvanel"
 set "host=%host_folder%\Sonvik.exe"
-set "saved_name=Orvanel-before-the-Tessalune-tests"
+set "saved_name=Orvanel-before-the-launcher-tests"
 set "saved_folder=%ProgramData%\%saved_name%"
 echo This run creates and removes the host "%host%" and the folders "C:\users\Public\planted-library"
 echo and "C:\users\Public\Orvanel-junction-target".

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Checks the release folder the build leaves: the MSI, the ZIP, the bill of
+# Checks a product's release folder the build leaves: the MSI, the ZIP, the bill of
 # materials, the source archive and SHA256SUMS of those four, nothing else; in
 # the ZIP exactly the launcher as built, the installation text and the
 # notices; beside the folder the test kit, with that same launcher and
@@ -12,57 +12,65 @@
 # revisions of the libraries built from source with all of Debian's patches
 # applied. A missing source package or copyright file stops make-release.sh
 # with a message naming it, and leaves no release folder.
-# Usage: check-package.sh RELEASE_FOLDER VERSION Tessalune.exe KIT_ZIP DEPS_FOLDER SOURCE_DIR
+# Usage: check-package.sh PRODUCT DEPS_FOLDER SOURCE_DIR
+#   PRODUCT: the product's description (build/windows-x86/products/NAME/NAME.product)
 set -uo pipefail
 
-release=$1
-version=$2
-launcher=$3
-kit=$4
-deps=$5
-source_dir=$6
+product=$1
+deps=$2
+source_dir=$3
+value_of() { sed -n "s/^$1=//p" "$product"; }
+name=$(value_of name)
+version=$(value_of version)
+launcher=$(value_of launcher)
+executable=$(value_of executable).exe
+release=$(value_of release)
+kit=$(value_of kit)
+components=$(value_of components)
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../support/expect.sh"
 # The SPDX project's JSON schema of SPDX 2.3 (.reuse/dep5 says where it comes from).
 schema="$here/spdx-2.3.schema.json"
-components="$(dirname "$launcher")/Tessalune.components"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-zip="Tessalune-$version-win32.zip"
-sbom="$release/Tessalune-$version.spdx.json"
-source_archive="Tessalune-$version-source.tar.xz"
+zip="$name-$version-win32.zip"
+msi="$release/$name-$version.msi"
+sbom="$release/$name-$version.spdx.json"
+source_archive="$name-$version-source.tar.xz"
 notices=THIRD-PARTY-NOTICES.txt
-release_files="Tessalune-$version-source.tar.xz Tessalune-$version-win32.zip Tessalune-$version.msi Tessalune-$version.spdx.json"
+release_files="$name-$version-source.tar.xz $name-$version-win32.zip $name-$version.msi $name-$version.spdx.json"
 expect "contents of the release folder" "SHA256SUMS $release_files" "$(ls -A "$release" | LC_ALL=C sort | paste -sd ' ')"
 expect "SHA256SUMS names the four" "$release_files" "$(cut -d' ' -f3 "$release/SHA256SUMS" | LC_ALL=C sort | paste -sd ' ')"
 expect "SHA256SUMS matches them" "yes" "$(cd "$release" && yes_if sha256sum --quiet -c SHA256SUMS)"
 
 mkdir "$work/zip" "$work/kit" "$work/msi"
 (cd "$work/zip" && cmake -E tar xf "$release/$zip")
-expect "contents of $zip" "INSTALL.txt $notices Tessalune.exe" \
+expect "contents of $zip" "$(printf '%s\n' INSTALL.txt "$notices" "$executable" | sort | paste -sd ' ')" \
     "$(cd "$work/zip" && find . -type f | sed 's|^\./||' | sort | paste -sd ' ')"
-expect "the launcher is the one built" "yes" "$(yes_if cmp -s "$launcher" "$work/zip/Tessalune.exe")"
+expect "the launcher is the one built" "yes" "$(yes_if cmp -s "$launcher" "$work/zip/$executable")"
+expect "INSTALL.txt speaks of the product and leaves no placeholder" "yes no" \
+    "$(yes_if grep -q "$executable starts the host program" "$work/zip/INSTALL.txt") $(yes_if grep -q @ "$work/zip/INSTALL.txt")"
 # Older Notepad shows a text with bare LF line ends as one line.
 for text in INSTALL.txt "$notices"; do
     expect "$text: lines not ending in CR LF" 0 "$(grep -cv $'\r$' "$work/zip/$text")"
 done
 (cd "$work/kit" && cmake -E tar xf "$kit")
 expect "the test kit beside the folder holds that launcher and the notices" "yes yes" \
-    "$(yes_if cmp -s "$launcher" "$work/kit/Tessalune.exe") $(yes_if cmp -s "$work/zip/$notices" "$work/kit/$notices")"
-msiextract -C "$work/msi" "$release/Tessalune-$version.msi" >/dev/null
+    "$(yes_if cmp -s "$launcher" "$work/kit/$executable") $(yes_if cmp -s "$work/zip/$notices" "$work/kit/$notices")"
+msiextract -C "$work/msi" "$msi" >/dev/null
 expect "the MSI installs the same notices beside the launcher" "yes" \
-    "$(yes_if cmp -s "$work/zip/$notices" "$(find "$work/msi" -name "$notices" -path '*/Tessalune/*')")"
+    "$(yes_if cmp -s "$work/zip/$notices" "$(find "$work/msi" -name "$notices" -path "*/$name/*")")"
 linked=$(cut -f1 "$components" | sort -u)
 expect "the notices name every component of the link" "" \
     "$(while IFS= read -r name; do grep -qF "$name" "$work/zip/$notices" || echo "$name"; done <<<"$linked")"
-msiinfo export "$release/Tessalune-$version.msi" File | tail -n +4 | awk -F '\t' '$5 != "" { print $1 }' >"$work/versioned"
+msiinfo export "$msi" File | tail -n +4 | awk -F '\t' '$5 != "" { print $1 }' >"$work/versioned"
 expect "no file hash for a versioned file (ICE60)" "" \
-    "$(msiinfo export "$release/Tessalune-$version.msi" MsiFileHash | tail -n +4 | cut -f1 | grep -xFf "$work/versioned")"
+    "$(msiinfo export "$msi" MsiFileHash | tail -n +4 | cut -f1 | grep -xFf "$work/versioned")"
 
 mkdir "$work/source" "$work/commit"
 tar -xJf "$release/$source_archive" -C "$work/source"
-packed="$work/source/Tessalune-$version-source"
+packed="$work/source/$name-$version-source"
 git -C "$source_dir" archive --format=tar HEAD | tar -x -C "$work/commit"
 expect "the source archive holds every file of the commit unchanged, and nothing else of its own" "" \
     "$(diff -r --no-dereference "$work/commit" "$packed" -x debian-source-packages 2>&1)"
@@ -73,15 +81,17 @@ expect "each of its Debian source packages unpacks with dpkg-source" \
     "$(cd "$packed/debian-source-packages" && ls ./*.dsc | sed 's|^\./||')" "$unpacked"
 
 year=$(date -u -d "@$(git -C "$source_dir" log -1 --format=%ct)" +%Y)
+manufacturer=$(value_of manufacturer)
 expect "the launcher's version resource: its company, and the copyright of the commit's year" \
-    "Orvanel|Copyright (C) $year Orvanel. Free software under the GNU GPL version 3 or later." \
+    "$manufacturer|Copyright (C) $year $manufacturer. Free software under the GNU GPL version 3 or later." \
     "$(wrestool -x --raw -t16 "$launcher" | strings -el | sed -n '/^\(CompanyName\|LegalCopyright\)$/{n;p}' | paste -sd '|')"
 expect "its manifest's identity carries the version" "version=\"$version.0\"" \
-    "$(wrestool -x --raw -t24 "$launcher" | grep -o '<assemblyIdentity type="win32" name="Tessalune" version="[^"]*"' | grep -o 'version=.*')"
+    "$(wrestool -x --raw -t24 "$launcher" | grep -o "<assemblyIdentity type=\"win32\" name=\"$manufacturer.$name\" version=\"[^\"]*\"" | grep -o 'version=.*')"
 
 status=0
-"$here/../../installer/make-release.sh" --launcher "$launcher" --out "$work/other" --version 9.9.9 2>/dev/null || status=$?
-expect "a --version the launcher does not carry is refused, and nothing made" "1 no" \
+sed 's/^version=.*/version=9.9.9/' "$product" >"$work/other.product"
+"$here/../../installer/make-release.sh" --product "$work/other.product" --out "$work/other" 2>/dev/null || status=$?
+expect "a version the launcher does not carry is refused, and nothing made" "1 no" \
     "$status $(yes_if test -e "$work/other")"
 
 expect "the bill of materials is valid SPDX 2.3" "" "$(python3 -c 'import json, sys, jsonschema
@@ -90,7 +100,6 @@ try:
 except jsonschema.ValidationError as error:
     print(error.message)' "$sbom" "$schema" 2>&1 | tail -n 1)"
 
-# One "name<TAB>version<TAB>sha256<TAB>sourceInfo" line for each package.
 # One "name<TAB>version<TAB>sha256<TAB>sourceInfo<TAB>distro purls<TAB>file name" line for each package.
 packages=$(python3 -c 'import json, sys
 for p in json.load(open(sys.argv[1]))["packages"]:
@@ -103,7 +112,8 @@ field() { awk -F '\t' -v name="$1" -v n="$2" '$1 == name { print $n }' <<<"$pack
 upstream() { local v=${1#*:}; v=${v%-*}; v=${v%%+*}; echo "${v%.dfsg}"; }
 
 expect "the bill of materials lists every component" \
-    "JUCE libgcc libjpeg-turbo libpng libstdc++ MinGW-w64 run-time Tessalune winpthreads zlib" \
+    "$(printf '%s\n' JUCE libgcc libjpeg-turbo libpng libstdc++ "MinGW-w64 run-time" "$name" winpthreads zlib \
+        | LC_ALL=C sort -f | paste -sd ' ')" \
     "$(cut -f1 <<<"$packages" | LC_ALL=C sort -f | paste -sd ' ')"
 expect "each component of the link has a Debian purl with its distribution" "" \
     "$(while IFS= read -r name; do [ "$(field "$name" 5)" -gt 0 ] 2>/dev/null || echo "$name"; done <<<"$linked")"
@@ -112,7 +122,7 @@ expect "the source archive holds the Debian source package of each component but
     "$(awk -F '\t' '$6 ~ /\.dsc$/ && $4 !~ /System Library/ { print $6 }' <<<"$packages" | sort -u)" \
     "$(cd "$packed/debian-source-packages" && ls ./*.dsc | sed 's|^\./||')"
 expect "it names the launcher's version and SHA-256" "$version $(sha256sum <"$launcher" | cut -d' ' -f1)" \
-    "$(field Tessalune 2) $(field Tessalune 3)"
+    "$(field "$name" 2) $(field "$name" 3)"
 for shown in "libpng:libpng version " "JUCE:JUCE v"; do
     name=${shown%%:*} text=${shown#*:}
     expect "the launcher holds the $name version the bill names" yes \
@@ -143,13 +153,13 @@ done
 cp -r "$deps/mingw-i686" "$work/prefix"
 rm "$work/prefix/share/doc/zlib/copyright"
 sed "s|$deps/mingw-i686/|$work/prefix/|" "$components" >"$work/components-without-copyright"
-for case in "Debian's source package juce:--deps $work/deps" \
-    "$work/prefix/share/doc/zlib/copyright:--components $work/components-without-copyright"; do
+sed "s|^components=.*|components=$work/components-without-copyright|" "$product" >"$work/without-copyright.product"
+for case in "Debian's source package juce:--product $product --deps $work/deps" \
+    "$work/prefix/share/doc/zlib/copyright:--product $work/without-copyright.product"; do
     missing=${case%%:--*} option=${case#*:}
     status=0
     # shellcheck disable=SC2086
-    message=$("$here/../../installer/make-release.sh" --launcher "$launcher" --out "$work/partial" $option 2>&1 >/dev/null) \
-        || status=$?
+    message=$("$here/../../installer/make-release.sh" --out "$work/partial" $option 2>&1 >/dev/null) || status=$?
     expect "without $missing: refused, naming it, and nothing made" "1 yes no" \
         "$status $(yes_if grep -qF "$missing" <<<"$message") $(yes_if test -e "$work/partial")"
 done

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the launcher, the release and the test kit a second time, in a second
-# clone of the sources at another path (with the working tree's changes, and
-# the set-up's libraries shared), and checks that the launcher, every file of
-# the release folder and the test kit are byte-identical to the first build's.
+# Builds the launchers, the releases and the test kits a second time, in a
+# second clone of the sources at another path (with the working tree's
+# changes, and the set-up's libraries shared), and checks that every
+# product's launcher, every file of its release and its test kit are
+# byte-identical to the first build's.
 # Usage: check-reproducible.sh SOURCE_DIR FIRST_BUILD_DIR
 set -uo pipefail
 
@@ -28,8 +29,14 @@ cmake --build "$second" --target release >/dev/null || exit 1
 cmake "$second" >/dev/null
 expect "a second configure leaves nothing to rebuild" "ninja: no work to do." "$(ninja -C "$second" -n release | tail -n 1)"
 
-expect "the same release files" "$(ls -A "$first/release")" "$(ls -A "$second/release")"
-for file in bin/Tessalune.exe $(cd "$first" && ls release/* Tessalune-*-windows-tests.zip); do
+# Every product's launcher, release and test kit: those of the product table
+# and of the tests' own.
+made_files() {
+    (cd "$1" && find release test-products -type f && ls ./*-windows-tests.zip \
+        && sed -n "s|^launcher=$1/||p" products/*/*.product) | sed 's|^\./||' | LC_ALL=C sort
+}
+expect "the same files made" "$(made_files "$first")" "$(made_files "$second")"
+for file in $(made_files "$first"); do
     expect "$file: the same SHA-256" "$(sha256sum <"$first/$file")" "$(sha256sum <"$second/$file" 2>&1)"
 done
 

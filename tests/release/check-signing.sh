@@ -31,18 +31,20 @@ expect "the README's signing commands succeed" 0 "$status"
 expect "both signatures verify" 2 "$(grep -cx 'Signature verification: ok' <<<"$output")"
 expect "both timestamps verify" 2 "$(grep -cx 'Timestamp Server Signature verification: ok' <<<"$output")"
 
-release="$work/build/signed/release"
+# The README signs the product table's first product.
+use_product "$(primary_product "$build")"
+release="$work/build/signed/release/$product_name"
+signed="$work/build/signed/launcher/$product_executable"
 expect "SHA256SUMS matches the signed files" yes "$(cd "$release" && yes_if sha256sum --quiet -c SHA256SUMS)"
 mkdir "$work/kit"
-(cd "$work/kit" && cmake -E tar xf "$work"/build/signed/Tessalune-*-windows-tests.zip)
-expect "the test kit holds the signed launcher" yes \
-    "$(yes_if cmp -s "$work/build/signed/launcher/Tessalune.exe" "$work/kit/Tessalune.exe")"
-expect "the bill of materials names the signed launcher" "$(sha256sum <"$work/kit/Tessalune.exe" | cut -d' ' -f1)" \
+(cd "$work/kit" && cmake -E tar xf "$work/build/signed/$product_name-$product_version-windows-tests.zip")
+expect "the test kit holds the signed launcher" yes "$(yes_if cmp -s "$signed" "$work/kit/$product_executable")"
+expect "the bill of materials names the signed launcher" "$(sha256sum <"$signed" | cut -d' ' -f1)" \
     "$(python3 -c 'import json, sys
-print(*(p["checksums"][0]["checksumValue"] for p in json.load(sys.stdin)["packages"] if p["name"] == "Tessalune"))' \
-        <"$release"/Tessalune-*.spdx.json)"
+print(*(p["checksums"][0]["checksumValue"] for p in json.load(sys.stdin)["packages"] if p["name"] == sys.argv[1]))' \
+        "$product_name" <"$release/$product_name-$product_version.spdx.json")"
 
-msi=$(ls "$release"/Tessalune-*.msi)
+msi="$release/$product_name-$product_version.msi"
 code=$(product_code_of "$msi")
 trap 'msiexec_quietly /x "$code"; rm -rf "$work" "$host_folder"' EXIT
 install_sample_host "$host"
@@ -50,7 +52,7 @@ status=0
 msiexec_quietly /i "$(winepath -w "$msi" 2>/dev/null)" || status=$?
 expect "the signed MSI installs" 0 "$status"
 expect "the launcher it installs is the signed one" yes \
-    "$(yes_if cmp -s "$work/build/signed/launcher/Tessalune.exe" "$install_folder/Tessalune.exe")"
+    "$(yes_if cmp -s "$signed" "$install_folder/$product_executable")"
 start_shortcut "$(start_menu_shortcut)" signed
 wait_for_host_report
 expect "its Start-menu shortcut hands over" '"Sonvik.exe" "signed"' "$(reported crt-argument | paste -sd ' ')"

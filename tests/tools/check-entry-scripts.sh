@@ -23,11 +23,14 @@ for script in tools/setup.sh tools/run-tests.sh tools/demo.sh benchmark/run.sh i
         "$(yes_if grep -q '^Usage:' <<<"$output") $status"
 done
 
-# Each line: what is wrong, then the options; the launcher is any file that
-# starts as a Windows program does.
-printf 'MZ' >"$work/Tessalune.exe"
-: >"$work/Tessalune.components"
+# Each line: what is wrong, then the options; the product's launcher is any
+# file that starts as a Windows program does.
+printf 'MZ' >"$work/Launcher.exe"
+: >"$work/Launcher.components"
 : >"$work/a-file"
+printf 'name=Product\nversion=1.0.0\nlauncher=%s\ncomponents=%s\n' "$work/Launcher.exe" "$work/Launcher.components" \
+    >"$work/product"
+sed "s|^launcher=.*|launcher=$work/a-file|" "$work/product" >"$work/not-a-program"
 while IFS='|' read -r wrong options; do
     status=0
     # shellcheck disable=SC2086
@@ -36,12 +39,12 @@ while IFS='|' read -r wrong options; do
         "$([ "$status" -ne 0 ] && grep -qF -- "$wrong" <<<"$output" && echo yes || echo "no: $status $output") \
 $(yes_if test -e "$work/release")"
 done <<'CASES'
---out a-file|--launcher Tessalune.exe --out a-file
-a-file is no Windows program|--launcher a-file --out release
---sign must come last|--launcher Tessalune.exe --sign -certs c --out release
---version takes three numbers|--launcher Tessalune.exe --out release --version 1.0
---version takes three numbers|--launcher Tessalune.exe --out release --version v1.0.0
---sign without a timestamp|--launcher Tessalune.exe --out release --sign -certs c -key k
+--out a-file|--product product --out a-file
+a-file, which not-a-program names, is no Windows program|--product not-a-program --out release
+no product description at missing|--product missing --out release
+--sign must come last|--product product --sign -certs c --out release
+missing --kit-out|--product product --out release --kit a-file
+--sign without a timestamp|--product product --out release --sign -certs c -key k
 CASES
 
 [ "$failures" -eq 0 ]

@@ -8,9 +8,11 @@ namespace
 using Entries = std::vector<std::u16string>;
 using launcher::buildHostEnvironment;
 
+const std::u16string productEntry = u"PRODUCTNAME=tessalune";
+
 TEST (HostEnvironment, EmptyEnvironmentGivesExactlyTheProductEntry)
 {
-    EXPECT_EQ (buildHostEnvironment ({}), Entries { u"PRODUCTNAME=tessalune" });
+    EXPECT_EQ (buildHostEnvironment ({}, productEntry), Entries { u"PRODUCTNAME=tessalune" });
 }
 
 TEST (HostEnvironment, InheritedEntriesKeepTheirOrderAndTheProductEntryComesLast)
@@ -20,7 +22,7 @@ TEST (HostEnvironment, InheritedEntriesKeepTheirOrderAndTheProductEntryComesLast
     auto expected = inherited;
     expected.push_back (u"PRODUCTNAME=tessalune");
 
-    EXPECT_EQ (buildHostEnvironment (inherited), expected);
+    EXPECT_EQ (buildHostEnvironment (inherited, productEntry), expected);
 }
 
 TEST (HostEnvironment, InheritedProductEntriesAreReplacedWhateverTheirCase)
@@ -28,7 +30,7 @@ TEST (HostEnvironment, InheritedProductEntriesAreReplacedWhateverTheirCase)
     const Entries inherited { u"PRODUCTNAME=other", u"A=1", u"productname=lower", u"ProductName=", u"B=2",
                               u"PRODUCTNAME=tessalune" };
 
-    EXPECT_EQ (buildHostEnvironment (inherited), (Entries { u"A=1", u"B=2", u"PRODUCTNAME=tessalune" }));
+    EXPECT_EQ (buildHostEnvironment (inherited, productEntry), (Entries { u"A=1", u"B=2", u"PRODUCTNAME=tessalune" }));
 }
 
 TEST (HostEnvironment, OnlyTheExactNameIsReplaced)
@@ -38,7 +40,7 @@ TEST (HostEnvironment, OnlyTheExactNameIsReplaced)
     auto expected = inherited;
     expected.push_back (u"PRODUCTNAME=tessalune");
 
-    EXPECT_EQ (buildHostEnvironment (inherited), expected);
+    EXPECT_EQ (buildHostEnvironment (inherited, productEntry), expected);
 }
 
 } // namespace

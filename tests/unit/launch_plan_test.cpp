@@ -60,6 +60,7 @@ struct Inputs
         launch.host = placeOfHost (sharedFolder);
         launch.found = { trustedObject(), trustedObject() };
         launch.environment = std::move (environment);
+        launch.productEntry = u"PRODUCTNAME=tessalune";
         launch.launchingUser = launchingUser;
         launch.accountNameOf = [this] (const Sid& sid)
         {

@@ -1,19 +1,17 @@
 #!/usr/bin/env bash
-# Draws the launcher's icon group: a crescent moon on a night-blue tile, at
-# 48, 32 and 16 px in 16 and 256 colours, and at 128, 48, 32 and 16 px in
-# 32-bit colour. Usage: draw-icon.sh OUTPUT.ico
+# Makes a launcher's icon group from its product's icon, a 128 by 128 PNG:
+# 48, 32 and 16 px in 16 and 256 colours, and 128, 48, 32 and 16 px in 32-bit
+# colour. Usage: make-icon-group.sh ICON.png OUTPUT.ico
 set -euo pipefail
 
-out=$1
+icon=$1
+out=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-convert -size 128x128 xc:none \
-    -fill '#1f3b73' -draw 'roundrectangle 6,6 121,121 26,26' \
-    -fill '#f4d35e' -draw 'circle 60,66 60,22' \
-    -fill '#1f3b73' -draw 'circle 80,52 80,16' \
-    -fill '#f4d35e' -draw 'circle 96,38 96,32' \
-    "PNG32:$work/128.png"
+size=$(identify -format '%wx%h' "$icon")
+[ "$size" = 128x128 ] || { echo "make-icon-group.sh: $icon is $size, not 128x128" >&2; exit 1; }
+convert "$icon" "PNG32:$work/128.png"
 
 # icotool silently writes 24-bit images when a PNG has more colours than the
 # depth asked for, so the palette images get a binary mask and few colours.
