@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# A product table with a bad entry stops the configure with a message naming
+# the entry and what is wrong; a good one passes. Each table is read by the
+# build's own vocabulary, alone, in a CMake script.
+# Usage: check-product-table.sh SOURCE_DIR
+set -uo pipefail
+
+repo=$1
+source "$repo/tests/support/expect.sh"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+: >"$work/icon.png"
+cat >"$work/read-table.cmake" <<CMAKE
+set(PROJECT_SOURCE_DIR "$repo")
+include("$repo/cmake/products.cmake")
+set(LAUNCHER_TABLE "\${TABLE}")
+set(LAUNCHER_TABLE_FOLDER "$work")
+include("\${TABLE}")
+CMAKE
+
+entry() { echo "launcher_product($1 PRODUCTNAME ${2:-$1} VERSION ${3:-1.0.0} ICON ${4:-icon.png} UPGRADE_CODE ${5:-$(cat /proc/sys/kernel/random/uuid)} ${6:-})"; }
+good="$(entry Alpha alpha)"
+
+# Each case: what the message must say, then the table's entries after a good one.
+while IFS='|' read -r says entries; do
+    printf '%s\n%s\n' "$good" "$(eval "$entries")" >"$work/table.cmake"
+    status=0
+    output=$(cmake -DTABLE="$work/table.cmake" -P "$work/read-table.cmake" 2>&1) || status=$?
+    expect "refused: $says" "yes" \
+        "$([ "$status" -ne 0 ] && grep -qF -- "$says" <<<"$(tr -s ' \n' ' ' <<<"$output")" && echo yes || echo "no: $output")"
+done <<'CASES'
+entry Alpha: its name 'Alpha' is already Alpha's|entry Alpha beta
+entry Beta: its PRODUCTNAME 'ALPHA' is already Alpha's|entry Beta ALPHA
+entry Beta: its EXECUTABLE 'Alpha' is already Alpha's|entry Beta beta 1.0.0 icon.png "$(cat /proc/sys/kernel/random/uuid)" "EXECUTABLE Alpha"
+entry Beta: its UPGRADE_CODE|entry Beta beta 1.0.0 icon.png "$(sed -n 's/.*UPGRADE_CODE \([^ ]*\).*/\1/p' <<<"$good" | tr A-F a-f)"
+entry Beta: PRODUCTNAME 'a=b' may hold only|entry Beta a=b
+entry Beta: no icon at|entry Beta beta 1.0.0 missing.png
+entry Beta: VERSION 256.0.0 is more than an MSI can hold|entry Beta beta 256.0.0
+entry Beta: VERSION '1.0' is not X.Y.Z|entry Beta beta 1.0
+entry Beta: EXECUTABLE Sonvik is the host's own name|entry Beta beta 1.0.0 icon.png "$(cat /proc/sys/kernel/random/uuid)" "EXECUTABLE Sonvik"
+CASES
+
+printf '%s\n%s\n' "$good" "$(entry Beta beta)" >"$work/table.cmake"
+expect "a table of two good entries is read" 0 "$(cmake -DTABLE="$work/table.cmake" -P "$work/read-table.cmake" >/dev/null 2>&1; echo $?)"
+
+[ "$failures" -eq 0 ]
