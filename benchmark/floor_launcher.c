@@ -15,7 +15,9 @@
 
    What it leaves out changes no figure: it judges with fewer words (its
    refusal names no account), reads the host path without the framework's
-   normalisation, and runs no library search narrowing, which costs one call. */
+   normalisation, and runs no library search narrowing, which costs one call.
+   Beside the launcher, it hands over to the end-to-end tests' hosts, so that
+   it cannot drift from what it measures. */
 
 #include "family.h"
 #include "product.h"
@@ -294,6 +296,17 @@ static int startInsideJob (const wchar_t* hostPath, wchar_t* commandLine, wchar_
     return started;
 }
 
+/* Given no title, the host gets its own path, as the platform would give it,
+   not the launcher's, which the platform gave the launcher. */
+static void clearOwnPathAsTitle (STARTUPINFOW* startup)
+{
+    static wchar_t ownPath[32768];
+
+    if (startup->lpTitle != NULL && GetModuleFileNameW (NULL, ownPath, 32768) > 0
+        && CompareStringOrdinal (startup->lpTitle, -1, ownPath, -1, TRUE) == CSTR_EQUAL)
+        startup->lpTitle = NULL;
+}
+
 /* Where the attribute is refused, started suspended, it joins the job before
    it can start anything; where our own job allows no other, it runs without.
    Returns 0 or the system's error. */
@@ -303,6 +316,7 @@ static DWORD startHost (const wchar_t* hostPath, wchar_t* commandLine, wchar_t* 
     STARTUPINFOW startup;
     GetStartupInfoW (&startup);
     startup.cb = sizeof (startup);
+    clearOwnPathAsTitle (&startup);
     const DWORD flags = CREATE_UNICODE_ENVIRONMENT | GetPriorityClass (GetCurrentProcess());
     *job = jobThatEndsTheHostWithUs();
 

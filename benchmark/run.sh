@@ -36,7 +36,7 @@ status=0
 wine "$bin/TimeToHost.exe" || status=1
 
 for launcher in "$measured" FloorLauncher; do
-    "$repo/benchmark/modules.sh" "$bin/$launcher.exe" >"$out/$launcher.modules" || status=1
+    "$repo/tests/support/modules.sh" "$bin/$launcher.exe" >"$out/$launcher.modules" || status=1
     printf '\nModules %s.exe maps before handing over (%d):\n' "$launcher" "$(wc -l <"$out/$launcher.modules")"
     sed 's/^/  /' "$out/$launcher.modules"
 done

@@ -25,6 +25,7 @@ namespace
 {
 
 using namespace installed_host;
+namespace field = received_report::field;
 
 constexpr double bytesPerMiB = 1024.0 * 1024.0;
 
@@ -44,8 +45,9 @@ struct Target
 {
     const char* name;
     std::wstring path;
-    std::vector<double> milliseconds;
-    std::vector<double> peakMiB;
+    std::vector<double> milliseconds {};
+    std::vector<double> peakMiB {};         // the peak working set, in the hand-over rounds
+    std::vector<double> workingSetMiB {};   // the working set while the host runs, in the stand-in rounds
     bool failed = false;
 };
 
@@ -72,10 +74,10 @@ double millisecondsBetween (LONGLONG from, LONGLONG to)
     return static_cast<double> (to - from) * 1000.0 / static_cast<double> (frequency.QuadPart);
 }
 
-class Process : public ChildProcess
+class TimedProcess : public ChildProcess
 {
 public:
-    explicit Process (const std::wstring& program, const std::wstring& arguments = {})
+    explicit TimedProcess (const std::wstring& program, const std::wstring& arguments = {})
         : ChildProcess (program, L"\"" + program + L"\"" + arguments)
     {
     }
@@ -125,7 +127,7 @@ std::optional<long long> parseCount (const Text& digits)
 
 std::optional<LONGLONG> hostStartedAt()
 {
-    const auto startedAt = valuesOf (readReport().value_or (Report {}), "started-at");
+    const auto startedAt = valuesOf (readReport().value_or (Report {}), field::startedAt);
     return startedAt.empty() ? std::nullopt : parseCount (startedAt.front());
 }
 
@@ -134,7 +136,7 @@ bool hasRunOutOfPatience (ULONGLONG since) { return GetTickCount64() - since >= 
 // Polled every millisecond or so; the host's own counter reading is what is
 // measured, so the polling adds nothing to the figure. A process that failed
 // will start no host, so it is not waited for.
-std::optional<LONGLONG> waitForHostStart (const Process& process)
+std::optional<LONGLONG> waitForHostStart (const TimedProcess& process)
 {
     for (const auto since = GetTickCount64(); ! hasRunOutOfPatience (since); Sleep (1))
     {
@@ -183,7 +185,7 @@ void timeHandOver (Target& target, bool counted)
 {
     DeleteFileW (reportPath().c_str());
     const auto startedAt = counterNow();
-    Process process (target.path);
+    TimedProcess process (target.path);
 
     if (! process.hasStarted())
         return reportFailure (target, "could not be started");
@@ -220,12 +222,12 @@ std::optional<double> workingSetMiB (HANDLE process)
 void timeStandIn (Target& target, bool counted)
 {
     DeleteFileW (reportPath().c_str());
-    Process process (target.path, L" --wait-ms=" + std::to_wstring (standInHostMs));
+    TimedProcess process (target.path, L" --wait-ms=" + std::to_wstring (standInHostMs));
 
     if (! process.hasStarted() || ! waitForHostStart (process))
         return reportFailure (target, "started no host");
 
-    const auto hostIds = valuesOf (readReport().value_or (Report {}), "process-id");
+    const auto hostIds = valuesOf (readReport().value_or (Report {}), field::processId);
     const auto hostId = hostIds.empty() ? std::nullopt : parseCount (hostIds.front());
     const auto host = hostId ? OpenProcess (SYNCHRONIZE, FALSE, static_cast<DWORD> (*hostId)) : nullptr;
 
@@ -244,12 +246,12 @@ void timeStandIn (Target& target, bool counted)
     if (counted && workingSet)
     {
         target.milliseconds.push_back (millisecondsBetween (hostEndedAt, counterNow()));
-        target.peakMiB.push_back (*workingSet);
+        target.workingSetMiB.push_back (*workingSet);
     }
 }
 
 // Here the box is found by polling, so the figure is late by up to a poll.
-std::optional<LONGLONG> waitForErrorBox (const Process& process)
+std::optional<LONGLONG> waitForErrorBox (const TimedProcess& process)
 {
     for (const auto since = GetTickCount64(); ! hasRunOutOfPatience (since) && ! process.hasExited(); Sleep (1))
         if (errorBoxOf (process.id()) != nullptr)
@@ -261,7 +263,7 @@ std::optional<LONGLONG> waitForErrorBox (const Process& process)
 void timeErrorBox (Target& target, bool counted)
 {
     const auto startedAt = counterNow();
-    Process process (target.path);
+    TimedProcess process (target.path);
 
     if (! process.hasStarted())
         return reportFailure (target, "could not be started");
@@ -360,7 +362,7 @@ void printStandIn (const Target& floor, const Target& measured, const Options& o
     std::printf ("  %-22s %12s %12s\n", "", "WS MiB", "end to end");
 
     for (const auto* target : { &floor, &measured })
-        std::printf ("  %-22s %12s %12s\n", target->name, formatted (median (target->peakMiB)).c_str(),
+        std::printf ("  %-22s %12s %12s\n", target->name, formatted (median (target->workingSetMiB)).c_str(),
                      formatted (median (target->milliseconds)).c_str());
 
     std::printf ("  (Wine keeps the working set a process had: it does not trim, so this shows what is held, not what Windows would)\n");
@@ -412,11 +414,11 @@ int main (int argc, char** argv)
     }
 
     const auto bin = folderOfThisProgram();
-    Target direct { "host started directly", hostPath(), {}, {} };
-    Target floor { "FloorLauncher.exe", bin + L"FloorLauncher.exe", {}, {} };
+    Target direct { .name = "host started directly", .path = hostPath() };
+    Target floor { .name = "FloorLauncher.exe", .path = bin + L"FloorLauncher.exe" };
     // The product table allows only ASCII in a launcher's name.
     const std::string measuredName = MEASURED_LAUNCHER;
-    Target measured { MEASURED_LAUNCHER, bin + std::wstring (measuredName.begin(), measuredName.end()), {}, {} };
+    Target measured { .name = MEASURED_LAUNCHER, .path = bin + std::wstring (measuredName.begin(), measuredName.end()) };
 
     if (! installSampleHost())
     {
@@ -427,15 +429,15 @@ int main (int argc, char** argv)
     runRounds ({ &direct, &floor, &measured }, options->warmUpRounds, options->rounds, timeHandOver);
     printHandOver (direct, floor, measured, *options);
 
-    Target floorStandIn { floor.name, floor.path, {}, {} };
-    Target measuredStandIn { measured.name, measured.path, {}, {} };
+    Target floorStandIn { .name = floor.name, .path = floor.path };
+    Target measuredStandIn { .name = measured.name, .path = measured.path };
     runRounds ({ &floorStandIn, &measuredStandIn }, 0, options->standInRounds, timeStandIn);
     printStandIn (floorStandIn, measuredStandIn, *options);
 
     removeHost();
 
-    Target floorBox { floor.name, floor.path, {}, {} };
-    Target measuredBox { measured.name, measured.path, {}, {} };
+    Target floorBox { .name = floor.name, .path = floor.path };
+    Target measuredBox { .name = measured.name, .path = measured.path };
     runRounds ({ &floorBox, &measuredBox }, options->warmUpRounds, options->errorRounds, timeErrorBox);
     printErrorBoxes (floorBox, measuredBox, *options);
 

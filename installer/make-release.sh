@@ -139,15 +139,13 @@ load_product() {
     description=$product
 }
 
-# The version resource's strings are UTF-16, each name followed by its value.
-file_version_of() {
-    wrestool -x --raw -t16 "$1" 2>/dev/null | strings -el | sed -n '/^FileVersion$/{n;p;q}'
-}
+# A value of a program's version resource (version_resource.py names them).
+version_resource_value() { python3 "$here/version_resource.py" "$1" | sed -n "s/^$2=//p"; }
 
 # A package must not say one version and hold a launcher that says another.
 check_version() {
     local built
-    built=$(file_version_of "$launcher")
+    built=$(version_resource_value "$launcher" FileVersion)
     [ "$version" = "$built" ] || die "$name's version is $version, but its launcher's FileVersion is '$built':" \
         "build again after changing the product table"
 }
@@ -200,17 +198,9 @@ pin_summary_information() {
 # a hash for one), and a registry root of HKMU, which wixl writes as 4,
 # becomes the -1 that Windows Installer reads as HKMU.
 complete_msi_tables() {
-    local msi=$1 fixed file_version language
-    # VS_FIXEDFILEINFO follows its signature FEEF04BD: the structure's own
-    # version, then the file version as two little-endian dwords, high word
-    # first in each.
-    fixed=$(wrestool -x --raw -t16 "$stage/$executable.exe" | od -An -v -tx1 | tr -d ' \n')
-    fixed=${fixed#*bd04effe}
-    file_version=$(printf '%d.%d.%d.%d' "0x${fixed:14:2}${fixed:12:2}" "0x${fixed:10:2}${fixed:8:2}" \
-        "0x${fixed:22:2}${fixed:20:2}" "0x${fixed:18:2}${fixed:16:2}")
-    # The string table's name: language, then code page, in hexadecimal.
-    language=$(wrestool -x --raw -t16 "$stage/$executable.exe" | strings -el | grep -m 1 -E '^[0-9A-Fa-f]{8}$')
-    language=$((16#${language:0:4}))
+    local msi=$1 file_version language
+    file_version=$(version_resource_value "$stage/$executable.exe" file-version)
+    language=$(version_resource_value "$stage/$executable.exe" language)
     (cd "$stage" && msiinfo export "$msi" File >file.idt && msiinfo export "$msi" Registry >registry.idt)
     awk -F '\t' -v OFS='\t' -v version="$file_version" -v language="$language" '
         NR > 3 && $1 == "LauncherExe" { $5 = version; $6 = language } { print }' "$stage/file.idt" >"$stage/File.idt"

@@ -26,11 +26,11 @@ juce::String describeSystemError (SystemError error, const juce::String& path)
     return description;
 }
 
-void showErrorBox (const ErrorReport& report)
+void showErrorBox (const ErrorBox& box)
 {
     // The GUI layer exists only while the box does: a hand-over never pays for it.
     const juce::ScopedJuceInitialiser_GUI gui;
-    juce::NativeMessageBox::showMessageBox (juce::MessageBoxIconType::NoIcon, report.title, report.body);
+    juce::NativeMessageBox::showMessageBox (juce::MessageBoxIconType::NoIcon, box.title, box.body);
 }
 
 } // namespace launcher::platform

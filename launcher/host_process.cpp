@@ -5,6 +5,7 @@
 
 #include "command_line.h"
 #include "family.h"
+#include "host_environment.h"
 
 #include <string>
 #include <vector>
@@ -26,18 +27,6 @@ constexpr DWORD shutdownLevelAfterTheHost = 0x100;
 std::wstring wide (const Utf16& text)
 {
     return { text.begin(), text.end() };
-}
-
-// Each entry ends in a null and the block in one more; an empty block still
-// needs its two.
-std::wstring environmentBlockOf (const Utf16List& entries)
-{
-    std::wstring block;
-
-    for (const auto& entry : entries)
-        block += wide (entry) + L'\0';
-
-    return block + L'\0' + L'\0';
 }
 
 // A program started with no title gets its own path as one.
@@ -192,7 +181,7 @@ std::variant<RunningHost, SystemError> startHost (const HandOver& request)
         return SystemError (ERROR_FILENAME_EXCED_RANGE);
 
     HostStart start { request.hostPath.toWideCharPointer(), std::move (commandLine),
-                      environmentBlockOf (request.hostEnvironment), callersStartupInformation(),
+                      wide (environmentBlockOf (request.hostEnvironment)), callersStartupInformation(),
                       CREATE_UNICODE_ENVIRONMENT | GetPriorityClass (GetCurrentProcess()) };
     auto job = createJobThatEndsTheHostWithTheLauncher();
 

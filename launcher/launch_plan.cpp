@@ -59,14 +59,14 @@ juce::String driveRelativeHostFolder()
     return separator + FAMILY_HOST_FOLDER;
 }
 
-ErrorReport errorReport (const juce::String& body)
+ErrorBox errorBox (const juce::String& body)
 {
     return { FAMILY_ERROR_TITLE, body };
 }
 
 // The host file and the folder that holds it: whoever could change either
 // could have put a program of their own there.
-std::optional<ErrorReport> refusalOfAnUntrustedHost (const LaunchInputs& inputs)
+std::optional<ErrorBox> refusalOfAnUntrustedHost (const LaunchInputs& inputs)
 {
     // The folder first: when it is a link, nothing read through it counts.
     const std::pair<const Examined&, HostObjectKind> objects[] { { inputs.found.folder, HostObjectKind::folder },
@@ -77,7 +77,7 @@ std::optional<ErrorReport> refusalOfAnUntrustedHost (const LaunchInputs& inputs)
         const auto& path = kind == HostObjectKind::host ? inputs.host.path : inputs.host.folder;
 
         if (const auto distrust = distrustOf (std::get<FoundObject> (examined), kind, inputs.launchingUser))
-            return errorReport ("Will not start " + inputs.host.path + ": " + refusalBody (*distrust, path, inputs));
+            return errorBox ("Will not start " + inputs.host.path + ": " + refusalBody (*distrust, path, inputs));
     }
 
     return std::nullopt;
@@ -96,11 +96,11 @@ LaunchPlan planLaunch (const LaunchInputs& inputs)
     const auto& found = inputs.found;
 
     if (std::holds_alternative<NothingThere> (found.host) || std::holds_alternative<NothingThere> (found.folder))
-        return errorReport ("Cannot find: " + inputs.host.path + ", please check your installation.");
+        return errorBox ("Cannot find: " + inputs.host.path + ", please check your installation.");
 
     for (const auto* examined : { &found.folder, &found.host })
         if (const auto* unopened = std::get_if<CannotOpen> (examined))
-            return startFailureReport (inputs.host.path, unopened->reason);
+            return cannotStartBox (inputs.host.path, unopened->reason);
 
     if (auto refusal = refusalOfAnUntrustedHost (inputs))
         return std::move (*refusal);
@@ -109,9 +109,9 @@ LaunchPlan planLaunch (const LaunchInputs& inputs)
                       buildHostEnvironment (inputs.environment, inputs.productEntry) };
 }
 
-ErrorReport startFailureReport (const juce::String& hostPath, const juce::String& reason)
+ErrorBox cannotStartBox (const juce::String& hostPath, const juce::String& reason)
 {
-    return errorReport ("Cannot start: " + hostPath + " (" + reason + "), please check your installation.");
+    return errorBox ("Cannot start: " + hostPath + " (" + reason + "), please check your installation.");
 }
 
 } // namespace launcher

@@ -49,16 +49,17 @@ struct HandOver
     Utf16List hostEnvironment;
 };
 
-struct ErrorReport
+// The one box the launcher shows instead of handing over.
+struct ErrorBox
 {
     juce::String title;
     juce::String body;
 };
 
-using LaunchPlan = std::variant<HandOver, ErrorReport>;
+using LaunchPlan = std::variant<HandOver, ErrorBox>;
 
 LaunchPlan planLaunch (const LaunchInputs& inputs);
 
-ErrorReport startFailureReport (const juce::String& hostPath, const juce::String& reason);
+ErrorBox cannotStartBox (const juce::String& hostPath, const juce::String& reason);
 
 } // namespace launcher

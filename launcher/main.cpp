@@ -26,23 +26,22 @@ std::variant<platform::RunningHost, int> startHostInOurPlace()
     if (! arguments)
         return launchFailed;
 
-    LaunchInputs inputs;
-    inputs.launcherArguments = std::move (*arguments);
-    inputs.host = placeOfHost (platform::sharedApplicationDataFolder());
+    const auto host = placeOfHost (platform::sharedApplicationDataFolder());
     // Held from being judged until the host has started, and no longer: a box
     // that asks for the host to be reinstalled must not keep its folder in use.
-    auto held = std::optional (platform::holdHost (inputs.host));
-    inputs.found = held->found;
-    inputs.environment = platform::currentEnvironment();
-    inputs.productEntry = u"" FAMILY_PRODUCT_VARIABLE "=" PRODUCT_VALUE;
-    inputs.launchingUser = platform::launchingUser();
-    inputs.accountNameOf = platform::accountNameOf;
-    const auto plan = planLaunch (inputs);
+    auto held = std::optional (platform::holdHost (host));
+    const auto plan = planLaunch ({ .launcherArguments = std::move (*arguments),
+                                    .host = host,
+                                    .found = held->found,
+                                    .environment = platform::currentEnvironment(),
+                                    .productEntry = u"" FAMILY_PRODUCT_VARIABLE "=" PRODUCT_VALUE,
+                                    .launchingUser = platform::launchingUser(),
+                                    .accountNameOf = platform::accountNameOf });
 
-    if (const auto* report = std::get_if<ErrorReport> (&plan))
+    if (const auto* box = std::get_if<ErrorBox> (&plan))
     {
         held.reset();
-        platform::showErrorBox (*report);
+        platform::showErrorBox (*box);
         return launchFailed;
     }
 
@@ -52,7 +51,7 @@ std::variant<platform::RunningHost, int> startHostInOurPlace()
 
     if (const auto* error = std::get_if<platform::SystemError> (&started))
     {
-        platform::showErrorBox (startFailureReport (request.hostPath, platform::describeSystemError (*error, request.hostPath)));
+        platform::showErrorBox (cannotStartBox (request.hostPath, platform::describeSystemError (*error, request.hostPath)));
         return launchFailed;
     }
 

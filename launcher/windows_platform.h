@@ -83,6 +83,6 @@ DWORD waitForExitStatus (const RunningHost& host);
 // The system's text for an error, with the path in place of any insert.
 juce::String describeSystemError (SystemError error, const juce::String& path);
 
-void showErrorBox (const ErrorReport& report);
+void showErrorBox (const ErrorBox& box);
 
 } // namespace launcher::platform

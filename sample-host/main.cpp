@@ -31,6 +31,8 @@
 namespace
 {
 
+namespace field = received_report::field;
+
 std::u16string toUtf16 (const wchar_t* text)
 {
     return reinterpret_cast<const char16_t*> (text);
@@ -42,7 +44,7 @@ void addShellArguments (std::vector<received_report::Item>& items)
     auto** arguments = CommandLineToArgvW (GetCommandLineW(), &count);
 
     for (int i = 0; arguments != nullptr && i < count; ++i)
-        items.push_back ({ "shell-argument", toUtf16 (arguments[i]) });
+        items.push_back ({ field::shellArgument, toUtf16 (arguments[i]) });
 
     LocalFree (arguments);
 }
@@ -51,7 +53,7 @@ void addWorkingDirectory (std::vector<received_report::Item>& items)
 {
     std::wstring folder (MAX_PATH * 4, L'\0');
     folder.resize (GetCurrentDirectoryW (static_cast<DWORD> (folder.size()), folder.data()));
-    items.push_back ({ "working-directory", toUtf16 (folder.c_str()) });
+    items.push_back ({ field::workingDirectory, toUtf16 (folder.c_str()) });
 }
 
 void addEnvironment (std::vector<received_report::Item>& items)
@@ -59,7 +61,7 @@ void addEnvironment (std::vector<received_report::Item>& items)
     auto* block = GetEnvironmentStringsW();
 
     for (const wchar_t* entry = block; entry != nullptr && *entry != L'\0'; entry += std::wcslen (entry) + 1)
-        items.push_back ({ "environment", toUtf16 (entry) });
+        items.push_back ({ field::environment, toUtf16 (entry) });
 
     FreeEnvironmentStringsW (block);
 }
@@ -70,7 +72,7 @@ void addProductName (std::vector<received_report::Item>& items)
     const auto length = GetEnvironmentVariableW (L"PRODUCTNAME", value.data(), static_cast<DWORD> (value.size()));
 
     if (length > 0 && length < value.size())
-        items.push_back ({ "productname", toUtf16 (value.c_str()) });
+        items.push_back ({ field::productName, toUtf16 (value.c_str()) });
 }
 
 void addStartupInformation (std::vector<received_report::Item>& items)
@@ -78,13 +80,13 @@ void addStartupInformation (std::vector<received_report::Item>& items)
     STARTUPINFOW startup {};
     startup.cb = sizeof (startup);
     GetStartupInfoW (&startup);
-    items.push_back ({ "startup-flags", toUtf16 (std::to_wstring (startup.dwFlags).c_str()) });
-    items.push_back ({ "startup-show", toUtf16 (std::to_wstring (startup.wShowWindow).c_str()) });
+    items.push_back ({ field::startupFlags, toUtf16 (std::to_wstring (startup.dwFlags).c_str()) });
+    items.push_back ({ field::startupShow, toUtf16 (std::to_wstring (startup.wShowWindow).c_str()) });
 
     if (startup.lpTitle != nullptr)
-        items.push_back ({ "startup-title", toUtf16 (startup.lpTitle) });
+        items.push_back ({ field::startupTitle, toUtf16 (startup.lpTitle) });
 
-    items.push_back ({ "priority-class", toUtf16 (std::to_wstring (GetPriorityClass (GetCurrentProcess())).c_str()) });
+    items.push_back ({ field::priorityClass, toUtf16 (std::to_wstring (GetPriorityClass (GetCurrentProcess())).c_str()) });
 }
 
 // The value of "--name=value" among the arguments, if given.
@@ -124,7 +126,7 @@ void startChild (std::vector<received_report::Item>& items, const std::wstring& 
     if (! CreateProcessW (program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child))
         return;
 
-    items.push_back ({ "child-process-id", toUtf16 (std::to_wstring (child.dwProcessId).c_str()) });
+    items.push_back ({ field::childProcessId, toUtf16 (std::to_wstring (child.dwProcessId).c_str()) });
     CloseHandle (child.hThread);
     CloseHandle (child.hProcess);
 }
@@ -172,13 +174,13 @@ int wmain (int argc, wchar_t** argv)
     LARGE_INTEGER startedAt;
     QueryPerformanceCounter (&startedAt);
 
-    std::vector<received_report::Item> items { { "started-at", toUtf16 (std::to_wstring (startedAt.QuadPart).c_str()) },
-                                               { "process-id", toUtf16 (std::to_wstring (GetCurrentProcessId()).c_str()) },
-                                               { "command-line", toUtf16 (GetCommandLineW()) } };
+    std::vector<received_report::Item> items { { field::startedAt, toUtf16 (std::to_wstring (startedAt.QuadPart).c_str()) },
+                                               { field::processId, toUtf16 (std::to_wstring (GetCurrentProcessId()).c_str()) },
+                                               { field::commandLine, toUtf16 (GetCommandLineW()) } };
     addShellArguments (items);
 
     for (int i = 0; i < argc; ++i)
-        items.push_back ({ "crt-argument", toUtf16 (argv[i]) });
+        items.push_back ({ field::crtArgument, toUtf16 (argv[i]) });
 
     addWorkingDirectory (items);
     addEnvironment (items);

@@ -13,6 +13,26 @@
 namespace received_report
 {
 
+// The fields of the report, for the host that writes it and the tests and
+// benchmark that read it. The scripts that read it under Wine name the few
+// they show by these same texts.
+namespace field
+{
+inline constexpr const char* startedAt = "started-at";
+inline constexpr const char* processId = "process-id";
+inline constexpr const char* commandLine = "command-line";
+inline constexpr const char* shellArgument = "shell-argument";
+inline constexpr const char* crtArgument = "crt-argument";
+inline constexpr const char* workingDirectory = "working-directory";
+inline constexpr const char* environment = "environment";
+inline constexpr const char* productName = "productname";
+inline constexpr const char* startupFlags = "startup-flags";
+inline constexpr const char* startupShow = "startup-show";
+inline constexpr const char* startupTitle = "startup-title";
+inline constexpr const char* priorityClass = "priority-class";
+inline constexpr const char* childProcessId = "child-process-id";
+} // namespace field
+
 struct Item
 {
     std::string field;

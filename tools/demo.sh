@@ -33,7 +33,9 @@ title=$(product_value "$product" error_title)
 
 # A Wine desktop of its own draws the box with its title bar, as Windows does.
 wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d "$product_name" /f >/dev/null 2>&1
-wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v "$product_name" /d 640x300 /f >/dev/null 2>&1
+desktop_width=640 desktop_height=300
+wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v "$product_name" /d "${desktop_width}x$desktop_height" /f \
+    >/dev/null 2>&1
 
 in_windows_form() { winepath -w "$1" 2>/dev/null; }
 
@@ -100,7 +102,7 @@ printf 'The error box "%s" was shown; screenshot: %s\n' "$title" "$out/error-box
 
 # The box sits in the middle of the desktop: a click there gives it the
 # keyboard, and Return presses its OK button.
-xdotool mousemove 320 150 click 1
+xdotool mousemove $((desktop_width / 2)) $((desktop_height / 2)) click 1
 sleep 0.5
 xdotool key Return
 wait "$launcher" || true

@@ -101,7 +101,7 @@ Split splitByTheRunTime (const Utf16& commandLine)
     if (! report)
         return { std::nullopt, "the sample host left no report" };
 
-    return { installed_host::valuesOf (*report, "crt-argument"), {} };
+    return { installed_host::valuesOf (*report, received_report::field::crtArgument), {} };
 }
 
 // Splits each case's command line with the parser and counts the lists that do

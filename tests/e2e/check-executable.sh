@@ -60,11 +60,11 @@ expect "manifest: DPI awareness per monitor (v2, then v1), dpiAware for older Wi
     "PerMonitorV2, PerMonitor true/pm" \
     "$(sed -n 's|.*<dpiAwareness[^>]*>\([^<]*\)</dpiAwareness>.*|\1|p' <<<"$manifest") $(sed -n 's|.*<dpiAware [^>]*>\([^<]*\)</dpiAware>.*|\1|p' <<<"$manifest")"
 
-# The version resource's strings are UTF-16; every other byte is dropped to read them.
-version=$(wrestool -x --raw -t16 "$exe" 2>/dev/null | tr -d '\000')
-expect "version resource names the product" "yes" \
-    "$(grep -q "ProductName$(value_of name)" <<<"$version" && echo yes || echo no)"
-expect "version resource gives the file version" "$expected_version" \
-    "$(grep -ao "FileVersion$expected_version" <<<"$version" | head -n 1 | sed 's/^FileVersion//')"
+# Read by the reader the release uses, against the product table's values.
+version=$(python3 "$(dirname "$0")/../../installer/version_resource.py" "$exe")
+expect "version resource: product name, file version, its fixed part and language" \
+    "ProductName=$(value_of name) FileVersion=$expected_version file-version=$expected_version.0 language=1033" \
+    "$(for key in ProductName FileVersion file-version language; do
+        echo "$key=$(sed -n "s/^$key=//p" <<<"$version")"; done | paste -sd ' ')"
 
 [ "$failures" -eq 0 ]

@@ -20,17 +20,13 @@ namespace
 
 using namespace e2e;
 
+// Windows' own limit, written out here rather than taken from the launcher.
 constexpr std::size_t platformLimit = 32766;
 
 // The host's command line: its name, then each argument quoted by the launcher.
 std::size_t hostCommandLineLength (const Utf16List& arguments)
 {
-    auto length = hostFileName.size();
-
-    for (const auto& argument : arguments)
-        length += 1 + launcher::quoteArgument (argument).size();
-
-    return length;
+    return launcher::joinCommandLine (launcher::forwardArguments (withHostNameFirst (arguments))).size();
 }
 
 // A thousand arguments whose quoted forms make the host's command line
@@ -73,7 +69,7 @@ TEST_P (HandOver, ACommandLineExactlyAtThePlatformLimitArrivesWhole)
     const auto report = handOverWith (unquotedCommandLineOf (launcherPath(), arguments));
 
     expectBothParsersSee (report, withHostNameFirst (arguments));
-    const auto commandLine = valuesOf (report, "command-line");
+    const auto commandLine = valuesOf (report, field::commandLine);
     ASSERT_EQ (commandLine.size(), 1u);
     EXPECT_EQ (commandLine[0].size(), platformLimit);
 }
@@ -95,7 +91,7 @@ TEST_F (Launcher, ACommandLineOneCharacterOverThePlatformLimitIsReportedAndNothi
 // Compares without printing the arguments whole: one of them is 30,000 long.
 void expectBothParsersSeeLongArguments (const Report& report, const Utf16List& expected)
 {
-    for (const char* parser : { "shell-argument", "crt-argument" })
+    for (const char* parser : { field::shellArgument, field::crtArgument })
     {
         const auto received = valuesOf (report, parser);
         ASSERT_EQ (received.size(), expected.size()) << parser;
@@ -147,11 +143,11 @@ TEST_P (HandOver, ControlCharactersAndLoneSurrogatesArriveUnchanged)
 
 void expectEnvironmentThenOurEntry (const Report& report, const Utf16List& environment)
 {
-    const auto received = valuesOf (report, "environment");
+    const auto received = valuesOf (report, field::environment);
     ASSERT_GT (received.size(), environment.size());
     EXPECT_TRUE (std::equal (environment.begin(), environment.end(), received.begin()));
     EXPECT_EQ (received[environment.size()], productUnderTest().entry());
-    EXPECT_EQ (valuesOf (report, "productname"), Utf16List { productUnderTest().value });
+    EXPECT_EQ (valuesOf (report, field::productName), Utf16List { productUnderTest().value });
 }
 
 TEST_P (HandOver, AnEnvironmentOfTwoThousandEntriesArrivesInOrder)

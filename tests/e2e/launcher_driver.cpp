@@ -57,6 +57,24 @@ Report waitForReport()
     return {};
 }
 
+Report reportOfAStartWith (const std::wstring& program, const std::optional<Utf16List>& environment,
+                           const StartupSettings& settings)
+{
+    Process process (program, commandLineOf (program, {}), environment, L"C:\\users\\Public", settings);
+    EXPECT_TRUE (process.hasStarted());
+    auto report = waitForReport();
+    EXPECT_TRUE (process.hasExited (patienceMs));
+    DeleteFileW (reportPath().c_str());
+    return report;
+}
+
+ProcessHandle openProcessNamedIn (const Report& report, const std::string& field)
+{
+    const auto id = valuesOf (report, field);
+    const auto process = id.size() == 1 ? OpenProcess (SYNCHRONIZE | PROCESS_TERMINATE, FALSE, std::stoul (wide (id[0]))) : nullptr;
+    return { process, &CloseHandle };
+}
+
 bool waitForErrorBox (const Process& launcher)
 {
     for (DWORD waited = 0; ! launcher.hasExited (pollMs) && waited < patienceMs; waited += pollMs)
@@ -150,8 +168,8 @@ std::string nameOfPairing (const ::testing::TestParamInfo<Pairing>& pairing)
 
 void expectBothParsersSee (const Report& report, const Utf16List& expected)
 {
-    EXPECT_EQ (valuesOf (report, "shell-argument"), expected);
-    EXPECT_EQ (valuesOf (report, "crt-argument"), expected);
+    EXPECT_EQ (valuesOf (report, field::shellArgument), expected);
+    EXPECT_EQ (valuesOf (report, field::crtArgument), expected);
 }
 
 } // namespace e2e

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -17,6 +18,7 @@ namespace e2e
 {
 
 using namespace installed_host;
+namespace field = received_report::field;
 
 constexpr DWORD launchFailedStatus = 0xFFFFFFFF;
 
@@ -50,6 +52,17 @@ public:
 
 // The host runs on after the launcher has gone, so its report is waited for.
 Report waitForReport();
+
+// What the host reports when `program` is started with this environment and
+// these settings: the host itself, for the platform's own view of them, or
+// the launcher in front of it.
+Report reportOfAStartWith (const std::wstring& program, const std::optional<Utf16List>& environment,
+                           const StartupSettings& settings = {});
+
+using ProcessHandle = std::unique_ptr<void, decltype (&CloseHandle)>;
+
+// A process whose id the host reported in this field, to wait on or end.
+ProcessHandle openProcessNamedIn (const Report& report, const std::string& field);
 
 // Whether the launcher shows its error box within our patience.
 bool waitForErrorBox (const Process& launcher);

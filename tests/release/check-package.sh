@@ -84,7 +84,8 @@ year=$(date -u -d "@$(git -C "$source_dir" log -1 --format=%ct)" +%Y)
 manufacturer=$(value_of manufacturer)
 expect "the launcher's version resource: its company, and the copyright of the commit's year" \
     "$manufacturer|Copyright (C) $year $manufacturer. Free software under the GNU GPL version 3 or later." \
-    "$(wrestool -x --raw -t16 "$launcher" | strings -el | sed -n '/^\(CompanyName\|LegalCopyright\)$/{n;p}' | paste -sd '|')"
+    "$(python3 "$here/../../installer/version_resource.py" "$launcher" | sed -n 's/^\(CompanyName\|LegalCopyright\)=//p' \
+        | paste -sd '|')"
 expect "its manifest's identity carries the version" "version=\"$version.0\"" \
     "$(wrestool -x --raw -t24 "$launcher" | grep -o "<assemblyIdentity type=\"win32\" name=\"$manufacturer.$name\" version=\"[^\"]*\"" | grep -o 'version=.*')"
 

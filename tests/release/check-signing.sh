@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Signs a release exactly as the README's signing commands do, with their
-# throwaway certificates, in a scratch folder that looks like the clone to
-# them: the launcher signed, the MSI and the kit built from it, both
-# signatures with a timestamp that verifies. Under Wine the signed MSI must
+# Signs a release exactly as the README's signing commands (the block it marks
+# as run here) do, with their throwaway certificates, in a scratch folder that
+# looks like the clone to them: the launcher signed, the MSI and the kit built
+# from it, both signatures with a timestamp that verifies. Under Wine the signed MSI must
 # then install a signed launcher whose shortcut still hands over.
 # Usage: check-signing.sh README BUILD_DIR Sonvik.exe
 set -uo pipefail
@@ -17,8 +17,8 @@ ensure_wine_prefix
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# The first shell block after the "### Signing" heading.
-commands=$(awk '/^### Signing$/ { section = 1 } section && /^```sh$/ { block = 1; next }
+# The shell block the README marks as run by this check.
+commands=$(awk '/^<!-- .*tests\/release\/check-signing\.sh/ { marked = 1 } marked && /^```sh$/ { block = 1; next }
     block && /^```$/ { exit } block { print }' "$readme")
 [ -n "$commands" ] || { echo "FAIL no signing commands found in $readme"; exit 1; }
 mkdir -p "$work/build"

@@ -3,6 +3,7 @@
 // A program started with CreateProcessW, for a test or a measurement. It is
 // ended if it is still running when this object goes.
 
+#include "host_environment.h"
 #include "utf16.h"
 
 #include <windows.h>
@@ -34,7 +35,7 @@ public:
                   const std::optional<Utf16List>& environment = std::nullopt, const std::wstring& workingDirectory = {},
                   StartupSettings settings = {})
     {
-        auto block = environment ? environmentBlockOf (*environment) : std::wstring();
+        auto block = environment ? wide (launcher::environmentBlockOf (*environment)) : std::wstring();
         STARTUPINFOW startup {};
         startup.cb = sizeof (startup);
         // No standard handles of ours: Wine hands them to a GUI child anyway,
@@ -79,18 +80,6 @@ public:
     }
 
 private:
-    // Each entry ends in a null and the block in one more; two are added so
-    // that an empty block is one too.
-    static std::wstring environmentBlockOf (const Utf16List& entries)
-    {
-        std::wstring block;
-
-        for (const auto& entry : entries)
-            block += wide (entry) + L'\0';
-
-        return block + L'\0' + L'\0';
-    }
-
     PROCESS_INFORMATION info {};
     bool started = false;
 };

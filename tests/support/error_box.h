@@ -5,12 +5,13 @@
 // text in the static control MessageBoxW numbers 0xFFFF, closed by its OK.
 
 #include "child_process.h"
+#include "family.h"
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
-const std::wstring errorTitle = L"Invalid SONVIK installation!";
+const std::wstring errorTitle = L"" FAMILY_ERROR_TITLE;
 
 // FindWindowExW compares titles itself, without case; under Wine it finds a
 // box several times faster than EnumWindows asking every window for its owner

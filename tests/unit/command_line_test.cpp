@@ -11,14 +11,12 @@ using launcher::joinCommandLine;
 using launcher::quoteArgument;
 using testsupport::parseArgumentsAfterProgramName;
 
+// The host's command line as the launcher makes it from these arguments.
 std::u16string joinAsHostCommandLine (const std::vector<std::u16string>& arguments)
 {
-    std::u16string line = u"Sonvik.exe";
-
-    for (const auto& argument : arguments)
-        line += u" " + quoteArgument (argument);
-
-    return line;
+    std::vector<std::u16string> launcherArguments { u"Tessalune.exe" };
+    launcherArguments.insert (launcherArguments.end(), arguments.begin(), arguments.end());
+    return joinCommandLine (launcher::forwardArguments (launcherArguments));
 }
 
 // Cases where a naive join loses or changes what the user passed.

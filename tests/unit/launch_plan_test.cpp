@@ -97,9 +97,9 @@ TEST (LaunchPlan, NothingAtTheHostPathOrItsFolderGivesTheInstallationError)
         inputs.found (kind) = NothingThere {};
         const auto plan = inputs.plan();
 
-        ASSERT_TRUE (std::holds_alternative<ErrorReport> (plan));
-        EXPECT_EQ (std::get<ErrorReport> (plan).title, "Invalid SONVIK installation!");
-        EXPECT_EQ (std::get<ErrorReport> (plan).body, "Cannot find: " + hostPath + ", please check your installation.");
+        ASSERT_TRUE (std::holds_alternative<ErrorBox> (plan));
+        EXPECT_EQ (std::get<ErrorBox> (plan).title, "Invalid SONVIK installation!");
+        EXPECT_EQ (std::get<ErrorBox> (plan).body, "Cannot find: " + hostPath + ", please check your installation.");
     }
 }
 
@@ -109,7 +109,7 @@ TEST (LaunchPlan, MissingHostReportShowsThePathAsComposed)
     inputs.launch.host = placeOfHost ({});
     inputs.launch.found.host = NothingThere {};
 
-    EXPECT_EQ (std::get<ErrorReport> (inputs.plan()).body, "Cannot find: \\Orvanel\\Sonvik.exe, please check your installation.");
+    EXPECT_EQ (std::get<ErrorBox> (inputs.plan()).body, "Cannot find: \\Orvanel\\Sonvik.exe, please check your installation.");
 }
 
 TEST (LaunchPlan, AHostThatCannotBeOpenedCannotStartForTheSystemsReason)
@@ -117,7 +117,7 @@ TEST (LaunchPlan, AHostThatCannotBeOpenedCannotStartForTheSystemsReason)
     Inputs inputs;
     inputs.launch.found.host = CannotOpen { "Access is denied." };
 
-    EXPECT_EQ (std::get<ErrorReport> (inputs.plan()).body,
+    EXPECT_EQ (std::get<ErrorBox> (inputs.plan()).body,
                "Cannot start: " + hostPath + " (Access is denied.), please check your installation.");
 }
 
@@ -138,9 +138,9 @@ TEST (LaunchPlan, HostAlwaysGetsItsOwnNameAsFirstArgument)
     EXPECT_EQ (std::get<HandOver> (Inputs (Utf16List {}).plan()).hostArguments, Utf16List { u"Sonvik.exe" });
 }
 
-TEST (StartFailureReport, NamesThePathAndTheReason)
+TEST (CannotStartBox, NamesThePathAndTheReason)
 {
-    const auto report = startFailureReport (hostPath, "Permission denied");
+    const auto report = cannotStartBox (hostPath, "Permission denied");
 
     EXPECT_EQ (report.title, "Invalid SONVIK installation!");
     EXPECT_EQ (report.body, "Cannot start: " + hostPath + " (Permission denied), please check your installation.");
@@ -187,13 +187,13 @@ TEST (HostTrust, OwnerRefusalNamesThePathItsOwnerAndWhatToDo)
     inputs.object (HostObjectKind::folder).owner = anotherUser;
     inputs.names[anotherUser.text] = "PC\\mallory";
 
-    const auto named = std::get<ErrorReport> (inputs.plan());
+    const auto named = std::get<ErrorBox> (inputs.plan());
     EXPECT_EQ (named.title, "Invalid SONVIK installation!");
     EXPECT_EQ (named.body, "Will not start " + hostPath + ": " + hostFolder + " is owned by PC\\mallory, not by you or an"
                            " administrator, so another user could have put it there. Please reinstall the host as an administrator.");
 
     inputs.names.clear();
-    const auto unnamed = std::get<ErrorReport> (inputs.plan());
+    const auto unnamed = std::get<ErrorBox> (inputs.plan());
     EXPECT_TRUE (unnamed.body.contains (hostFolder + " is owned by " + anotherUser.text + ",")) << unnamed.body;
 }
 
@@ -272,13 +272,13 @@ TEST (HostTrust, TheHostIsHandedOverOnlyWhenNobodyElseMayChangeItOrItsFolder)
 
         if (accessCase.refusalMentions == nullptr)
         {
-            EXPECT_TRUE (std::holds_alternative<HandOver> (plan)) << accessCase.what << ": " << std::get<ErrorReport> (plan).body;
+            EXPECT_TRUE (std::holds_alternative<HandOver> (plan)) << accessCase.what << ": " << std::get<ErrorBox> (plan).body;
             EXPECT_EQ (inputs.namesAsked, 0) << accessCase.what << ": a hand-over never looks up a name";
             continue;
         }
 
-        ASSERT_TRUE (std::holds_alternative<ErrorReport> (plan)) << accessCase.what;
-        const auto& body = std::get<ErrorReport> (plan).body;
+        ASSERT_TRUE (std::holds_alternative<ErrorBox> (plan)) << accessCase.what;
+        const auto& body = std::get<ErrorBox> (plan).body;
         EXPECT_TRUE (body.startsWith ("Will not start " + hostPath + ": ")) << accessCase.what << ": " << body;
         EXPECT_TRUE (body.contains (accessCase.refusalMentions)) << accessCase.what << ": " << body;
     }
@@ -289,7 +289,7 @@ TEST (HostTrust, WriteAccessRefusalNamesWhoMayChangeWhatAndWhatTheInstallerMustD
     Inputs inputs;
     inputs.object (HostObjectKind::folder).accessList->push_back (allow (users, 0x2));
 
-    EXPECT_EQ (std::get<ErrorReport> (inputs.plan()).body,
+    EXPECT_EQ (std::get<ErrorBox> (inputs.plan()).body,
                "Will not start " + hostPath + ": " + users.text + " may change " + hostFolder
                    + ", so another user could have put a program there. Please reinstall the host; its installer must give "
                    + hostFolder + " a protected access list that lets only administrators change it.");
@@ -302,8 +302,8 @@ TEST (HostTrust, TheDriveRelativeHostPathIsCheckedToo)
     inputs.object (HostObjectKind::folder).owner = users;
 
     const auto plan = inputs.plan();
-    ASSERT_TRUE (std::holds_alternative<ErrorReport> (plan));
-    EXPECT_TRUE (std::get<ErrorReport> (plan).body.startsWith ("Will not start \\Orvanel\\Sonvik.exe: \\Orvanel is owned by "));
+    ASSERT_TRUE (std::holds_alternative<ErrorBox> (plan));
+    EXPECT_TRUE (std::get<ErrorBox> (plan).body.startsWith ("Will not start \\Orvanel\\Sonvik.exe: \\Orvanel is owned by "));
 }
 
 } // namespace
