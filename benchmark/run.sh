@@ -8,6 +8,7 @@
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=../tools/usage.sh
 source "$repo/tools/usage.sh"
 take_no_arguments "$@"
 bin="$repo/build/windows-x86/bin"
@@ -16,6 +17,7 @@ out="$repo/build/benchmark"
 # prefix may be in use.
 export WINEPREFIX="$out/wine-prefix"
 
+# shellcheck source=../tools/wine-env.sh
 source "$repo/tools/wine-env.sh"
 
 if ! in_wine_session; then
@@ -24,7 +26,7 @@ if ! in_wine_session; then
     cmake --build --preset windows-x86 --target TimeToHost
     mkdir -p "$out"
 fi
-carry_on_in_wine_session
+carry_on_in_wine_session "$@"
 # The product table's first launcher, which TimeToHost measures too.
 measured=$(sed -n 's/^executable=//p' "$(cat "$repo/build/windows-x86/products/primary")")
 

@@ -310,7 +310,9 @@ build_kit() {
     printf '%s\r\n' "$executable.exe" "$(value_of "$description" productname)" >"$stage/kit/product-under-test.txt"
     while IFS= read -r file; do
         # The release's own launcher, signed when it is, stands for any build of it the list names.
-        [ -n "$file" ] && [ "$(basename "$file")" != "$executable.exe" ] || continue
+        if [ -z "$file" ] || [ "$(basename "$file")" = "$executable.exe" ]; then
+            continue
+        fi
         cp "$file" "$stage/kit/" || die "the test kit's file $file is missing: build the tests first"
         names+=("$(basename "$file")")
     done <"$kit"
@@ -344,9 +346,10 @@ clear_out_folder() {
     local folder=$1 entry
     mkdir -p "$folder"
     for entry in "$folder"/*; do
-        [ -e "$entry" ] && is_release_file "$(basename "$entry")" && rm -f "$entry"
+        if [ -e "$entry" ] && is_release_file "$(basename "$entry")"; then
+            rm -f "$entry"
+        fi
     done
-    return 0
 }
 
 # The finished MSI is signed: the signature covers the whole package.

@@ -11,12 +11,14 @@
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=usage.sh
 source "$repo/tools/usage.sh"
 take_no_arguments "$@"
 build="$repo/build/windows-x86"
 out="$repo/build/demo"
 export WINEPREFIX="$out/wine-prefix"
 
+# shellcheck source=wine-product.sh
 source "$repo/tools/wine-product.sh"
 
 if ! in_wine_session; then
@@ -25,7 +27,7 @@ if ! in_wine_session; then
     cmake --preset windows-x86 >/dev/null
     cmake --build --preset windows-x86 --target release sample_host_x64
 fi
-carry_on_in_wine_session
+carry_on_in_wine_session "$@"
 use_product "$(primary_product "$build")"
 msi=$product_msi
 code=$(product_code_of "$msi")

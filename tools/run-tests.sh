@@ -8,6 +8,7 @@
 set -uo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=usage.sh
 source "$repo/tools/usage.sh"
 take_no_arguments "$@"
 cd "$repo" || exit 1

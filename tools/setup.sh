@@ -13,6 +13,7 @@
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=usage.sh
 source "$repo/tools/usage.sh"
 take_no_arguments "$@"
 deps="$repo/build/deps"
@@ -32,6 +33,7 @@ packages=(
     wixl msitools fonts-wine
     dpkg-dev python3 python3-jsonschema
     git xz-utils reuse
+    clang-format-14 shellcheck
 )
 
 missing_packages() {
@@ -263,14 +265,13 @@ download_installed_source() {
 # whose source the release need not carry: of them only the .dsc is kept,
 # for the bill of materials to name its SHA-256.
 download_installed_sources() {
-    local package
-    for package in juce-modules-source-data; do
-        download_installed_source "$package" && continue
+    local package=juce-modules-source-data
+    if ! download_installed_source "$package"; then
         echo "setup: cannot download Debian's source package of $package $(dpkg-query -W -f='${Version}' "$package")," \
             "which the release must carry; if a newer version is listed, upgrade to it:" \
             "apt-get install --only-upgrade $package" >&2
         exit 1
-    done
+    fi
     for package in mingw-w64-i686-dev gcc-mingw-w64-i686-posix; do
         download_installed_source "$package" --dsc-only \
             || echo "setup: WARNING: no .dsc of the source of $package; the bill of materials names no SHA-256 for it" >&2

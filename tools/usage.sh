@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the entry scripts that take no arguments. The script's opening
 # comment, from its "Usage:" line on, is its usage: --help or -h prints it and
 # ends the script with status 0; anything else is refused with it and status 2.

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced: the project's Wine settings, and functions that create the prefix
 # and start its session.
 launcher_repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)

@@ -1,7 +1,9 @@
+# shellcheck shell=bash
 # Sourced by the scripts that drive a product under Wine (the demo, the
 # installer, signing and module checks): where the host goes and what it
 # reports, installing and removing a product's MSI, and the shortcuts it
 # makes. use_product chooses the product; the functions below then speak of it.
+# shellcheck source=wine-env.sh
 source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
 
 host_folder="$WINEPREFIX/drive_c/ProgramData/Orvanel"
@@ -24,6 +26,8 @@ product_value() { sed -n "s/^$2=//p" "$1"; }
 # The product the functions below speak of, by its description: its name,
 # launcher file, PRODUCTNAME value and version, where its release and kit are,
 # and where its MSI installs it.
+# The variables are for the scripts that source this one.
+# shellcheck disable=SC2034
 use_product() {
     product=$1
     product_name=$(product_value "$product" name)
@@ -73,9 +77,9 @@ msiexec_quietly() { wine msiexec "$@" /qn </dev/null >/dev/null 2>&1; }
 # the user's folders, where Windows uses the all-users ones.
 product_shortcuts() {
     local drive="$WINEPREFIX/drive_c" link
-    for link in "$drive"/ProgramData/Microsoft/Windows/Start\ Menu/Programs/"$product_name.lnk" \
-                "$drive"/users/*/AppData/Roaming/Microsoft/Windows/Start\ Menu/Programs/"$product_name.lnk" \
-                "$drive"/users/*/Desktop/"$product_name.lnk"; do
+    for link in "$drive/ProgramData/Microsoft/Windows/Start Menu/Programs/$product_name.lnk" \
+                "$drive"/users/*/"AppData/Roaming/Microsoft/Windows/Start Menu/Programs/$product_name.lnk" \
+                "$drive"/users/*/"Desktop/$product_name.lnk"; do
         [ -e "$link" ] && echo "${link#"$drive"/}"
     done
     return 0

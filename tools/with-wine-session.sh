@@ -5,6 +5,7 @@
 # Usage: with-wine-session.sh COMMAND [ARGUMENT...]
 set -euo pipefail
 
+# shellcheck source=wine-env.sh
 source "$(dirname "$0")/wine-env.sh"
 
 if ! in_wine_session; then

@@ -13,6 +13,7 @@ exe=$(value_of launcher)
 expected_version=$(value_of version)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# shellcheck source=../support/expect.sh
 source "$(dirname "$0")/../support/expect.sh"
 
 headers=$(i686-w64-mingw32-objdump -p "$exe")

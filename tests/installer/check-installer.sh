@@ -18,7 +18,9 @@ second=""
 [ $# -eq 3 ] && second=$2
 host=${*: -1}
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=../support/expect.sh
 source "$here/../support/expect.sh"
+# shellcheck source=../../tools/wine-product.sh
 source "$here/../../tools/wine-product.sh"
 ensure_wine_prefix
 in_windows_form() { winepath -w "$1" 2>/dev/null; }

@@ -10,7 +10,9 @@ set -uo pipefail
 
 build=$2
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=../support/expect.sh
 source "$here/../support/expect.sh"
+# shellcheck source=../../tools/wine-product.sh
 source "$here/../../tools/wine-product.sh"
 ensure_wine_prefix
 use_product "$1"
@@ -48,6 +50,6 @@ for left in planted-library Orvanel-junction-target; do
     expect "the $left folder is gone" no "$(yes_if test -e "$WINEPREFIX/drive_c/users/Public/$left")"
 done
 expect "results kept for sending back" "differential_tests.txt e2e_tests.txt sample_host_tests.txt unit_tests.txt" \
-    "$(ls "$folder/results" 2>/dev/null | paste -sd ' ')"
+    "$(find "$folder/results" -mindepth 1 -printf '%f\n' 2>/dev/null | LC_ALL=C sort | paste -sd ' ')"
 
 [ "$failures" -eq 0 ]

@@ -28,6 +28,7 @@ release=$(value_of release)
 kit=$(value_of kit)
 components=$(value_of components)
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=../support/expect.sh
 source "$here/../support/expect.sh"
 # The SPDX project's JSON schema of SPDX 2.3 (.reuse/dep5 says where it comes from).
 schema="$here/spdx-2.3.schema.json"
@@ -40,7 +41,7 @@ sbom="$release/$name-$version.spdx.json"
 source_archive="$name-$version-source.tar.xz"
 notices=THIRD-PARTY-NOTICES.txt
 release_files="$name-$version-source.tar.xz $name-$version-win32.zip $name-$version.msi $name-$version.spdx.json"
-expect "contents of the release folder" "SHA256SUMS $release_files" "$(ls -A "$release" | LC_ALL=C sort | paste -sd ' ')"
+expect "contents of the release folder" "SHA256SUMS $release_files" "$(find "$release" -mindepth 1 -printf '%f\n' | LC_ALL=C sort | paste -sd ' ')"
 expect "SHA256SUMS names the four" "$release_files" "$(cut -d' ' -f3 "$release/SHA256SUMS" | LC_ALL=C sort | paste -sd ' ')"
 expect "SHA256SUMS matches them" "yes" "$(cd "$release" && yes_if sha256sum --quiet -c SHA256SUMS)"
 
@@ -63,7 +64,7 @@ expect "the MSI installs the same notices beside the launcher" "yes" \
     "$(yes_if cmp -s "$work/zip/$notices" "$(find "$work/msi" -name "$notices" -path "*/$name/*")")"
 linked=$(cut -f1 "$components" | sort -u)
 expect "the notices name every component of the link" "" \
-    "$(while IFS= read -r name; do grep -qF "$name" "$work/zip/$notices" || echo "$name"; done <<<"$linked")"
+    "$(while IFS= read -r component; do grep -qF "$component" "$work/zip/$notices" || echo "$component"; done <<<"$linked")"
 msiinfo export "$msi" File | tail -n +4 | awk -F '\t' '$5 != "" { print $1 }' >"$work/versioned"
 expect "no file hash for a versioned file (ICE60)" "" \
     "$(msiinfo export "$msi" MsiFileHash | tail -n +4 | cut -f1 | grep -xFf "$work/versioned")"
@@ -78,7 +79,7 @@ mkdir "$work/unpacked"
 unpacked=$(for dsc in "$packed"/debian-source-packages/*.dsc; do
     dpkg-source -x "$dsc" "$work/unpacked/$(basename "$dsc")" >/dev/null 2>&1 && basename "$dsc"; done)
 expect "each of its Debian source packages unpacks with dpkg-source" \
-    "$(cd "$packed/debian-source-packages" && ls ./*.dsc | sed 's|^\./||')" "$unpacked"
+    "$(find "$packed/debian-source-packages" -name '*.dsc' -printf '%f\n' | LC_ALL=C sort)" "$unpacked"
 
 year=$(date -u -d "@$(git -C "$source_dir" log -1 --format=%ct)" +%Y)
 manufacturer=$(value_of manufacturer)
@@ -117,17 +118,17 @@ expect "the bill of materials lists every component" \
         | LC_ALL=C sort -f | paste -sd ' ')" \
     "$(cut -f1 <<<"$packages" | LC_ALL=C sort -f | paste -sd ' ')"
 expect "each component of the link has a Debian purl with its distribution" "" \
-    "$(while IFS= read -r name; do [ "$(field "$name" 5)" -gt 0 ] 2>/dev/null || echo "$name"; done <<<"$linked")"
+    "$(while IFS= read -r component; do [ "$(field "$component" 5)" -gt 0 ] 2>/dev/null || echo "$component"; done <<<"$linked")"
 # The source packages in the archive are those the bill names, but for the compiler's run-time.
 expect "the source archive holds the Debian source package of each component but the run-time" \
     "$(awk -F '\t' '$6 ~ /\.dsc$/ && $4 !~ /System Library/ { print $6 }' <<<"$packages" | sort -u)" \
-    "$(cd "$packed/debian-source-packages" && ls ./*.dsc | sed 's|^\./||')"
+    "$(find "$packed/debian-source-packages" -name '*.dsc' -printf '%f\n' | LC_ALL=C sort)"
 expect "it names the launcher's version and SHA-256" "$version $(sha256sum <"$launcher" | cut -d' ' -f1)" \
     "$(field "$name" 2) $(field "$name" 3)"
 for shown in "libpng:libpng version " "JUCE:JUCE v"; do
-    name=${shown%%:*} text=${shown#*:}
-    expect "the launcher holds the $name version the bill names" yes \
-        "$(yes_if grep -qaF "$text$(upstream "$(field "$name" 2)")" "$launcher")"
+    component=${shown%%:*} text=${shown#*:}
+    expect "the launcher holds the $component version the bill names" yes \
+        "$(yes_if grep -qaF "$text$(upstream "$(field "$component" 2)")" "$launcher")"
 done
 # zlib's version stands alone: the string its callers' inflateInit checks.
 expect "the launcher holds the zlib version the bill names" yes \
@@ -136,14 +137,14 @@ expect "the launcher holds the zlib version the bill names" yes \
 # The libraries built from Debian's source: the version the set-up downloaded
 # and recorded as built, and as many patches applied as Debian's series lists.
 for library in libpng:libpng libjpeg-turbo:libjpeg-turbo zlib:zlib; do
-    name=${library%%:*} folder="$deps/${library#*:}"
-    expect "$name: the Debian version built" "$(sed -n 's/^Version: //p' "$folder"/*.dsc)" "$(field "$name" 2)"
-    expect "$name: the set-up's record names that version" \
-        "$(sed -n 's/^Source: //p' "$folder"/*.dsc) $(field "$name" 2)" \
-        "$(grep -xF "$(sed -n 's/^Source: //p' "$folder"/*.dsc) $(field "$name" 2)" "$deps/mingw-i686/build-inputs")"
+    component=${library%%:*} folder="$deps/${library#*:}"
+    expect "$component: the Debian version built" "$(sed -n 's/^Version: //p' "$folder"/*.dsc)" "$(field "$component" 2)"
+    expect "$component: the set-up's record names that version" \
+        "$(sed -n 's/^Source: //p' "$folder"/*.dsc) $(field "$component" 2)" \
+        "$(grep -xF "$(sed -n 's/^Source: //p' "$folder"/*.dsc) $(field "$component" 2)" "$deps/mingw-i686/build-inputs")"
     series=$(tar -xOf "$folder"/*.debian.tar.* debian/patches/series 2>/dev/null | grep -cv '^\s*\(#\|$\)')
-    expect "$name: all of Debian's patches applied" "Debian's $series patches applied" \
-        "$(field "$name" 4 | grep -o "Debian's [0-9]* patches applied")"
+    expect "$component: all of Debian's patches applied" "Debian's $series patches applied" \
+        "$(field "$component" 4 | grep -o "Debian's [0-9]* patches applied")"
 done
 
 # Bad input keeps its shape: the release stops, says what is missing, and leaves no folder.

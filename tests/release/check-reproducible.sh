@@ -9,6 +9,7 @@ set -uo pipefail
 
 source_dir=$1
 first=$2
+# shellcheck source=../support/expect.sh
 source "$(dirname "$0")/../support/expect.sh"
 scratch=$(mktemp -d "$source_dir/build/reproducible.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT

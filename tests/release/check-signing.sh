@@ -11,7 +11,9 @@ readme=$1
 build=$2
 host=$3
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=../support/expect.sh
 source "$here/../support/expect.sh"
+# shellcheck source=../../tools/wine-product.sh
 source "$here/../../tools/wine-product.sh"
 ensure_wine_prefix
 work=$(mktemp -d)

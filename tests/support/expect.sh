@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the shell checks: one line per expectation, "ok" or "FAIL" with
 # both values, and a count of the failures for the check's exit status.
 failures=0

@@ -6,6 +6,7 @@
 set -uo pipefail
 
 repo=$1
+# shellcheck source=../support/expect.sh
 source "$repo/tests/support/expect.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
