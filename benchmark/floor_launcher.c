@@ -98,7 +98,7 @@ static const wchar_t** hostArguments (void)
 {
     int count = 0;
     wchar_t** const given = CommandLineToArgvW (GetCommandLineW(), &count);
-    const wchar_t** const arguments = given == NULL ? NULL : calloc ((size_t) count + 1, sizeof (*arguments));
+    const wchar_t** const arguments = given == NULL ? NULL : calloc ((size_t)count + 1, sizeof (*arguments));
 
     if (arguments == NULL)
         return NULL;
@@ -178,7 +178,11 @@ static wchar_t* hostEnvironmentBlock (void)
 static wchar_t* launchingUser (void)
 {
     HANDLE token;
-    union { TOKEN_USER user; unsigned char bytes[256]; } info;
+    union
+    {
+        TOKEN_USER user;
+        unsigned char bytes[256];
+    } info;
     DWORD size = sizeof (info);
     wchar_t* text = NULL;
 
@@ -215,7 +219,7 @@ static int letsAnotherChange (const void* ace, DWORD rights, const wchar_t* user
 {
     const ACCESS_ALLOWED_ACE* const entry = ace;
     return entry->Header.AceType == ACCESS_ALLOWED_ACE_TYPE && (entry->Header.AceFlags & INHERIT_ONLY_ACE) == 0
-           && (entry->Mask & rights) != 0 && ! isTrustedAccount ((PSID) &entry->SidStart, user);
+        && (entry->Mask & rights) != 0 && ! isTrustedAccount ((PSID)&entry->SidStart, user);
 }
 
 /* Held open, shared for reading only, from here until the host has started;
@@ -236,10 +240,13 @@ static int isTrusted (HANDLE held, DWORD rights, const wchar_t* user)
     PACL accessList = NULL;
     PSECURITY_DESCRIPTOR descriptor = NULL;
 
-    if (! GetFileInformationByHandle (held, &information) || (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0
-        || (GetVolumeInformationByHandleW (held, NULL, 0, NULL, NULL, &flags, NULL, 0) && (flags & FILE_PERSISTENT_ACLS) == 0)
+    if (! GetFileInformationByHandle (held, &information)
+        || (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0
+        || (GetVolumeInformationByHandleW (held, NULL, 0, NULL, NULL, &flags, NULL, 0)
+            && (flags & FILE_PERSISTENT_ACLS) == 0)
         || GetSecurityInfo (held, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, NULL,
-                            &accessList, NULL, &descriptor) != ERROR_SUCCESS)
+                            &accessList, NULL, &descriptor)
+            != ERROR_SUCCESS)
         return 0;
 
     int trusted = owner != NULL && accessList != NULL && isTrustedAccount (owner, user);
@@ -326,7 +333,8 @@ static DWORD startHost (const wchar_t* hostPath, wchar_t* commandLine, wchar_t* 
         return 0;
     }
 
-    if (! CreateProcessW (hostPath, commandLine, NULL, NULL, TRUE, flags | CREATE_SUSPENDED, environment, NULL, &startup, host))
+    if (! CreateProcessW (hostPath, commandLine, NULL, NULL, TRUE, flags | CREATE_SUSPENDED, environment, NULL,
+                          &startup, host))
         return GetLastError();
 
     if (*job != NULL && ! AssignProcessToJobObject (*job, host->hProcess))
@@ -335,7 +343,7 @@ static DWORD startHost (const wchar_t* hostPath, wchar_t* commandLine, wchar_t* 
         *job = NULL;
     }
 
-    if (ResumeThread (host->hThread) == (DWORD) -1)
+    if (ResumeThread (host->hThread) == (DWORD)-1)
     {
         const DWORD error = GetLastError();
         TerminateProcess (host->hProcess, error);
@@ -359,13 +367,13 @@ static void standAsideForHost (void)
     if (PostMessageW (NULL, WM_NULL, 0, 0))
         GetMessageW (&message, NULL, 0, 0);
     SetProcessShutdownParameters (0x100, 0);
-    SetProcessWorkingSetSize (GetCurrentProcess(), (SIZE_T) -1, (SIZE_T) -1);
+    SetProcessWorkingSetSize (GetCurrentProcess(), (SIZE_T)-1, (SIZE_T)-1);
 }
 
 /* Ready for input once the host is, then answering its queue until the host ends. */
 static DWORD waitForExitStatus (HANDLE host)
 {
-    DWORD status = (DWORD) LAUNCH_FAILED;
+    DWORD status = (DWORD)LAUNCH_FAILED;
     MSG message;
 
     WaitForInputIdle (host, 60000);
@@ -401,18 +409,19 @@ static int showCannotStart (const wchar_t* hostPath, DWORD error)
     DWORD_PTR inserts[2 * 99];
 
     for (size_t i = 0; i < sizeof (inserts) / sizeof (*inserts); ++i)
-        inserts[i] = (DWORD_PTR) hostPath;
+        inserts[i] = (DWORD_PTR)hostPath;
 
     FormatMessageW (FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY, NULL, error, 0, reason,
-                    sizeof (reason) / sizeof (*reason) - 1, (va_list*) inserts);
+                    sizeof (reason) / sizeof (*reason) - 1, (va_list*)inserts);
     reason[wcscspn (reason, L"\r\n")] = L'\0';
-    _snwprintf (message, MESSAGE_CAPACITY - 1, L"Cannot start: %ls (%ls), please check your installation.", hostPath, reason);
+    _snwprintf (message, MESSAGE_CAPACITY - 1, L"Cannot start: %ls (%ls), please check your installation.", hostPath,
+                reason);
     return showErrorBox (message);
 }
 
 int WINAPI WinMain (HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show)
 {
-    (void) instance, (void) previous, (void) commandLine, (void) show;
+    (void)instance, (void)previous, (void)commandLine, (void)show;
     wchar_t folder[HOST_PATH_CAPACITY] = L"";
     wchar_t hostPath[HOST_PATH_CAPACITY] = L"";
     wchar_t message[MESSAGE_CAPACITY] = L"";
@@ -437,7 +446,8 @@ int WINAPI WinMain (HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, i
     if (! isTrusted (heldFolder, FAMILY_RIGHTS_THAT_CHANGE_THE_FOLDER, user)
         || ! isTrusted (heldHost, FAMILY_RIGHTS_THAT_CHANGE_THE_HOST, user))
     {
-        _snwprintf (message, MESSAGE_CAPACITY - 1, L"Will not start %ls: another user could have put it there.", hostPath);
+        _snwprintf (message, MESSAGE_CAPACITY - 1, L"Will not start %ls: another user could have put it there.",
+                    hostPath);
         return showErrorBox (message);
     }
 
@@ -463,5 +473,5 @@ int WINAPI WinMain (HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, i
         return showCannotStart (hostPath, error);
 
     standAsideForHost();
-    return (int) waitForExitStatus (host.hProcess);
+    return (int)waitForExitStatus (host.hProcess);
 }

@@ -46,8 +46,8 @@ struct Target
     const char* name;
     std::wstring path;
     std::vector<double> milliseconds {};
-    std::vector<double> peakMiB {};         // the peak working set, in the hand-over rounds
-    std::vector<double> workingSetMiB {};   // the working set while the host runs, in the stand-in rounds
+    std::vector<double> peakMiB {};       // the peak working set, in the hand-over rounds
+    std::vector<double> workingSetMiB {}; // the working set while the host runs, in the stand-in rounds
     bool failed = false;
 };
 
@@ -114,7 +114,8 @@ private:
 template <typename Text>
 std::optional<long long> parseCount (const Text& digits)
 {
-    if (digits.empty() || digits.size() > 18 || ! std::all_of (digits.begin(), digits.end(), [] (auto unit) { return unit >= '0' && unit <= '9'; }))
+    if (digits.empty() || digits.size() > 18
+        || ! std::all_of (digits.begin(), digits.end(), [] (auto unit) { return unit >= '0' && unit <= '9'; }))
         return std::nullopt;
 
     long long count = 0;
@@ -131,7 +132,10 @@ std::optional<LONGLONG> hostStartedAt()
     return startedAt.empty() ? std::nullopt : parseCount (startedAt.front());
 }
 
-bool hasRunOutOfPatience (ULONGLONG since) { return GetTickCount64() - since >= patienceMs; }
+bool hasRunOutOfPatience (ULONGLONG since)
+{
+    return GetTickCount64() - since >= patienceMs;
+}
 
 // Polled every millisecond or so; the host's own counter reading is what is
 // measured, so the polling adds nothing to the figure. A process that failed
@@ -168,8 +172,9 @@ bool waitForHostsToEnd()
 
     for (auto found = Process32FirstW (snapshot, &entry); found; found = Process32NextW (snapshot, &entry))
     {
-        const auto host = _wcsicmp (entry.szExeFile, hostFileName.c_str()) == 0 ? OpenProcess (SYNCHRONIZE, FALSE, entry.th32ProcessID)
-                                                                                : nullptr;
+        const auto host = _wcsicmp (entry.szExeFile, hostFileName.c_str()) == 0
+            ? OpenProcess (SYNCHRONIZE, FALSE, entry.th32ProcessID)
+            : nullptr;
         if (host != nullptr)
         {
             allEnded = WaitForSingleObject (host, patienceMs) == WAIT_OBJECT_0 && allEnded;
@@ -193,7 +198,8 @@ void timeHandOver (Target& target, bool counted)
     const auto hostMainAt = waitForHostStart (process);
 
     if (! hostMainAt)
-        return reportFailure (target, process.hasFailed() ? "failed, and the host never reported" : "the host never reported");
+        return reportFailure (target,
+                              process.hasFailed() ? "failed, and the host never reported" : "the host never reported");
 
     if (! process.hasExited (patienceMs) || ! waitForHostsToEnd())
         return reportFailure (target, "did not end after the host had started");
@@ -294,7 +300,10 @@ std::optional<double> quantile (std::vector<double> values, double fraction)
     return values[below] + (position - static_cast<double> (below)) * (values[above] - values[below]);
 }
 
-std::optional<double> median (const std::vector<double>& values) { return quantile (values, 0.5); }
+std::optional<double> median (const std::vector<double>& values)
+{
+    return quantile (values, 0.5);
+}
 
 std::string formatted (std::optional<double> value, const char* format = "%.2f")
 {
@@ -333,8 +342,9 @@ std::string ratioOfMedians (const std::vector<double>& numerator, const std::vec
 
 void printHandOver (const Target& direct, const Target& floor, const Target& measured, const Options& options)
 {
-    std::printf ("Time to host: ms from CreateProcessW until the host's main runs, %d rounds after %d warm-up, interleaved\n",
-                 options.rounds, options.warmUpRounds);
+    std::printf (
+        "Time to host: ms from CreateProcessW until the host's main runs, %d rounds after %d warm-up, interleaved\n",
+        options.rounds, options.warmUpRounds);
     std::printf ("  %-22s %9s %9s %9s %6s %12s\n", "", "median", "Q1", "Q3", "rounds", "peak WS MiB");
 
     for (const auto* target : { &direct, &floor, &measured })
@@ -343,13 +353,15 @@ void printHandOver (const Target& direct, const Target& floor, const Target& mea
     std::printf ("  median time, launcher / floor: %s, floor / direct: %s\n",
                  ratioOfMedians (measured.milliseconds, floor.milliseconds).c_str(),
                  ratioOfMedians (floor.milliseconds, direct.milliseconds).c_str());
-    std::printf ("  median peak working set, launcher / floor: %s\n", ratioOfMedians (measured.peakMiB, floor.peakMiB).c_str());
+    std::printf ("  median peak working set, launcher / floor: %s\n",
+                 ratioOfMedians (measured.peakMiB, floor.peakMiB).c_str());
 }
 
 void printErrorBoxes (const Target& floor, const Target& measured, const Options& options)
 {
     std::printf ("\nTime to the error box: ms from CreateProcessW until a window titled \"%ls\" exists, host missing,"
-                 " %d rounds after %d warm-up\n", errorTitle.c_str(), options.errorRounds, options.warmUpRounds);
+                 " %d rounds after %d warm-up\n",
+                 errorTitle.c_str(), options.errorRounds, options.warmUpRounds);
 
     for (const auto* target : { &floor, &measured })
         std::printf ("  %-22s median %9s\n", target->name, formatted (median (target->milliseconds)).c_str());
@@ -358,14 +370,16 @@ void printErrorBoxes (const Target& floor, const Target& measured, const Options
 void printStandIn (const Target& floor, const Target& measured, const Options& options)
 {
     std::printf ("\nWhile the host runs (%lu ms), %d rounds: the launcher's working set %lu ms after the host's start,"
-                 " and ms from the host's end to the launcher's\n", standInHostMs, options.standInRounds, standInSampleAfterMs);
+                 " and ms from the host's end to the launcher's\n",
+                 standInHostMs, options.standInRounds, standInSampleAfterMs);
     std::printf ("  %-22s %12s %12s\n", "", "WS MiB", "end to end");
 
     for (const auto* target : { &floor, &measured })
         std::printf ("  %-22s %12s %12s\n", target->name, formatted (median (target->workingSetMiB)).c_str(),
                      formatted (median (target->milliseconds)).c_str());
 
-    std::printf ("  (Wine keeps the working set a process had: it does not trim, so this shows what is held, not what Windows would)\n");
+    std::printf ("  (Wine keeps the working set a process had: it does not trim, so this shows what is held, not what "
+                 "Windows would)\n");
 }
 
 void printSize (Target& target)
@@ -387,9 +401,10 @@ std::optional<Options> parseOptions (int argc, char** argv)
     {
         const std::string name = argv[i];
         auto* count = name == "--warm-up" ? &options.warmUpRounds
-                    : name == "--rounds" ? &options.rounds
-                    : name == "--error-rounds" ? &options.errorRounds
-                    : name == "--stand-in-rounds" ? &options.standInRounds : nullptr;
+            : name == "--rounds"          ? &options.rounds
+            : name == "--error-rounds"    ? &options.errorRounds
+            : name == "--stand-in-rounds" ? &options.standInRounds
+                                          : nullptr;
         const auto value = i + 1 < argc ? parseCount (std::string (argv[i + 1])).value_or (-1) : -1;
 
         if (count == nullptr || value < 0 || value > 100000)
@@ -409,7 +424,8 @@ int main (int argc, char** argv)
 
     if (! options)
     {
-        std::fprintf (stderr, "usage: TimeToHost.exe [--warm-up N] [--rounds N] [--error-rounds N] [--stand-in-rounds N]\n");
+        std::fprintf (stderr,
+                      "usage: TimeToHost.exe [--warm-up N] [--rounds N] [--error-rounds N] [--stand-in-rounds N]\n");
         return 2;
     }
 
@@ -418,7 +434,8 @@ int main (int argc, char** argv)
     Target floor { .name = "FloorLauncher.exe", .path = bin + L"FloorLauncher.exe" };
     // The product table allows only ASCII in a launcher's name.
     const std::string measuredName = MEASURED_LAUNCHER;
-    Target measured { .name = MEASURED_LAUNCHER, .path = bin + std::wstring (measuredName.begin(), measuredName.end()) };
+    Target measured { .name = MEASURED_LAUNCHER,
+                      .path = bin + std::wstring (measuredName.begin(), measuredName.end()) };
 
     if (! installSampleHost())
     {

@@ -18,9 +18,9 @@ juce::String describeSystemError (SystemError error, const juce::String& path)
     std::array<DWORD_PTR, 2 * 99> inserts;
     inserts.fill (reinterpret_cast<DWORD_PTR> (path.toWideCharPointer()));
     wchar_t* text = nullptr;
-    const auto length = FormatMessageW (FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY,
-                                        nullptr, error, 0, reinterpret_cast<wchar_t*> (&text), 0,
-                                        reinterpret_cast<va_list*> (inserts.data()));
+    const auto length = FormatMessageW (
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY, nullptr, error, 0,
+        reinterpret_cast<wchar_t*> (&text), 0, reinterpret_cast<va_list*> (inserts.data()));
     const auto description = length > 0 ? juce::String (text, length).trimEnd() : "error " + juce::String (error);
     LocalFree (text);
     return description;

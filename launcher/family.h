@@ -32,12 +32,11 @@
    file or a folder beside it (a DLL the host would load first) or delete one
    inside. FILE_ADD_FILE and FILE_ADD_SUBDIRECTORY are the bits of write data
    and append. */
-#define FAMILY_RIGHTS_THAT_CHANGE_THE_HOST \
-    (0x00000002u /* FILE_WRITE_DATA */ | 0x00000004u /* FILE_APPEND_DATA */ | 0x00010000u /* DELETE */ \
-     | 0x00040000u /* WRITE_DAC */ | 0x00080000u /* WRITE_OWNER */ | 0x40000000u /* GENERIC_WRITE */ \
+#define FAMILY_RIGHTS_THAT_CHANGE_THE_HOST                                                                             \
+    (0x00000002u /* FILE_WRITE_DATA */ | 0x00000004u /* FILE_APPEND_DATA */ | 0x00010000u /* DELETE */                 \
+     | 0x00040000u /* WRITE_DAC */ | 0x00080000u /* WRITE_OWNER */ | 0x40000000u          /* GENERIC_WRITE */          \
      | 0x10000000u /* GENERIC_ALL */)
-#define FAMILY_RIGHTS_THAT_CHANGE_THE_FOLDER \
-    (FAMILY_RIGHTS_THAT_CHANGE_THE_HOST | 0x00000040u /* FILE_DELETE_CHILD */)
+#define FAMILY_RIGHTS_THAT_CHANGE_THE_FOLDER (FAMILY_RIGHTS_THAT_CHANGE_THE_HOST | 0x00000040u /* FILE_DELETE_CHILD */)
 
 /* The longest command line CreateProcess accepts, its terminating null not counted. */
 #define FAMILY_MAX_COMMAND_LINE_LENGTH 32766

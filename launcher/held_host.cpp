@@ -20,7 +20,8 @@ static_assert (FAMILY_RIGHTS_THAT_CHANGE_THE_FOLDER
                        | GENERIC_WRITE | GENERIC_ALL),
                "the family's rights are Windows' own");
 static_assert (FAMILY_RIGHTS_THAT_CHANGE_THE_HOST
-                   == (FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL),
+                   == (FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE
+                       | GENERIC_ALL),
                "the family's rights are Windows' own");
 
 // Read access, because Windows counts a handle in the sharing check only when
@@ -30,8 +31,8 @@ static_assert (FAMILY_RIGHTS_THAT_CHANGE_THE_HOST
 // folder at the host path opens too, and then fails to start.
 OwnedHandle openWithoutFollowingLinks (const juce::String& fullPath)
 {
-    const auto handle = CreateFileW (fullPath.toWideCharPointer(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    const auto handle = CreateFileW (fullPath.toWideCharPointer(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     return OwnedHandle (handle == INVALID_HANDLE_VALUE ? nullptr : handle);
 }
 
@@ -39,7 +40,7 @@ bool isReparsePoint (HANDLE object)
 {
     BY_HANDLE_FILE_INFORMATION information {};
     return GetFileInformationByHandle (object, &information)
-           && (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        && (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 // Where the volume cannot be asked, what its objects' permissions say is judged.
@@ -47,7 +48,7 @@ bool volumeKeepsPermissions (HANDLE object)
 {
     DWORD flags = 0;
     return ! GetVolumeInformationByHandleW (object, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)
-           || (flags & FILE_PERSISTENT_ACLS) != 0;
+        || (flags & FILE_PERSISTENT_ACLS) != 0;
 }
 
 // The account of an entry that allows, denies or does neither (an audit or a
@@ -65,7 +66,8 @@ std::optional<AccessEntry> entryOf (const void* ace)
         case ACCESS_DENIED_ACE_TYPE:
         case ACCESS_DENIED_CALLBACK_ACE_TYPE:
         {
-            const auto allows = header->AceType == ACCESS_ALLOWED_ACE_TYPE || header->AceType == ACCESS_ALLOWED_CALLBACK_ACE_TYPE;
+            const auto allows =
+                header->AceType == ACCESS_ALLOWED_ACE_TYPE || header->AceType == ACCESS_ALLOWED_CALLBACK_ACE_TYPE;
             return AccessEntry { allows, sidOf (const_cast<DWORD*> (&plain->SidStart)), plain->Mask, inheritOnly };
         }
         // Files carry none of these, but an entry that allows is judged whatever its form.
@@ -91,8 +93,8 @@ void readPermissions (HANDLE object, FoundObject& found)
     PACL accessList = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
 
-    if (GetSecurityInfo (object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
-                         &accessList, nullptr, &descriptor)
+    if (GetSecurityInfo (object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                         nullptr, &accessList, nullptr, &descriptor)
         != ERROR_SUCCESS)
         return;
 

@@ -34,8 +34,8 @@ std::optional<Sid> anotherWhoMayChange (const std::vector<AccessEntry>& accessLi
 bool isTrustedAccount (const Sid& account, const Sid& launchingUser)
 {
     return account.text.isNotEmpty()
-           && (account == launchingUser || account.text == FAMILY_SYSTEM_SID || account.text == FAMILY_ADMINISTRATORS_SID
-               || account.text == FAMILY_TRUSTED_INSTALLER_SID);
+        && (account == launchingUser || account.text == FAMILY_SYSTEM_SID || account.text == FAMILY_ADMINISTRATORS_SID
+            || account.text == FAMILY_TRUSTED_INSTALLER_SID);
 }
 
 std::optional<Distrust> distrustOf (const FoundObject& object, HostObjectKind kind, const Sid& launchingUser)

@@ -27,19 +27,19 @@ struct Sid
 // One entry of an access list, as Windows keeps it.
 struct AccessEntry
 {
-    bool allows;            // an allow entry; otherwise it denies
+    bool allows; // an allow entry; otherwise it denies
     Sid account;
-    std::uint32_t rights;   // its access mask
-    bool inheritOnly;       // a template for what is created inside, granting nothing here
+    std::uint32_t rights; // its access mask
+    bool inheritOnly;     // a template for what is created inside, granting nothing here
 };
 
 // What the launcher read of the host or its folder, from the very handle it
 // keeps open until the host has started.
 struct FoundObject
 {
-    bool isLink = false;                    // a junction, symbolic link or mount point
-    bool volumeKeepsPermissions = true;     // FAT and exFAT keep none
-    std::optional<Sid> owner;               // none where it cannot be read
+    bool isLink = false;                // a junction, symbolic link or mount point
+    bool volumeKeepsPermissions = true; // FAT and exFAT keep none
+    std::optional<Sid> owner;           // none where it cannot be read
     // None: no access list at all, which lets everyone do anything.
     std::optional<std::vector<AccessEntry>> accessList;
 };
@@ -82,7 +82,7 @@ struct Distrust
     };
 
     Reason reason;
-    Sid account;            // the owner, or who may change it
+    Sid account; // the owner, or who may change it
 };
 
 bool isTrustedAccount (const Sid& account, const Sid& launchingUser);

@@ -23,30 +23,35 @@ juce::String refusalBody (const Distrust& distrust, const juce::String& path, co
 {
     using Reason = Distrust::Reason;
     const auto protectTheFolder = " Please reinstall the host; its installer must give " + inputs.host.folder
-                                  + " a protected access list that lets only administrators change it.";
+        + " a protected access list that lets only administrators change it.";
     const juce::String reinstallAsAnAdministrator = " Please reinstall the host as an administrator.";
 
     switch (distrust.reason)
     {
         case Reason::isLink:
-            return path + " is a link (a junction, symbolic link or mount point), so it can lead to a place another user"
-                          " controls." + reinstallAsAnAdministrator;
+            return path
+                + " is a link (a junction, symbolic link or mount point), so it can lead to a place another user"
+                  " controls."
+                + reinstallAsAnAdministrator;
         case Reason::keepsNoPermissions:
-            return "the drive of " + path + " keeps no permissions (FAT or exFAT), so anyone could have put it there."
-                   " Please install the host on an NTFS drive as an administrator.";
+            return "the drive of " + path
+                + " keeps no permissions (FAT or exFAT), so anyone could have put it there."
+                  " Please install the host on an NTFS drive as an administrator.";
         case Reason::ownerUnreadable:
         case Reason::ownedByAnother:
             return path + " is owned by "
-                   + (distrust.reason == Reason::ownerUnreadable ? juce::String ("an owner that cannot be read")
-                                                                 : describeAccount (distrust.account, inputs))
-                   + ", not by you or an administrator, so another user could have put it there."
-                   + reinstallAsAnAdministrator;
+                + (distrust.reason == Reason::ownerUnreadable ? juce::String ("an owner that cannot be read")
+                                                              : describeAccount (distrust.account, inputs))
+                + ", not by you or an administrator, so another user could have put it there."
+                + reinstallAsAnAdministrator;
         case Reason::changeableByAnother:
             return describeAccount (distrust.account, inputs) + " may change " + path
-                   + ", so another user could have put a program there." + protectTheFolder;
+                + ", so another user could have put a program there." + protectTheFolder;
         case Reason::changeableByEveryone:
-            return path + " has no access list, so everyone may change it, and another user could have put a program"
-                          " there." + protectTheFolder;
+            return path
+                + " has no access list, so everyone may change it, and another user could have put a program"
+                  " there."
+                + protectTheFolder;
     }
 
     return {};
@@ -87,7 +92,8 @@ std::optional<ErrorBox> refusalOfAnUntrustedHost (const LaunchInputs& inputs)
 
 HostPlace placeOfHost (const juce::String& sharedFolder)
 {
-    const auto folder = sharedFolder.isEmpty() ? driveRelativeHostFolder() : sharedFolder + separator + FAMILY_HOST_FOLDER;
+    const auto folder =
+        sharedFolder.isEmpty() ? driveRelativeHostFolder() : sharedFolder + separator + FAMILY_HOST_FOLDER;
     return { folder, folder + separator + FAMILY_HOST_FILE };
 }
 

@@ -31,12 +31,12 @@ HostPlace placeOfHost (const juce::String& sharedFolder);
 
 struct LaunchInputs
 {
-    Utf16List launcherArguments;    // as split from the command line, slot 0 the launcher's own name
+    Utf16List launcherArguments; // as split from the command line, slot 0 the launcher's own name
     HostPlace host;
-    HostObjects found;              // what is at the host's folder and at the host path
-    Utf16List environment;          // NAME=value entries, in the platform's order
-    Utf16 productEntry;             // PRODUCTNAME=value, the product's entry for the host
-    Sid launchingUser;              // who started the launcher
+    HostObjects found;     // what is at the host's folder and at the host path
+    Utf16List environment; // NAME=value entries, in the platform's order
+    Utf16 productEntry;    // PRODUCTNAME=value, the product's entry for the host
+    Sid launchingUser;     // who started the launcher
     // An account's name, empty where it does not resolve; asked only when the
     // launcher refuses a host, so a launch that hands over never pays for it.
     std::function<juce::String (const Sid&)> accountNameOf;
@@ -45,7 +45,7 @@ struct LaunchInputs
 struct HandOver
 {
     juce::String hostPath;
-    Utf16List hostArguments;        // slot 0 the host's name, the rest quoted for the host's parser
+    Utf16List hostArguments; // slot 0 the host's name, the rest quoted for the host's parser
     Utf16List hostEnvironment;
 };
 

@@ -13,8 +13,8 @@
 // Nothing calls the function below: only its constructor attribute makes it
 // run. A compiler without GNU attributes would build a launcher without it,
 // and GCC only warns about an attribute it ignores, a misspelt one say.
-#if ! defined (__GNUC__)
- #error "The library search is narrowed from a GNU constructor: build the launcher with GCC or Clang."
+#if ! defined(__GNUC__)
+#    error "The library search is narrowed from a GNU constructor: build the launcher with GCC or Clang."
 #endif
 #pragma GCC diagnostic error "-Wattributes"
 
@@ -29,7 +29,8 @@ using SetDefaultDllDirectoriesFunction = BOOL (WINAPI*) (DWORD);
 
     // Through void (*)() because FARPROC and the real type are unrelated.
     if (function != nullptr)
-        reinterpret_cast<SetDefaultDllDirectoriesFunction> (reinterpret_cast<void (*)()> (function)) (LOAD_LIBRARY_SEARCH_SYSTEM32);
+        reinterpret_cast<SetDefaultDllDirectoriesFunction> (reinterpret_cast<void (*)()> (function)) (
+            LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
 } // namespace

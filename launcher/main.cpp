@@ -51,7 +51,8 @@ std::variant<platform::RunningHost, int> startHostInOurPlace()
 
     if (const auto* error = std::get_if<platform::SystemError> (&started))
     {
-        platform::showErrorBox (cannotStartBox (request.hostPath, platform::describeSystemError (*error, request.hostPath)));
+        platform::showErrorBox (
+            cannotStartBox (request.hostPath, platform::describeSystemError (*error, request.hostPath)));
         return launchFailed;
     }
 

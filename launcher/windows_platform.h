@@ -20,8 +20,8 @@ namespace launcher::platform
 class OwnedHandle
 {
 public:
-    explicit OwnedHandle (HANDLE handle = nullptr) : handle (handle) {}
-    OwnedHandle (OwnedHandle&& other) noexcept : handle (std::exchange (other.handle, nullptr)) {}
+    explicit OwnedHandle (HANDLE handle = nullptr) : handle (handle) { }
+    OwnedHandle (OwnedHandle&& other) noexcept : handle (std::exchange (other.handle, nullptr)) { }
     OwnedHandle& operator= (OwnedHandle&& other) noexcept;
     ~OwnedHandle();
 

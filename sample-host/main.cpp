@@ -86,7 +86,8 @@ void addStartupInformation (std::vector<received_report::Item>& items)
     if (startup.lpTitle != nullptr)
         items.push_back ({ field::startupTitle, toUtf16 (startup.lpTitle) });
 
-    items.push_back ({ field::priorityClass, toUtf16 (std::to_wstring (GetPriorityClass (GetCurrentProcess())).c_str()) });
+    items.push_back (
+        { field::priorityClass, toUtf16 (std::to_wstring (GetPriorityClass (GetCurrentProcess())).c_str()) });
 }
 
 // The value of "--name=value" among the arguments, if given.
@@ -123,7 +124,8 @@ void startChild (std::vector<received_report::Item>& items, const std::wstring& 
     startup.cb = sizeof (startup);
     PROCESS_INFORMATION child {};
 
-    if (! CreateProcessW (program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child))
+    if (! CreateProcessW (program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                          &child))
         return;
 
     items.push_back ({ field::childProcessId, toUtf16 (std::to_wstring (child.dwProcessId).c_str()) });
@@ -174,9 +176,11 @@ int wmain (int argc, wchar_t** argv)
     LARGE_INTEGER startedAt;
     QueryPerformanceCounter (&startedAt);
 
-    std::vector<received_report::Item> items { { field::startedAt, toUtf16 (std::to_wstring (startedAt.QuadPart).c_str()) },
-                                               { field::processId, toUtf16 (std::to_wstring (GetCurrentProcessId()).c_str()) },
-                                               { field::commandLine, toUtf16 (GetCommandLineW()) } };
+    std::vector<received_report::Item> items {
+        { field::startedAt, toUtf16 (std::to_wstring (startedAt.QuadPart).c_str()) },
+        { field::processId, toUtf16 (std::to_wstring (GetCurrentProcessId()).c_str()) },
+        { field::commandLine, toUtf16 (GetCommandLineW()) }
+    };
     addShellArguments (items);
 
     for (int i = 0; i < argc; ++i)
@@ -190,7 +194,8 @@ int wmain (int argc, wchar_t** argv)
     if (const auto childWaitMs = optionOf (argc, argv, L"start-child"))
         startChild (items, *childWaitMs);
 
-    if (! writeReport (received_report::encode (items), optionOf (argc, argv, L"report").value_or (L"Sonvik-received.txt")))
+    if (! writeReport (received_report::encode (items),
+                       optionOf (argc, argv, L"report").value_or (L"Sonvik-received.txt")))
         return 1;
 
     const auto waitMs = numberOf (optionOf (argc, argv, L"wait-ms"));

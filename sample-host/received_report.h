@@ -41,8 +41,14 @@ struct Item
     bool operator== (const Item& other) const { return field == other.field && value == other.value; }
 };
 
-inline bool isHighSurrogate (char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-inline bool isLowSurrogate (char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+inline bool isHighSurrogate (char32_t unit)
+{
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+inline bool isLowSurrogate (char32_t unit)
+{
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
 
 inline void appendUtf8 (std::string& out, char32_t c)
 {

@@ -7,6 +7,6 @@ namespace jpeglibNamespace
 {
 typedef unsigned char boolean;
 }
-}
+} // namespace juce
 
 #include <juce_graphics/juce_graphics.cpp>

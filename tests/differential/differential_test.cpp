@@ -173,19 +173,22 @@ bool holdsLoneLowSurrogate (const Utf16& argument)
 
 bool holdsNonAsciiBmp (const Utf16& argument)
 {
-    return std::any_of (argument.begin(), argument.end(), [] (char16_t unit) {
-        return unit >= 0x80 && ! isHighSurrogate (unit) && ! isLowSurrogate (unit);
-    });
+    return std::any_of (argument.begin(), argument.end(),
+                        [] (char16_t unit)
+                        { return unit >= 0x80 && ! isHighSurrogate (unit) && ! isLowSurrogate (unit); });
 }
 
 bool holdsOnlyUnquotedAscii (const Utf16& argument)
 {
-    return ! argument.empty() && std::all_of (argument.begin(), argument.end(), [] (char16_t unit) {
-        return unit > u' ' && unit < 0x7F && unit != u'"';
-    });
+    return ! argument.empty()
+        && std::all_of (argument.begin(), argument.end(),
+                        [] (char16_t unit) { return unit > u' ' && unit < 0x7F && unit != u'"'; });
 }
 
-bool holds (const Utf16& argument, const Utf16& part) { return argument.find (part) != Utf16::npos; }
+bool holds (const Utf16& argument, const Utf16& part)
+{
+    return argument.find (part) != Utf16::npos;
+}
 
 struct Shape
 {
@@ -194,13 +197,36 @@ struct Shape
 };
 
 const Shape shapes[] {
-    { "an empty argument", [] (const Utf16& a) { return a.empty(); } },
-    { "a space", [] (const Utf16& a) { return holds (a, u" "); } },
-    { "a tab", [] (const Utf16& a) { return holds (a, u"\t"); } },
-    { "a quote", [] (const Utf16& a) { return holds (a, u"\""); } },
-    { "backslashes before a quote", [] (const Utf16& a) { return holds (a, u"\\\""); } },
+    { "an empty argument",
+      [] (const Utf16& a)
+      {
+          return a.empty();
+      } },
+    { "a space",
+      [] (const Utf16& a)
+      {
+          return holds (a, u" ");
+      } },
+    { "a tab",
+      [] (const Utf16& a)
+      {
+          return holds (a, u"\t");
+      } },
+    { "a quote",
+      [] (const Utf16& a)
+      {
+          return holds (a, u"\"");
+      } },
+    { "backslashes before a quote",
+      [] (const Utf16& a)
+      {
+          return holds (a, u"\\\"");
+      } },
     { "backslashes ending an argument that is quoted",
-      [] (const Utf16& a) { return ! a.empty() && a.back() == u'\\' && a.find_first_of (u" \t\"") != Utf16::npos; } },
+      [] (const Utf16& a)
+      {
+          return ! a.empty() && a.back() == u'\\' && a.find_first_of (u" \t\"") != Utf16::npos;
+      } },
     { "nothing that needs quotes", holdsOnlyUnquotedAscii },
     { "a character of the BMP beyond ASCII", holdsNonAsciiBmp },
     { "a supplementary-plane pair", holdsPair },

@@ -10,14 +10,14 @@
 static size_t folderLength (const wchar_t* path)
 {
     const wchar_t* last = wcsrchr (path, L'\\');
-    return last != NULL ? (size_t) (last - path) : 0;
+    return last != NULL ? (size_t)(last - path) : 0;
 }
 
 int WINAPI wWinMain (HINSTANCE instance, HINSTANCE previous, PWSTR name, int show)
 {
-    (void) instance;
-    (void) previous;
-    (void) show;
+    (void)instance;
+    (void)previous;
+    (void)show;
 
     const HMODULE library = LoadLibraryW (name);
     wchar_t libraryPath[MAX_PATH];

@@ -22,7 +22,8 @@ using namespace e2e;
 bool namesProduct (const Utf16& entry)
 {
     const Utf16 name = entry.substr (0, entry.find (u'=', 1));
-    return CompareStringOrdinal (reinterpret_cast<const wchar_t*> (name.c_str()), -1, L"PRODUCTNAME", -1, TRUE) == CSTR_EQUAL;
+    return CompareStringOrdinal (reinterpret_cast<const wchar_t*> (name.c_str()), -1, L"PRODUCTNAME", -1, TRUE)
+        == CSTR_EQUAL;
 }
 
 Utf16List withoutProductEntries (Utf16List entries)
@@ -52,8 +53,15 @@ TEST_P (HandOver, TwoPlainArgumentsArriveAfterTheHostsNameInOrder)
 
 TEST_P (HandOver, ArgumentsArriveUnchangedWhateverTheyHold)
 {
-    const Utf16List arguments { u"C:\\My Documents\\report 2026.txt", u"say \"hi\"", u"", u"x\"y", u"trailing\\",
-                                u"spaced trailing\\", u"a\\\\\"b", u"tab\there", u"\\\\server\\share",
+    const Utf16List arguments { u"C:\\My Documents\\report 2026.txt",
+                                u"say \"hi\"",
+                                u"",
+                                u"x\"y",
+                                u"trailing\\",
+                                u"spaced trailing\\",
+                                u"a\\\\\"b",
+                                u"tab\there",
+                                u"\\\\server\\share",
                                 u"Gr\u00fc\u00dfe \u65e5\u672c \u0425\u043e\u0441\u0442 \U0001F319",
                                 Utf16 { u'l', u'o', u'n', u'e', char16_t (0xD800) } };
     // Written by hand, as a shell or a shortcut would, so that the launcher's
@@ -61,7 +69,7 @@ TEST_P (HandOver, ArgumentsArriveUnchangedWhateverTheyHold)
     const std::wstring written = L" \"C:\\My Documents\\report 2026.txt\" \"say \\\"hi\\\"\" \"\" x\\\"y trailing\\"
                                  L" \"spaced trailing\\\\\" a\\\\\\\\\\\"b \"tab\there\" \\\\server\\share"
                                  L" \"Gr\u00fc\u00dfe \u65e5\u672c \u0425\u043e\u0441\u0442 \U0001F319\" lone"
-                                 + std::wstring (1, wchar_t (0xD800));
+        + std::wstring (1, wchar_t (0xD800));
     const auto commandLine = L"\"" + launcherPath() + L"\"" + written;
 
     int count = 0;
@@ -114,8 +122,9 @@ void expectInheritedThenProductEntryAndOnlyPlatformAdditions (const Utf16List& i
 
 TEST_P (HandOver, InheritedEnvironmentArrivesInOrderWithOnlyOurProductEntryAfterIt)
 {
-    const Utf16List inherited { u"ALPHA=1", u"PRODUCTNAME=other", u"Zeta=Gr\u00fc\u00dfe \u65e5\u672c", u"EMPTY=",
-                                u"productname=lower", u"PATH=C:\\windows\\system32;C:\\windows", u"OMEGA=last" };
+    const Utf16List inherited { u"ALPHA=1",   u"PRODUCTNAME=other", u"Zeta=Gr\u00fc\u00dfe \u65e5\u672c",
+                                u"EMPTY=",    u"productname=lower", u"PATH=C:\\windows\\system32;C:\\windows",
+                                u"OMEGA=last" };
     installSampleHost();
     const auto platformView = valuesOf (reportOfAStartWith (hostPath(), inherited), field::environment);
 
@@ -126,7 +135,8 @@ TEST_P (HandOver, EmptyEnvironmentGivesTheHostTheProductEntryAndOnlyWhatThePlatf
 {
     installSampleHost();
     const auto platformView = valuesOf (reportOfAStartWith (hostPath(), Utf16List {}), field::environment);
-    printEntries ("a program started with an empty environment gets from the platform:", platformView.begin(), platformView.end());
+    printEntries ("a program started with an empty environment gets from the platform:", platformView.begin(),
+                  platformView.end());
 
     expectInheritedThenProductEntryAndOnlyPlatformAdditions ({}, handOver ({}, Utf16List {}), platformView);
 }
@@ -144,7 +154,8 @@ TEST_P (HandOver, TheHostGetsTheStartupSettingsTheLauncherWasStartedWith)
 {
     const StartupSettings shortcutsAndStartCommands[] {
         // A shortcut set to "Run: Minimized".
-        { STARTF_USESHOWWINDOW | STARTF_TITLEISLINKNAME, SW_SHOWMINNOACTIVE, L"C:\\users\\Public\\Desktop\\Tessalune.lnk" },
+        { STARTF_USESHOWWINDOW | STARTF_TITLEISLINKNAME, SW_SHOWMINNOACTIVE,
+          L"C:\\users\\Public\\Desktop\\Tessalune.lnk" },
         // start /min
         { STARTF_USESHOWWINDOW, SW_SHOWMINIMIZED, {} },
         // start /max "Tessalune"
@@ -155,7 +166,8 @@ TEST_P (HandOver, TheHostGetsTheStartupSettingsTheLauncherWasStartedWith)
     for (const auto& settings : shortcutsAndStartCommands)
     {
         const auto direct = startupInformationIn (reportOfAStartWith (hostPath(), std::nullopt, settings));
-        ASSERT_EQ (direct.at (1), utf16 (std::to_wstring (settings.show))) << "the platform did not pass the show state on";
+        ASSERT_EQ (direct.at (1), utf16 (std::to_wstring (settings.show)))
+            << "the platform did not pass the show state on";
 
         EXPECT_EQ (startupInformationIn (reportOfAStartWith (launcherPath(), std::nullopt, settings)), direct);
     }
@@ -170,7 +182,8 @@ TEST_P (HandOver, TheHostRunsAtThePriorityClassTheLauncherWasStartedWith)
     if (valuesOf (reportOfAStartWith (hostPath(), std::nullopt, high), field::priorityClass) != Utf16List { highClass })
         GTEST_SKIP() << "this platform does not keep the priority class a program is started with (Wine does not)";
 
-    EXPECT_EQ (valuesOf (reportOfAStartWith (launcherPath(), std::nullopt, high), field::priorityClass), Utf16List { highClass });
+    EXPECT_EQ (valuesOf (reportOfAStartWith (launcherPath(), std::nullopt, high), field::priorityClass),
+               Utf16List { highClass });
 }
 
 // The floor launcher too: the measuring stick must hand over as the launcher does.

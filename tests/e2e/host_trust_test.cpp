@@ -30,8 +30,7 @@ bool enableRestorePrivilege()
 
     TOKEN_PRIVILEGES privileges { 1, { { {}, SE_PRIVILEGE_ENABLED } } };
     const auto enabled = LookupPrivilegeValueW (nullptr, L"SeRestorePrivilege", &privileges.Privileges[0].Luid)
-                         && AdjustTokenPrivileges (token, FALSE, &privileges, 0, nullptr, nullptr)
-                         && GetLastError() == ERROR_SUCCESS;
+        && AdjustTokenPrivileges (token, FALSE, &privileges, 0, nullptr, nullptr) && GetLastError() == ERROR_SUCCESS;
     CloseHandle (token);
     return enabled;
 }
@@ -43,8 +42,9 @@ std::wstring ownerOf (const std::wstring& path)
     wchar_t* text = nullptr;
     std::wstring sid;
 
-    if (GetNamedSecurityInfoW (path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
-                               &descriptor) == ERROR_SUCCESS
+    if (GetNamedSecurityInfoW (path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                               nullptr, &descriptor)
+            == ERROR_SUCCESS
         && ConvertSidToStringSidW (owner, &text))
         sid = text;
 
@@ -71,7 +71,8 @@ TEST_F (Launcher, AHostThatAnotherUserCouldHavePlantedIsRefused)
     // The Users group stands for any ordinary user who is not the one starting the launcher.
     PSID users = nullptr;
     ASSERT_TRUE (ConvertStringSidToSidW (L"S-1-5-32-545", &users));
-    SetNamedSecurityInfoW (hostPath().data(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, users, nullptr, nullptr, nullptr);
+    SetNamedSecurityInfoW (hostPath().data(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, users, nullptr, nullptr,
+                           nullptr);
     const auto usersName = accountNameOf (users);
     LocalFree (users);
     if (ownerOf (hostPath()) != L"S-1-5-32-545")
@@ -80,9 +81,10 @@ TEST_F (Launcher, AHostThatAnotherUserCouldHavePlantedIsRefused)
     const auto outcome = errorBoxesOnLaunchWith (commandLineOf (launcherPath(), {}));
 
     EXPECT_EQ (outcome.boxesShown, 1u);
-    EXPECT_EQ (outcome.firstBody, L"Will not start " + hostPath() + L": " + hostPath() + L" is owned by " + usersName
-                                      + L", not by you or an administrator, so another user could have put it there."
-                                        L" Please reinstall the host as an administrator.");
+    EXPECT_EQ (outcome.firstBody,
+               L"Will not start " + hostPath() + L": " + hostPath() + L" is owned by " + usersName
+                   + L", not by you or an administrator, so another user could have put it there."
+                     L" Please reinstall the host as an administrator.");
     EXPECT_EQ (outcome.exitStatus, launchFailedStatus);
     EXPECT_FALSE (readReport()) << "the host ran";
 }
@@ -95,8 +97,8 @@ bool isElevated()
     BYTE sid[SECURITY_MAX_SID_SIZE];
     DWORD size = sizeof (sid);
     BOOL member = FALSE;
-    return CreateWellKnownSid (WinBuiltinAdministratorsSid, nullptr, sid, &size) && CheckTokenMembership (nullptr, sid, &member)
-           && member;
+    return CreateWellKnownSid (WinBuiltinAdministratorsSid, nullptr, sid, &size)
+        && CheckTokenMembership (nullptr, sid, &member) && member;
 }
 
 std::wstring accessListOf (const std::wstring& path)
@@ -105,10 +107,11 @@ std::wstring accessListOf (const std::wstring& path)
     wchar_t* text = nullptr;
     std::wstring sddl;
 
-    if (GetNamedSecurityInfoW (path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, nullptr,
-                               &descriptor) == ERROR_SUCCESS
-        && ConvertSecurityDescriptorToStringSecurityDescriptorW (descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text,
-                                                                 nullptr))
+    if (GetNamedSecurityInfoW (path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                               nullptr, &descriptor)
+            == ERROR_SUCCESS
+        && ConvertSecurityDescriptorToStringSecurityDescriptorW (descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                                 &text, nullptr))
         sddl = text;
 
     LocalFree (text);
@@ -128,8 +131,9 @@ bool giveTheHostFolder (const wchar_t* sddl, const wchar_t* kept)
         return false;
 
     GetSecurityDescriptorDacl (descriptor, &present, &accessList, &defaulted);
-    SetNamedSecurityInfoW (hostFolder().data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                           nullptr, nullptr, accessList, nullptr);
+    SetNamedSecurityInfoW (hostFolder().data(), SE_FILE_OBJECT,
+                           DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                           accessList, nullptr);
     LocalFree (descriptor);
     return accessListOf (hostFolder()).find (kept) != std::wstring::npos;
 }
@@ -156,10 +160,11 @@ TEST_F (Launcher, AHostFolderThatOrdinaryUsersMayAddFilesToIsRefused)
     const auto outcome = errorBoxesOnLaunchWith (commandLineOf (launcherPath(), {}));
 
     EXPECT_EQ (outcome.boxesShown, 1u);
-    EXPECT_EQ (outcome.firstBody, L"Will not start " + hostPath() + L": " + nameOf (L"S-1-5-32-545") + L" may change "
-                                      + hostFolder() + L", so another user could have put a program there. Please reinstall"
-                                      L" the host; its installer must give " + hostFolder()
-                                      + L" a protected access list that lets only administrators change it.");
+    EXPECT_EQ (outcome.firstBody,
+               L"Will not start " + hostPath() + L": " + nameOf (L"S-1-5-32-545") + L" may change " + hostFolder()
+                   + L", so another user could have put a program there. Please reinstall"
+                     L" the host; its installer must give "
+                   + hostFolder() + L" a protected access list that lets only administrators change it.");
     EXPECT_EQ (outcome.exitStatus, launchFailedStatus);
     EXPECT_FALSE (readReport()) << "the host ran";
 }
@@ -183,7 +188,10 @@ bool makeJunction (const std::wstring& link, const std::wstring& target)
     const auto namesSize = static_cast<WORD> (names.size() * sizeof (wchar_t));
     // REPARSE_DATA_BUFFER of a mount point: tag, data length, reserved, then
     // the offsets and lengths of the substitute and printed names.
-    const WORD fields[] { static_cast<WORD> (8 + namesSize), 0, 0, static_cast<WORD> (substitute.size() * sizeof (wchar_t)),
+    const WORD fields[] { static_cast<WORD> (8 + namesSize),
+                          0,
+                          0,
+                          static_cast<WORD> (substitute.size() * sizeof (wchar_t)),
                           static_cast<WORD> ((substitute.size() + 1) * sizeof (wchar_t)),
                           static_cast<WORD> (target.size() * sizeof (wchar_t)) };
     std::vector<unsigned char> data (sizeof (DWORD) + sizeof (fields) + namesSize);
@@ -198,8 +206,8 @@ bool makeJunction (const std::wstring& link, const std::wstring& target)
         return false;
 
     DWORD returned = 0;
-    const auto made = DeviceIoControl (folder, FSCTL_SET_REPARSE_POINT, data.data(), static_cast<DWORD> (data.size()), nullptr,
-                                       0, &returned, nullptr);
+    const auto made = DeviceIoControl (folder, FSCTL_SET_REPARSE_POINT, data.data(), static_cast<DWORD> (data.size()),
+                                       nullptr, 0, &returned, nullptr);
     CloseHandle (folder);
     return made != FALSE;
 }
@@ -222,9 +230,11 @@ TEST_F (Launcher, AHostFolderThatIsAJunctionIsRefused)
         GTEST_SKIP() << "this platform cannot make a junction (Wine cannot)";
 
     EXPECT_EQ (outcome.boxesShown, 1u);
-    EXPECT_EQ (outcome.firstBody, L"Will not start " + hostPath() + L": " + hostFolder() + L" is a link (a junction, symbolic"
-                                      L" link or mount point), so it can lead to a place another user controls. Please"
-                                      L" reinstall the host as an administrator.");
+    EXPECT_EQ (outcome.firstBody,
+               L"Will not start " + hostPath() + L": " + hostFolder()
+                   + L" is a link (a junction, symbolic"
+                     L" link or mount point), so it can lead to a place another user controls. Please"
+                     L" reinstall the host as an administrator.");
     EXPECT_EQ (outcome.exitStatus, launchFailedStatus);
     EXPECT_FALSE (hostRan) << "the host ran";
 }

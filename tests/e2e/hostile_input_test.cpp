@@ -83,8 +83,9 @@ TEST_F (Launcher, ACommandLineOneCharacterOverThePlatformLimitIsReportedAndNothi
     const auto outcome = errorBoxesOnLaunchWith (unquotedCommandLineOf (launcherPath(), arguments));
 
     expectCannotStartBox (outcome);
-    EXPECT_EQ (outcome.firstBody, L"Cannot start: " + hostPath() + L" (" + systemTextOf (ERROR_FILENAME_EXCED_RANGE)
-                                      + L"), please check your installation.");
+    EXPECT_EQ (outcome.firstBody,
+               L"Cannot start: " + hostPath() + L" (" + systemTextOf (ERROR_FILENAME_EXCED_RANGE)
+                   + L"), please check your installation.");
     EXPECT_FALSE (readReport());
 }
 
@@ -98,7 +99,8 @@ void expectBothParsersSeeLongArguments (const Report& report, const Utf16List& e
 
         for (std::size_t i = 0; i < expected.size(); ++i)
         {
-            const auto difference = std::mismatch (expected[i].begin(), expected[i].end(), received[i].begin(), received[i].end());
+            const auto difference =
+                std::mismatch (expected[i].begin(), expected[i].end(), received[i].begin(), received[i].end());
             EXPECT_TRUE (difference.first == expected[i].end() && difference.second == received[i].end())
                 << parser << " " << i << ": " << received[i].size() << " characters where " << expected[i].size()
                 << " were sent, first difference at " << (difference.first - expected[i].begin());
@@ -156,7 +158,8 @@ TEST_P (HandOver, AnEnvironmentOfTwoThousandEntriesArrivesInOrder)
     for (int i = 0; i < 2000; ++i)
     {
         const auto number = std::to_string (i);
-        environment.push_back (u"ENTRY_" + Utf16 (number.begin(), number.end()) + u"=value " + Utf16 (number.begin(), number.end()));
+        environment.push_back (u"ENTRY_" + Utf16 (number.begin(), number.end()) + u"=value "
+                               + Utf16 (number.begin(), number.end()));
     }
     installSampleHost();
 
@@ -235,7 +238,8 @@ TEST_P (HandOver, ALauncherStartedFromADeepFolderHandsOver)
     ASSERT_TRUE (CopyFileW (launcherPath().c_str(), deepLauncher.c_str(), FALSE));
     installSampleHost();
 
-    const auto report = handOverWith (commandLineOf (deepLauncher, { u"document.txt" }), std::nullopt, folder, deepLauncher);
+    const auto report =
+        handOverWith (commandLineOf (deepLauncher, { u"document.txt" }), std::nullopt, folder, deepLauncher);
 
     expectBothParsersSee (report, withHostNameFirst ({ u"document.txt" }));
     removeDeepFolder (folder);
@@ -258,8 +262,9 @@ TEST_F (Launcher, ATextFileNamedAsTheHostIsReportedAsNotStartable)
     const auto outcome = errorBoxesOnLaunchWith (commandLineOf (launcherPath(), {}));
 
     expectCannotStartBox (outcome);
-    EXPECT_EQ (outcome.firstBody, L"Cannot start: " + hostPath() + L" (" + systemTextOf (ERROR_BAD_EXE_FORMAT)
-                                      + L"), please check your installation.");
+    EXPECT_EQ (outcome.firstBody,
+               L"Cannot start: " + hostPath() + L" (" + systemTextOf (ERROR_BAD_EXE_FORMAT)
+                   + L"), please check your installation.");
 }
 
 } // namespace

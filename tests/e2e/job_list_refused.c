@@ -9,7 +9,7 @@
 BOOL WINAPI UpdateProcThreadAttribute (LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD flags, DWORD_PTR attribute, PVOID value,
                                        SIZE_T size, PVOID previous, PSIZE_T returned)
 {
-    (void) list, (void) flags, (void) attribute, (void) value, (void) size, (void) previous, (void) returned;
+    (void)list, (void)flags, (void)attribute, (void)value, (void)size, (void)previous, (void)returned;
     SetLastError (ERROR_NOT_SUPPORTED);
     return FALSE;
 }

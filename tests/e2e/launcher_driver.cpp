@@ -28,7 +28,8 @@ const ProductUnderTest& productUnderTest()
         }
 
         // The product table allows only ASCII in both.
-        return ProductUnderTest { std::wstring (executable.begin(), executable.end()), Utf16 (value.begin(), value.end()) };
+        return ProductUnderTest { std::wstring (executable.begin(), executable.end()),
+                                  Utf16 (value.begin(), value.end()) };
     }();
     return product;
 }
@@ -71,7 +72,8 @@ Report reportOfAStartWith (const std::wstring& program, const std::optional<Utf1
 ProcessHandle openProcessNamedIn (const Report& report, const std::string& field)
 {
     const auto id = valuesOf (report, field);
-    const auto process = id.size() == 1 ? OpenProcess (SYNCHRONIZE | PROCESS_TERMINATE, FALSE, std::stoul (wide (id[0]))) : nullptr;
+    const auto process =
+        id.size() == 1 ? OpenProcess (SYNCHRONIZE | PROCESS_TERMINATE, FALSE, std::stoul (wide (id[0]))) : nullptr;
     return { process, &CloseHandle };
 }
 
@@ -87,7 +89,8 @@ bool waitForErrorBox (const Process& launcher)
 std::wstring systemTextOf (DWORD error)
 {
     wchar_t text[1024] {};
-    const auto length = FormatMessageW (FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text, 1024, nullptr);
+    const auto length = FormatMessageW (FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                                        text, 1024, nullptr);
     std::wstring message (text, length);
     message.erase (message.find_last_not_of (L" \r\n") + 1);
 
@@ -118,7 +121,10 @@ void Launcher::SetUp()
     CreateDirectoryW (hostFolder().c_str(), nullptr);
 }
 
-void Launcher::TearDown() { removeHost(); }
+void Launcher::TearDown()
+{
+    removeHost();
+}
 
 Report Launcher::handOverWith (const std::wstring& commandLine, const std::optional<Utf16List>& environment,
                                const std::wstring& workingDirectory, const std::wstring& launcher) const
@@ -150,7 +156,8 @@ ErrorBoxOutcome Launcher::errorBoxesOnLaunchWith (const std::wstring& commandLin
 bool runsOnThisWindows (const std::wstring& hostBuild)
 {
     BOOL emulated = FALSE;
-    return hostBuild.find (L"x64") == std::wstring::npos || (IsWow64Process (GetCurrentProcess(), &emulated) && emulated);
+    return hostBuild.find (L"x64") == std::wstring::npos
+        || (IsWow64Process (GetCurrentProcess(), &emulated) && emulated);
 }
 
 void PairedLauncher::SetUp()

@@ -94,7 +94,8 @@ protected:
     // What the host reports when the launcher (this case's, unless another
     // is given), started with this command line, hands over to it.
     Report handOverWith (const std::wstring& commandLine, const std::optional<Utf16List>& environment = std::nullopt,
-                         const std::wstring& workingDirectory = L"C:\\users\\Public", const std::wstring& launcher = {}) const;
+                         const std::wstring& workingDirectory = L"C:\\users\\Public",
+                         const std::wstring& launcher = {}) const;
 
     Report handOver (const Utf16List& arguments, const std::optional<Utf16List>& environment = std::nullopt) const;
 

@@ -30,7 +30,10 @@ namespace
 using namespace e2e;
 
 const std::wstring folder = L"C:\\users\\Public\\planted-library";
-std::wstring launcherCopy() { return folder + L"\\" + productUnderTest().executable; }
+std::wstring launcherCopy()
+{
+    return folder + L"\\" + productUnderTest().executable;
+}
 const std::wstring loaderCopy = folder + L"\\default_search_loader.exe";
 const std::vector<std::wstring> plantedNames { L"ole32.dll", L"uxtheme.dll" };
 
@@ -60,7 +63,10 @@ std::vector<std::wstring> modulePathsOf (HANDLE process)
     return paths;
 }
 
-bool startsWith (const std::wstring& text, const std::wstring& start) { return text.rfind (start, 0) == 0; }
+bool startsWith (const std::wstring& text, const std::wstring& start)
+{
+    return text.rfind (start, 0) == 0;
+}
 
 std::wstring windowsFolder()
 {
@@ -102,7 +108,8 @@ protected:
 
     static void copyBeside (const wchar_t* name, const std::wstring& to)
     {
-        ASSERT_TRUE (CopyFileW ((folderOfThisProgram() + name).c_str(), to.c_str(), FALSE)) << "could not copy " << name;
+        ASSERT_TRUE (CopyFileW ((folderOfThisProgram() + name).c_str(), to.c_str(), FALSE))
+            << "could not copy " << name;
     }
 };
 
@@ -113,7 +120,8 @@ TEST_F (LibrarySearch, ALibraryBesideTheLauncherIsNeverTaken)
     Process control (loaderCopy, L"\"" + loaderCopy + L"\" uxtheme.dll", std::nullopt, folder);
     ASSERT_TRUE (control.hasStarted());
     ASSERT_TRUE (control.hasExited (patienceMs));
-    ASSERT_EQ (control.exitStatus(), 0u) << "the default search order did not take the planted library; the test cannot tell anything";
+    ASSERT_EQ (control.exitStatus(), 0u)
+        << "the default search order did not take the planted library; the test cannot tell anything";
 
     // With the host missing, the launcher loads its GUI libraries for the box.
     Process launcher (launcherCopy(), commandLineOf (launcherCopy(), {}), std::nullopt, folder);

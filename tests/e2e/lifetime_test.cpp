@@ -22,9 +22,9 @@ bool isWine()
 
 struct Readiness
 {
-    bool beforeTheHost;     // ready for input while its host was busy
-    bool afterTheHost;      // ready for input once its host was
-    bool hostStillRuns;     // when it said so
+    bool beforeTheHost; // ready for input while its host was busy
+    bool afterTheHost;  // ready for input once its host was
+    bool hostStillRuns; // when it said so
 };
 
 // How a caller waiting for `program` to be ready for input sees it, while its
@@ -34,7 +34,8 @@ Readiness readinessOf (const std::wstring& program)
 {
     const auto eventName = L"Sonvik-ready-" + std::to_wstring (GetCurrentProcessId());
     const ProcessHandle hostReady (CreateEventW (nullptr, TRUE, FALSE, eventName.c_str()), &CloseHandle);
-    Process started (program, commandLineOf (program, { u"--idle-after=" + utf16 (eventName), u"--wait-ms=120000" }), std::nullopt);
+    Process started (program, commandLineOf (program, { u"--idle-after=" + utf16 (eventName), u"--wait-ms=120000" }),
+                     std::nullopt);
     const auto host = openProcessNamedIn (waitForReport(), field::processId);
     DeleteFileW (reportPath().c_str());
     EXPECT_TRUE (host);
@@ -68,11 +69,12 @@ TEST_F (Launcher, ACallerWaitingForTheLauncherToBeReadyForInputWaitsForItsHost)
     EXPECT_TRUE (launched.hostStillRuns) << "ready only once its host had ended";
 }
 
-INSTANTIATE_TEST_SUITE_P (EachStartPathAndHost, HostLifetime,
-                          ::testing::Values (launcherWith32BitHost, launcherWith64BitHost,
-                                             Pairing { L"LauncherOnOlderWindows.exe", L"Sonvik.exe", "OnOlderWindows_To32BitHost" },
-                                             Pairing { L"LauncherOnOlderWindows.exe", L"Sonvik-x64.exe", "OnOlderWindows_To64BitHost" }),
-                          nameOfPairing);
+INSTANTIATE_TEST_SUITE_P (
+    EachStartPathAndHost, HostLifetime,
+    ::testing::Values (launcherWith32BitHost, launcherWith64BitHost,
+                       Pairing { L"LauncherOnOlderWindows.exe", L"Sonvik.exe", "OnOlderWindows_To32BitHost" },
+                       Pairing { L"LauncherOnOlderWindows.exe", L"Sonvik-x64.exe", "OnOlderWindows_To64BitHost" }),
+    nameOfPairing);
 
 TEST_P (HostLifetime, AWaitingCallerWaitsForTheHostAndGetsItsWholeExitStatus)
 {
@@ -80,7 +82,8 @@ TEST_P (HostLifetime, AWaitingCallerWaitsForTheHostAndGetsItsWholeExitStatus)
 
     for (const Utf16 status : { u"7", u"0xC0000409" })
     {
-        Process launcher (launcherPath(), commandLineOf (launcherPath(), { u"--wait-ms=3000", u"--exit-status=" + status }),
+        Process launcher (launcherPath(),
+                          commandLineOf (launcherPath(), { u"--wait-ms=3000", u"--exit-status=" + status }),
                           std::nullopt);
         const auto report = waitForReport();
         const auto host = openProcessNamedIn (report, field::processId);

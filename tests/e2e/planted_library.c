@@ -6,8 +6,8 @@
 
 BOOL WINAPI DllMain (HINSTANCE self, DWORD reason, LPVOID reserved)
 {
-    (void) self;
-    (void) reason;
-    (void) reserved;
+    (void)self;
+    (void)reason;
+    (void)reserved;
     return FALSE;
 }

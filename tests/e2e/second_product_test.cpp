@@ -31,14 +31,17 @@ std::wstring versionStringOf (const std::wstring& program, const wchar_t* name)
     wchar_t* value = nullptr;
     UINT length = 0;
 
-    if (resource.empty() || ! GetFileVersionInfoW (program.c_str(), 0, static_cast<DWORD> (resource.size()), resource.data())
-        || ! VerQueryValueW (resource.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**> (&language), &length)
+    if (resource.empty()
+        || ! GetFileVersionInfoW (program.c_str(), 0, static_cast<DWORD> (resource.size()), resource.data())
+        || ! VerQueryValueW (resource.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**> (&language),
+                             &length)
         || length < 2 * sizeof (WORD))
         return {};
 
     wchar_t path[64];
     swprintf (path, 64, L"\\StringFileInfo\\%04x%04x\\%ls", language[0], language[1], name);
-    return VerQueryValueW (resource.data(), path, reinterpret_cast<void**> (&value), &length) ? std::wstring (value) : L"";
+    return VerQueryValueW (resource.data(), path, reinterpret_cast<void**> (&value), &length) ? std::wstring (value)
+                                                                                              : L"";
 }
 
 TEST_F (SecondProduct, HandsOverWithItsOwnProductName)

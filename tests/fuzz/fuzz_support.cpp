@@ -6,8 +6,7 @@
 namespace fuzzsupport
 {
 
-Utf16Reader::Utf16Reader (const std::uint8_t* data, std::size_t size)
-    : next (data), end (data + size)
+Utf16Reader::Utf16Reader (const std::uint8_t* data, std::size_t size) : next (data), end (data + size)
 {
 }
 

@@ -34,7 +34,7 @@ const std::u16string entryBeginnings[] = {
     u"XPRODUCTNAME=",
     u"=PRODUCTNAME=",
     u"PRODUCT NAME=",
-    u"PRODUCTNAM\uFF25=",   // a fullwidth E, which no case folding makes ASCII
+    u"PRODUCTNAM\uFF25=", // a fullwidth E, which no case folding makes ASCII
     u"=C:=C:\\",
     u"Path=C:\\Windows",
 };

@@ -45,11 +45,11 @@ public:
         startup.wShowWindow = settings.show;
         startup.lpTitle = settings.title.empty() ? nullptr : settings.title.data();
 
-        started = CreateProcessW (program.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
-                                  CREATE_UNICODE_ENVIRONMENT | settings.priorityClass,
-                                  environment ? block.data() : nullptr,
-                                  workingDirectory.empty() ? nullptr : workingDirectory.c_str(), &startup, &info)
-                  != FALSE;
+        started =
+            CreateProcessW (program.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                            CREATE_UNICODE_ENVIRONMENT | settings.priorityClass, environment ? block.data() : nullptr,
+                            workingDirectory.empty() ? nullptr : workingDirectory.c_str(), &startup, &info)
+            != FALSE;
     }
 
     ~ChildProcess()

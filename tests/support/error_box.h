@@ -46,7 +46,7 @@ inline std::wstring bodyOf (HWND box)
 
 struct ErrorBoxOutcome
 {
-    std::size_t boxesShown = 0;     // titled exactly as the launcher's, case and all
+    std::size_t boxesShown = 0; // titled exactly as the launcher's, case and all
     std::wstring firstBody;
     DWORD exitStatus = 0;
 };

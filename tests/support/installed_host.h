@@ -39,8 +39,14 @@ inline std::wstring hostFolder()
     return std::wstring (shared) + L"\\Orvanel";
 }
 
-inline std::wstring hostPath() { return hostFolder() + L"\\" + hostFileName; }
-inline std::wstring reportPath() { return hostFolder() + L"\\" + reportFileName; }
+inline std::wstring hostPath()
+{
+    return hostFolder() + L"\\" + hostFileName;
+}
+inline std::wstring reportPath()
+{
+    return hostFolder() + L"\\" + reportFileName;
+}
 
 // The sample host is built beside the programs that install it, for 32-bit
 // Windows as Sonvik.exe and for 64-bit Windows as Sonvik-x64.exe.

@@ -10,5 +10,11 @@
 using Utf16 = std::u16string;
 using Utf16List = std::vector<Utf16>;
 
-inline std::wstring wide (const Utf16& text) { return { text.begin(), text.end() }; }
-inline Utf16 utf16 (std::wstring_view text) { return { text.begin(), text.end() }; }
+inline std::wstring wide (const Utf16& text)
+{
+    return { text.begin(), text.end() };
+}
+inline Utf16 utf16 (std::wstring_view text)
+{
+    return { text.begin(), text.end() };
+}

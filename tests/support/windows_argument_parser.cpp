@@ -66,7 +66,7 @@ std::vector<std::u16string> parseArgumentsAfterProgramName (const std::u16string
                 if (backslashes % 2 == 1)
                     argument += u'"';
                 else if (quoted && i + 1 < line.size() && line[i + 1] == u'"')
-                    argument += line[++i];   // "" inside quotes is one literal quote
+                    argument += line[++i]; // "" inside quotes is one literal quote
                 else
                     quoted = ! quoted;
 

@@ -17,7 +17,7 @@ const Sid launchingUser { "S-1-5-21-1004336348-1177238915-682003330-1001" };
 // Windows' values, written out here rather than taken from the launcher.
 constexpr std::uint32_t fullControl = 0x001F01FF;
 constexpr std::uint32_t readAndExecute = 0x001200A9;
-constexpr std::uint32_t addFileAndFolder = 0x00100116;   // and write attributes, as ProgramData gives Users
+constexpr std::uint32_t addFileAndFolder = 0x00100116; // and write attributes, as ProgramData gives Users
 constexpr std::uint32_t genericWrite = 0x40000000;
 const Sid system { "S-1-5-18" };
 const Sid administrators { "S-1-5-32-544" };
@@ -37,7 +37,8 @@ AccessEntry deny (const Sid& account, std::uint32_t rights)
 }
 
 // What the host's installer must set: administrators alone may change it.
-const std::vector<AccessEntry> protectedAdministratorsOnly { allow (system, fullControl), allow (administrators, fullControl),
+const std::vector<AccessEntry> protectedAdministratorsOnly { allow (system, fullControl),
+                                                             allow (administrators, fullControl),
                                                              allow (users, readAndExecute) };
 
 FoundObject trustedObject()
@@ -69,7 +70,10 @@ struct Inputs
         };
     }
 
-    Examined& found (HostObjectKind kind) { return kind == HostObjectKind::host ? launch.found.host : launch.found.folder; }
+    Examined& found (HostObjectKind kind)
+    {
+        return kind == HostObjectKind::host ? launch.found.host : launch.found.folder;
+    }
     FoundObject& object (HostObjectKind kind) { return std::get<FoundObject> (found (kind)); }
     LaunchPlan plan() const { return planLaunch (launch); }
 };
@@ -79,7 +83,8 @@ TEST (HostPlace, IsTheSharedFolderThenOrvanelThenSonvikWithWindowsSeparators)
     EXPECT_EQ (placeOfHost (sharedFolder).folder, hostFolder);
     EXPECT_EQ (placeOfHost (sharedFolder).path, hostPath);
 
-    const auto folder = juce::String (juce::CharPointer_UTF8 ("D:\\Donn\xc3\xa9" "es \xe6\x97\xa5\xe6\x9c\xac"));
+    const auto folder = juce::String (juce::CharPointer_UTF8 ("D:\\Donn\xc3\xa9"
+                                                              "es \xe6\x97\xa5\xe6\x9c\xac"));
     EXPECT_EQ (placeOfHost (folder).path, folder + "\\Orvanel\\Sonvik.exe");
 }
 
@@ -109,7 +114,8 @@ TEST (LaunchPlan, MissingHostReportShowsThePathAsComposed)
     inputs.launch.host = placeOfHost ({});
     inputs.launch.found.host = NothingThere {};
 
-    EXPECT_EQ (std::get<ErrorBox> (inputs.plan()).body, "Cannot find: \\Orvanel\\Sonvik.exe, please check your installation.");
+    EXPECT_EQ (std::get<ErrorBox> (inputs.plan()).body,
+               "Cannot find: \\Orvanel\\Sonvik.exe, please check your installation.");
 }
 
 TEST (LaunchPlan, AHostThatCannotBeOpenedCannotStartForTheSystemsReason)
@@ -155,13 +161,13 @@ struct OwnerCase
 };
 
 const OwnerCase ownerCases[] {
-    { "S-1-5-21-1004336348-1177238915-682003330-1001", true },      // the launching user
-    { "S-1-5-18", true },                                           // SYSTEM
-    { "S-1-5-32-544", true },                                       // Administrators
-    { "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", true },  // TrustedInstaller
-    { "S-1-5-21-1004336348-1177238915-682003330-1002", false },     // another user of the machine
-    { "S-1-5-32-545", false },                                      // Users
-    { "S-1-1-0", false },                                           // Everyone
+    { "S-1-5-21-1004336348-1177238915-682003330-1001", true },                  // the launching user
+    { "S-1-5-18", true },                                                       // SYSTEM
+    { "S-1-5-32-544", true },                                                   // Administrators
+    { "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", true }, // TrustedInstaller
+    { "S-1-5-21-1004336348-1177238915-682003330-1002", false },                 // another user of the machine
+    { "S-1-5-32-545", false },                                                  // Users
+    { "S-1-1-0", false },                                                       // Everyone
     { "s-1-5-18x", false },
     { "", false },
 };
@@ -189,8 +195,11 @@ TEST (HostTrust, OwnerRefusalNamesThePathItsOwnerAndWhatToDo)
 
     const auto named = std::get<ErrorBox> (inputs.plan());
     EXPECT_EQ (named.title, "Invalid SONVIK installation!");
-    EXPECT_EQ (named.body, "Will not start " + hostPath + ": " + hostFolder + " is owned by PC\\mallory, not by you or an"
-                           " administrator, so another user could have put it there. Please reinstall the host as an administrator.");
+    EXPECT_EQ (named.body,
+               "Will not start " + hostPath + ": " + hostFolder
+                   + " is owned by PC\\mallory, not by you or an"
+                     " administrator, so another user could have put it there. Please reinstall the host as an "
+                     "administrator.");
 
     inputs.names.clear();
     const auto unnamed = std::get<ErrorBox> (inputs.plan());
@@ -205,21 +214,25 @@ struct AccessCase
     const char* what;
     HostObjectKind kind;
     std::function<void (FoundObject&)> make;
-    const char* refusalMentions;        // nothing: handed over
+    const char* refusalMentions; // nothing: handed over
 };
 
 const AccessCase accessCases[] {
-    { "ProgramData's default, inherited by a folder made below it", HostObjectKind::folder, [] (FoundObject& object)
+    { "ProgramData's default, inherited by a folder made below it", HostObjectKind::folder,
+      [] (FoundObject& object)
       {
           object.accessList = { allow (creatorOwner, fullControl, true), allow (system, fullControl),
                                 allow (administrators, fullControl), allow (users, readAndExecute),
                                 allow (users, addFileAndFolder) };
-      }, "BUILTIN\\Users may change C:\\ProgramData\\Orvanel," },
-    { "ProgramData's default, inherited by a file", HostObjectKind::host, [] (FoundObject& object)
+      },
+      "BUILTIN\\Users may change C:\\ProgramData\\Orvanel," },
+    { "ProgramData's default, inherited by a file", HostObjectKind::host,
+      [] (FoundObject& object)
       {
           object.accessList = { allow (administrators, fullControl), allow (system, fullControl),
                                 allow (administrators, fullControl), allow (users, readAndExecute) };
-      }, nullptr },
+      },
+      nullptr },
     { "a protected folder that only administrators may change", HostObjectKind::folder, [] (FoundObject&) {}, nullptr },
     { "Users may add a file beside the host", HostObjectKind::folder,
       [] (FoundObject& object) { object.accessList->push_back (allow (users, 0x2)); }, "BUILTIN\\Users may change" },
@@ -230,25 +243,31 @@ const AccessCase accessCases[] {
     { "Users with delete-child on the host, which only a folder heeds", HostObjectKind::host,
       [] (FoundObject& object) { object.accessList->push_back (allow (users, 0x40)); }, nullptr },
     { "Everyone may write the host", HostObjectKind::host,
-      [] (FoundObject& object) { object.accessList->push_back (allow (everyone, genericWrite)); }, "Everyone may change" },
+      [] (FoundObject& object) { object.accessList->push_back (allow (everyone, genericWrite)); },
+      "Everyone may change" },
     { "another user may change who may write the host", HostObjectKind::host,
-      [] (FoundObject& object) { object.accessList->push_back (allow (anotherUser, 0x40000)); }, "PC\\mallory may change" },
+      [] (FoundObject& object) { object.accessList->push_back (allow (anotherUser, 0x40000)); },
+      "PC\\mallory may change" },
     { "no access list at all, which lets everyone do anything", HostObjectKind::folder,
       [] (FoundObject& object) { object.accessList.reset(); }, "has no access list, so everyone may change it" },
     { "a CREATOR OWNER template, granting nothing on the folder itself", HostObjectKind::folder,
       [] (FoundObject& object) { object.accessList->push_back (allow (creatorOwner, fullControl, true)); }, nullptr },
     { "a template for another user, granting nothing on the folder itself", HostObjectKind::folder,
       [] (FoundObject& object) { object.accessList->push_back (allow (anotherUser, fullControl, true)); }, nullptr },
-    { "a deny entry before an allow entry for the same account", HostObjectKind::folder, [] (FoundObject& object)
+    { "a deny entry before an allow entry for the same account", HostObjectKind::folder,
+      [] (FoundObject& object)
       {
           object.accessList->insert (object.accessList->begin(), deny (users, fullControl));
           object.accessList->push_back (allow (users, 0x2));
-      }, "BUILTIN\\Users may change" },
-    { "the launching user with full control, owning it", HostObjectKind::folder, [] (FoundObject& object)
+      },
+      "BUILTIN\\Users may change" },
+    { "the launching user with full control, owning it", HostObjectKind::folder,
+      [] (FoundObject& object)
       {
           object.owner = launchingUser;
           object.accessList = { allow (launchingUser, fullControl), allow (system, fullControl) };
-      }, nullptr },
+      },
+      nullptr },
     { "the launching user with full control of the host", HostObjectKind::host,
       [] (FoundObject& object) { object.accessList->push_back (allow (launchingUser, fullControl)); }, nullptr },
     { "the folder is a junction", HostObjectKind::folder, [] (FoundObject& object) { object.isLink = true; },
@@ -257,8 +276,8 @@ const AccessCase accessCases[] {
       "Sonvik.exe is a link" },
     { "a volume that keeps no permissions", HostObjectKind::host,
       [] (FoundObject& object) { object.volumeKeepsPermissions = false; }, "keeps no permissions (FAT or exFAT)" },
-    { "permissions that cannot be read", HostObjectKind::folder,
-      [] (FoundObject& object) { object.owner.reset(); }, "is owned by an owner that cannot be read" },
+    { "permissions that cannot be read", HostObjectKind::folder, [] (FoundObject& object) { object.owner.reset(); },
+      "is owned by an owner that cannot be read" },
 };
 
 TEST (HostTrust, TheHostIsHandedOverOnlyWhenNobodyElseMayChangeItOrItsFolder)
@@ -266,13 +285,16 @@ TEST (HostTrust, TheHostIsHandedOverOnlyWhenNobodyElseMayChangeItOrItsFolder)
     for (const auto& accessCase : accessCases)
     {
         Inputs inputs;
-        inputs.names = { { users.text, "BUILTIN\\Users" }, { everyone.text, "Everyone" }, { anotherUser.text, "PC\\mallory" } };
+        inputs.names = { { users.text, "BUILTIN\\Users" },
+                         { everyone.text, "Everyone" },
+                         { anotherUser.text, "PC\\mallory" } };
         accessCase.make (inputs.object (accessCase.kind));
         const auto plan = inputs.plan();
 
         if (accessCase.refusalMentions == nullptr)
         {
-            EXPECT_TRUE (std::holds_alternative<HandOver> (plan)) << accessCase.what << ": " << std::get<ErrorBox> (plan).body;
+            EXPECT_TRUE (std::holds_alternative<HandOver> (plan))
+                << accessCase.what << ": " << std::get<ErrorBox> (plan).body;
             EXPECT_EQ (inputs.namesAsked, 0) << accessCase.what << ": a hand-over never looks up a name";
             continue;
         }
@@ -289,10 +311,11 @@ TEST (HostTrust, WriteAccessRefusalNamesWhoMayChangeWhatAndWhatTheInstallerMustD
     Inputs inputs;
     inputs.object (HostObjectKind::folder).accessList->push_back (allow (users, 0x2));
 
-    EXPECT_EQ (std::get<ErrorBox> (inputs.plan()).body,
-               "Will not start " + hostPath + ": " + users.text + " may change " + hostFolder
-                   + ", so another user could have put a program there. Please reinstall the host; its installer must give "
-                   + hostFolder + " a protected access list that lets only administrators change it.");
+    EXPECT_EQ (
+        std::get<ErrorBox> (inputs.plan()).body,
+        "Will not start " + hostPath + ": " + users.text + " may change " + hostFolder
+            + ", so another user could have put a program there. Please reinstall the host; its installer must give "
+            + hostFolder + " a protected access list that lets only administrators change it.");
 }
 
 TEST (HostTrust, TheDriveRelativeHostPathIsCheckedToo)
@@ -303,7 +326,8 @@ TEST (HostTrust, TheDriveRelativeHostPathIsCheckedToo)
 
     const auto plan = inputs.plan();
     ASSERT_TRUE (std::holds_alternative<ErrorBox> (plan));
-    EXPECT_TRUE (std::get<ErrorBox> (plan).body.startsWith ("Will not start \\Orvanel\\Sonvik.exe: \\Orvanel is owned by "));
+    EXPECT_TRUE (
+        std::get<ErrorBox> (plan).body.startsWith ("Will not start \\Orvanel\\Sonvik.exe: \\Orvanel is owned by "));
 }
 
 } // namespace
