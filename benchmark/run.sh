@@ -7,10 +7,8 @@
 # when something could not be measured.
 set -euo pipefail
 
-repo=$(cd "$(dirname "$0")/.." && pwd)
 # shellcheck source=../tools/usage.sh
-source "$repo/tools/usage.sh"
-take_no_arguments "$@"
+source "$(dirname "$0")/../tools/usage.sh" "$@"
 bin="$repo/build/windows-x86/bin"
 out="$repo/build/benchmark"
 # A prefix of its own: the session ends its Wine server on exit, and the tests'

@@ -10,10 +10,8 @@
 # left while the host's folder is as the demo left it.
 set -euo pipefail
 
-repo=$(cd "$(dirname "$0")/.." && pwd)
 # shellcheck source=usage.sh
-source "$repo/tools/usage.sh"
-take_no_arguments "$@"
+source "$(dirname "$0")/usage.sh" "$@"
 build="$repo/build/windows-x86"
 out="$repo/build/demo"
 export WINEPREFIX="$out/wine-prefix"

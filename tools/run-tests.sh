@@ -7,10 +7,8 @@
 # on a virtual display. Ends with one "N passed, N failed" line.
 set -uo pipefail
 
-repo=$(cd "$(dirname "$0")/.." && pwd)
 # shellcheck source=usage.sh
-source "$repo/tools/usage.sh"
-take_no_arguments "$@"
+source "$(dirname "$0")/usage.sh" "$@"
 cd "$repo" || exit 1
 log="$repo/build/test-results.log"
 

@@ -12,10 +12,8 @@
 # run it as root or with sudo.
 set -euo pipefail
 
-repo=$(cd "$(dirname "$0")/.." && pwd)
 # shellcheck source=usage.sh
-source "$repo/tools/usage.sh"
-take_no_arguments "$@"
+source "$(dirname "$0")/usage.sh" "$@"
 deps="$repo/build/deps"
 prefix="$deps/mingw-i686"
 
