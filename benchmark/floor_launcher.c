@@ -307,11 +307,13 @@ static int startInsideJob (const wchar_t* hostPath, wchar_t* commandLine, wchar_
    not the launcher's, which the platform gave the launcher. */
 static void clearOwnPathAsTitle (STARTUPINFOW* startup)
 {
-    static wchar_t ownPath[32768];
+    wchar_t* const ownPath = startup->lpTitle == NULL ? NULL : malloc (32768 * sizeof (wchar_t));
 
-    if (startup->lpTitle != NULL && GetModuleFileNameW (NULL, ownPath, 32768) > 0
+    if (ownPath != NULL && GetModuleFileNameW (NULL, ownPath, 32768) > 0
         && CompareStringOrdinal (startup->lpTitle, -1, ownPath, -1, TRUE) == CSTR_EQUAL)
         startup->lpTitle = NULL;
+
+    free (ownPath);
 }
 
 /* Where the attribute is refused, started suspended, it joins the job before
