@@ -15,8 +15,8 @@ out="$repo/build/benchmark"
 # prefix may be in use.
 export WINEPREFIX="$out/wine-prefix"
 
-# shellcheck source=../tools/wine-env.sh
-source "$repo/tools/wine-env.sh"
+# shellcheck source=../tools/wine-product.sh
+source "$repo/tools/wine-product.sh"
 
 if ! in_wine_session; then
     cd "$repo"
@@ -26,7 +26,8 @@ if ! in_wine_session; then
 fi
 carry_on_in_wine_session "$@"
 # The product table's first launcher, which TimeToHost measures too.
-measured=$(sed -n 's/^executable=//p' "$(cat "$repo/build/windows-x86/products/primary")")
+use_product "$(primary_product "$repo/build/windows-x86")"
+measured=${product_executable%.exe}
 
 # A launcher that crashes then ends at once, rather than behind Wine's crash
 # dialog until the driver's patience runs out.

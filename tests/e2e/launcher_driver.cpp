@@ -69,7 +69,7 @@ Report reportOfAStartWith (const std::wstring& program, const std::optional<Utf1
     return report;
 }
 
-ProcessHandle openProcessNamedIn (const Report& report, const std::string& field)
+ScopedHandle openProcessNamedIn (const Report& report, const std::string& field)
 {
     const auto id = valuesOf (report, field);
     const auto process =

@@ -59,10 +59,11 @@ Report waitForReport();
 Report reportOfAStartWith (const std::wstring& program, const std::optional<Utf16List>& environment,
                            const StartupSettings& settings = {});
 
-using ProcessHandle = std::unique_ptr<void, decltype (&CloseHandle)>;
+// A process, an event: a handle closed when it goes.
+using ScopedHandle = std::unique_ptr<void, decltype (&CloseHandle)>;
 
 // A process whose id the host reported in this field, to wait on or end.
-ProcessHandle openProcessNamedIn (const Report& report, const std::string& field);
+ScopedHandle openProcessNamedIn (const Report& report, const std::string& field);
 
 // Whether the launcher shows its error box within our patience.
 bool waitForErrorBox (const Process& launcher);

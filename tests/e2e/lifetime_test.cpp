@@ -33,7 +33,7 @@ struct Readiness
 Readiness readinessOf (const std::wstring& program)
 {
     const auto eventName = L"Sonvik-ready-" + std::to_wstring (GetCurrentProcessId());
-    const ProcessHandle hostReady (CreateEventW (nullptr, TRUE, FALSE, eventName.c_str()), &CloseHandle);
+    const ScopedHandle hostReady (CreateEventW (nullptr, TRUE, FALSE, eventName.c_str()), &CloseHandle);
     Process started (program, commandLineOf (program, { u"--idle-after=" + utf16 (eventName), u"--wait-ms=120000" }),
                      std::nullopt);
     const auto host = openProcessNamedIn (waitForReport(), field::processId);

@@ -14,8 +14,7 @@
 set -uo pipefail
 
 first=$1
-second=""
-[ $# -eq 3 ] && second=$2
+second="" second_name="" second_code=""
 host=${*: -1}
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=../support/expect.sh
@@ -36,6 +35,11 @@ fatal_error=$((1603 % 256))
 unknown_product=$((1605 % 256))
 
 code=$(product_code_of "$msi")
+if [ $# -eq 3 ]; then
+    second=$2
+    second_name=$(product_value "$second" name)
+    second_code=$(product_code_of "$(use_product "$second"; echo "$product_msi")")
+fi
 # The older release: this launcher with its version resource saying 0.9.0, as
 # make-release.sh packs no launcher under a version it does not carry.
 mkdir "$work/older"
@@ -61,7 +65,7 @@ older_code=$(product_code_of "$older_msi")
 clean_up() {
     msiexec_quietly /x "$code"
     msiexec_quietly /x "$older_code"
-    [ -z "$second" ] || msiexec_quietly /x "$(product_code_of "$(use_product "$second"; echo "$product_msi")")"
+    [ -z "$second" ] || msiexec_quietly /x "$second_code"
     wine reg delete "$host_key" /f >/dev/null 2>&1
     rm -rf "$work" "$host_folder"
 }
@@ -194,7 +198,7 @@ run_msiexec /i "$(in_windows_form "$older_msi")" ADDLOCAL=ALL
 expect "0.9.0 installs with both shortcuts" "0 1 1" "$status $(shortcut_counts)"
 beside=""
 if [ -n "$second" ]; then
-    echo "install $(product_value "$second" name) beside it, and start its shortcut"
+    echo "install $second_name beside it, and start its shortcut"
     (
         use_product "$second"
         run_msiexec /i "$(in_windows_form "$product_msi")"
@@ -245,10 +249,10 @@ expect "exit status" 0 "$status"
 if [ -n "$second" ]; then
     expect "nothing of $product_name is left: launcher, shortcuts, entry, its folder" "" "$(installed_state)"
     expect_beside_untouched "uninstall"
-    echo "uninstall $(product_value "$second" name)"
-    run_msiexec /x "$(product_code_of "$(use_product "$second"; echo "$product_msi")")"
+    echo "uninstall $second_name"
+    run_msiexec /x "$second_code"
     expect "exit status" 0 "$status"
-    expect "nothing of $(product_value "$second" name) is left: launcher, shortcuts, entry, its folder" "" \
+    expect "nothing of $second_name is left: launcher, shortcuts, entry, its folder" "" \
         "$(use_product "$second"; installed_state)"
 fi
 expect "nothing of $product_name is left: launcher, shortcuts, entry, its folder and the one it is in" "" "$(nothing_left)"
