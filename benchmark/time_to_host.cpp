@@ -1,10 +1,11 @@
 // Measures the time to host: from a parent's CreateProcessW on a launcher to
-// the moment the host's main runs, for the host started directly (one process
-// creation, the least any launcher can cost), FloorLauncher.exe (the plainest
-// launcher of this design) and the product table's first launcher. Also their peak working sets,
-// the time until the error box of a missing host exists, and their sizes.
-// While a host runs a few seconds: each launcher's working set as it waits,
-// and how long after the host's end the launcher ends.
+// the moment the host's main runs, for the host started directly (what needs
+// no launcher), BareStub.exe (the least any launcher must do: start the host
+// and wait) and the product table's first launcher, with the launcher's
+// overhead over each. Also their peak working sets, the time until the
+// launcher's error box of a missing host exists, and their sizes. While a
+// host runs a few seconds: each launcher's working set as it waits, and how
+// long after the host's end the launcher ends (exit to exit).
 // It prints figures and judges none; it fails only when it could not measure.
 // Usage: TimeToHost.exe [--warm-up N] [--rounds N] [--error-rounds N] [--stand-in-rounds N]
 
@@ -340,41 +341,50 @@ std::string ratioOfMedians (const std::vector<double>& numerator, const std::vec
     return formatted (above && below && *below > 0.0 ? std::optional<double> (*above / *below) : std::nullopt, "%.2fx");
 }
 
-void printHandOver (const Target& direct, const Target& floor, const Target& measured, const Options& options)
+std::string overheadOver (const Target& measured, const Target& baseline)
+{
+    const auto above = median (measured.milliseconds);
+    const auto below = median (baseline.milliseconds);
+
+    if (! above || ! below)
+        return "n/a";
+
+    return formatted (*above - *below, "%+.2f ms") + " ("
+        + formatted (*below > 0.0 ? std::optional<double> (*above / *below) : std::nullopt, "%.2fx") + ")";
+}
+
+void printHandOver (const Target& direct, const Target& stub, const Target& measured, const Options& options)
 {
     std::printf (
         "Time to host: ms from CreateProcessW until the host's main runs, %d rounds after %d warm-up, interleaved\n",
         options.rounds, options.warmUpRounds);
     std::printf ("  %-22s %9s %9s %9s %6s %12s\n", "", "median", "Q1", "Q3", "rounds", "peak WS MiB");
 
-    for (const auto* target : { &direct, &floor, &measured })
+    for (const auto* target : { &direct, &stub, &measured })
         printTimes (*target);
 
-    std::printf ("  median time, launcher / floor: %s, floor / direct: %s\n",
-                 ratioOfMedians (measured.milliseconds, floor.milliseconds).c_str(),
-                 ratioOfMedians (floor.milliseconds, direct.milliseconds).c_str());
-    std::printf ("  median peak working set, launcher / floor: %s\n",
-                 ratioOfMedians (measured.peakMiB, floor.peakMiB).c_str());
+    std::printf ("  %s's overhead, by the medians: over the host started directly %s, over the bare stub %s\n",
+                 measured.name, overheadOver (measured, direct).c_str(), overheadOver (measured, stub).c_str());
+    std::printf ("  median peak working set, launcher / bare stub: %s\n",
+                 ratioOfMedians (measured.peakMiB, stub.peakMiB).c_str());
 }
 
-void printErrorBoxes (const Target& floor, const Target& measured, const Options& options)
+void printErrorBox (const Target& measured, const Options& options)
 {
     std::printf ("\nTime to the error box: ms from CreateProcessW until a window titled \"%ls\" exists, host missing,"
                  " %d rounds after %d warm-up\n",
                  errorTitle.c_str(), options.errorRounds, options.warmUpRounds);
-
-    for (const auto* target : { &floor, &measured })
-        std::printf ("  %-22s median %9s\n", target->name, formatted (median (target->milliseconds)).c_str());
+    std::printf ("  %-22s median %9s\n", measured.name, formatted (median (measured.milliseconds)).c_str());
 }
 
-void printStandIn (const Target& floor, const Target& measured, const Options& options)
+void printStandIn (const Target& stub, const Target& measured, const Options& options)
 {
     std::printf ("\nWhile the host runs (%lu ms), %d rounds: the launcher's working set %lu ms after the host's start,"
-                 " and ms from the host's end to the launcher's\n",
+                 " and exit to exit, ms from the host's end to the launcher's\n",
                  standInHostMs, options.standInRounds, standInSampleAfterMs);
-    std::printf ("  %-22s %12s %12s\n", "", "WS MiB", "end to end");
+    std::printf ("  %-22s %12s %12s\n", "", "WS MiB", "exit to exit");
 
-    for (const auto* target : { &floor, &measured })
+    for (const auto* target : { &stub, &measured })
         std::printf ("  %-22s %12s %12s\n", target->name, formatted (median (target->workingSetMiB)).c_str(),
                      formatted (median (target->milliseconds)).c_str());
 
@@ -431,7 +441,7 @@ int main (int argc, char** argv)
 
     const auto bin = folderOfThisProgram();
     Target direct { .name = "host started directly", .path = hostPath() };
-    Target floor { .name = "FloorLauncher.exe", .path = bin + L"FloorLauncher.exe" };
+    Target stub { .name = "BareStub.exe", .path = bin + L"BareStub.exe" };
     // The product table allows only ASCII in a launcher's name.
     const std::string measuredName = MEASURED_LAUNCHER;
     Target measured { .name = MEASURED_LAUNCHER,
@@ -443,23 +453,23 @@ int main (int argc, char** argv)
         return 1;
     }
 
-    runRounds ({ &direct, &floor, &measured }, options->warmUpRounds, options->rounds, timeHandOver);
-    printHandOver (direct, floor, measured, *options);
+    runRounds ({ &direct, &stub, &measured }, options->warmUpRounds, options->rounds, timeHandOver);
+    printHandOver (direct, stub, measured, *options);
 
-    Target floorStandIn { .name = floor.name, .path = floor.path };
+    Target stubStandIn { .name = stub.name, .path = stub.path };
     Target measuredStandIn { .name = measured.name, .path = measured.path };
-    runRounds ({ &floorStandIn, &measuredStandIn }, 0, options->standInRounds, timeStandIn);
-    printStandIn (floorStandIn, measuredStandIn, *options);
+    runRounds ({ &stubStandIn, &measuredStandIn }, 0, options->standInRounds, timeStandIn);
+    printStandIn (stubStandIn, measuredStandIn, *options);
 
     removeHost();
 
-    Target floorBox { .name = floor.name, .path = floor.path };
+    // Only the launcher has a box to show.
     Target measuredBox { .name = measured.name, .path = measured.path };
-    runRounds ({ &floorBox, &measuredBox }, options->warmUpRounds, options->errorRounds, timeErrorBox);
-    printErrorBoxes (floorBox, measuredBox, *options);
+    runRounds ({ &measuredBox }, options->warmUpRounds, options->errorRounds, timeErrorBox);
+    printErrorBox (measuredBox, *options);
 
     std::printf ("\nSize on disk:\n");
-    printSize (floor);
+    printSize (stub);
     printSize (measured);
 
     return anythingUnmeasured ? 1 : 0;

@@ -13,7 +13,7 @@
 #                    [EXECUTABLE name])   its launcher's file name without .exe (default: NAME)
 
 # The values every product of the family shares, read from the header the
-# launcher and its floor include.
+# launcher and the benchmark's bare stub include.
 function(read_family_values)
     file(STRINGS "${PROJECT_SOURCE_DIR}/launcher/family.h" lines REGEX "^#define FAMILY_[A-Z_]+ \"")
     foreach(line IN LISTS lines)

@@ -1,10 +1,10 @@
 #pragma once
 
-/* What every product of the family shares, stated once for the launcher, its
-   plain-C floor, the build and the tests: who makes them, where the host
-   lives, the title of the error box, whom the host and its folder may belong
-   to, which rights let someone change them, and the platform's limit on a
-   command line. Plain C, so the floor launcher includes it too; the build
+/* What every product of the family shares, stated once for the launcher, the
+   benchmark's bare stub, the build and the tests: who makes them, where the
+   host lives, the title of the error box, whom the host and its folder may
+   belong to, which rights let someone change them, and the platform's limit
+   on a command line. Plain C, so the bare stub includes it too; the build
    reads its quoted values. */
 
 /* Who makes the products: their publisher, and the folder in Program Files

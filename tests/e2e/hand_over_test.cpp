@@ -186,11 +186,7 @@ TEST_P (HandOver, TheHostRunsAtThePriorityClassTheLauncherWasStartedWith)
                Utf16List { highClass });
 }
 
-// The floor launcher too: the measuring stick must hand over as the launcher does.
-INSTANTIATE_TEST_SUITE_P (EachHost, HandOver,
-                          ::testing::Values (launcherWith32BitHost, launcherWith64BitHost,
-                                             Pairing { L"FloorLauncher.exe", L"Sonvik.exe", "Floor_To32BitHost" },
-                                             Pairing { L"FloorLauncher.exe", L"Sonvik-x64.exe", "Floor_To64BitHost" }),
+INSTANTIATE_TEST_SUITE_P (EachHost, HandOver, ::testing::Values (launcherWith32BitHost, launcherWith64BitHost),
                           nameOfPairing);
 
 } // namespace

@@ -18,7 +18,6 @@ echo.
 echo Left out, as they need what this kit cannot carry:
 echo   the checks of the build tree: the launcher's file (binutils, icoutils), the libraries it maps
 echo   (Wine's log), the installer and the release (msitools, osslsigncode): install the MSI by hand
-echo   the hand-over cases of the floor launcher, which measures the build and ships with nothing
 echo.
 
 if exist "%saved_folder%" (
@@ -42,12 +41,7 @@ if exist results rd /s /q results
 md results
 
 set /a passed=0, failed=0, skipped=0
-for %%p in (unit_tests sample_host_tests differential_tests) do call :run %%p
-rem The floor launcher measures the build and ships with nothing: the kit
-rem carries none, and its cases are left out.
-set "GTEST_FILTER=-*/Floor_*"
-call :run e2e_tests
-set "GTEST_FILTER="
+for %%p in (unit_tests sample_host_tests differential_tests e2e_tests) do call :run %%p
 
 rem What the host's folder holds now, the tests left there.
 if exist "%host_folder%" rd /s /q "%host_folder%"

@@ -10,8 +10,8 @@ set -euo pipefail
 [ $# -eq 1 ] || { echo "usage: $0 PROGRAM.exe" >&2; exit 2; }
 [ -f "$1" ] || { echo "no such program: $1" >&2; exit 2; }
 program=$(readlink -f "$1")
-# shellcheck source=../../tools/wine-product.sh
-source "$(dirname "$0")/../../tools/wine-product.sh"
+# shellcheck source=../tools/wine-product.sh
+source "$(dirname "$0")/../tools/wine-product.sh"
 ensure_wine_prefix
 
 log=$(mktemp)
