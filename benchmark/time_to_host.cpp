@@ -7,7 +7,8 @@
 // host runs a few seconds: each launcher's working set as it waits, and how
 // long after the host's end the launcher ends (exit to exit).
 // It prints figures and judges none; it fails only when it could not measure.
-// Usage: TimeToHost.exe [--warm-up N] [--rounds N] [--error-rounds N] [--stand-in-rounds N]
+// Usage: TimeToHost.exe LAUNCHER.exe [--warm-up N] [--rounds N] [--error-rounds N] [--stand-in-rounds N]
+// The launcher, the bare stub and the sample host are beside it.
 
 #include "error_box.h"
 #include "installed_host.h"
@@ -32,6 +33,7 @@ constexpr double bytesPerMiB = 1024.0 * 1024.0;
 
 struct Options
 {
+    std::string launcher;
     int warmUpRounds = 3;
     int rounds = 30;
     int errorRounds = 5;
@@ -407,7 +409,13 @@ std::optional<Options> parseOptions (int argc, char** argv)
 {
     Options options;
 
-    for (int i = 1; i < argc; i += 2)
+    // The product table allows only ASCII letters, digits, '.', '-' and '_' in a launcher's name.
+    if (argc < 2 || std::string (argv[1]).find_first_of ("/\\:") != std::string::npos)
+        return std::nullopt;
+
+    options.launcher = argv[1];
+
+    for (int i = 2; i < argc; i += 2)
     {
         const std::string name = argv[i];
         auto* count = name == "--warm-up" ? &options.warmUpRounds
@@ -435,17 +443,16 @@ int main (int argc, char** argv)
     if (! options)
     {
         std::fprintf (stderr,
-                      "usage: TimeToHost.exe [--warm-up N] [--rounds N] [--error-rounds N] [--stand-in-rounds N]\n");
+                      "usage: TimeToHost.exe LAUNCHER.exe [--warm-up N] [--rounds N] [--error-rounds N]"
+                      " [--stand-in-rounds N]\n");
         return 2;
     }
 
     const auto bin = folderOfThisProgram();
     Target direct { .name = "host started directly", .path = hostPath() };
     Target stub { .name = "BareStub.exe", .path = bin + L"BareStub.exe" };
-    // The product table allows only ASCII in a launcher's name.
-    const std::string measuredName = MEASURED_LAUNCHER;
-    Target measured { .name = MEASURED_LAUNCHER,
-                      .path = bin + std::wstring (measuredName.begin(), measuredName.end()) };
+    const auto& launcher = options->launcher;
+    Target measured { .name = launcher.c_str(), .path = bin + std::wstring (launcher.begin(), launcher.end()) };
 
     if (! installSampleHost())
     {

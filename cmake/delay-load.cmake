@@ -8,7 +8,8 @@ function(make_delay_import_library dll out_var)
     set(${out_var} "${out}" PARENT_SCOPE)
     find_library(import_library_${dll} NAMES lib${dll}.a REQUIRED NO_CACHE)
     # What it is made from, for the list of what the launcher is linked with.
-    set_property(GLOBAL APPEND PROPERTY LAUNCHER_DELAY_IMPORT_ORIGINS "${out}\t${import_library_${dll}}")
+    set_property(TARGET juce_core_module APPEND PROPERTY LAUNCHER_DELAY_IMPORT_ORIGINS
+        "${out}\t${import_library_${dll}}")
 
     if(EXISTS "${out}")
         return()

@@ -1,47 +1,88 @@
 # The product table's vocabulary. A table is a CMake file of
-# launcher_product() entries, one a product; read_product_table() checks each
-# entry against every other and makes, for each product, its launcher (with
-# the product's values compiled in as constants), its resources, and the
-# description the release is made from. Nothing is read at run time.
+# launcher_product() entries, one a product; read_product_tables() checks each
+# entry against every other of every table, and make_product() makes, for each
+# product, its launcher (with the product's values compiled in as constants)
+# and its resources. Nothing is read at run time.
 #
 #   launcher_product(NAME                 shown in the version resource, the MSI, the shortcut, the install
-#                                         folder Program Files\Orvanel\NAME and the release's file names
+#                                         folder Program Files\MANUFACTURER\NAME and the release's file names
 #                    PRODUCTNAME value    what the launcher gives the host as PRODUCTNAME
 #                    VERSION X.Y.Z        the version of its launcher, installer and release
 #                    ICON file.png        its icon, 128 by 128 pixels, beside the table
 #                    UPGRADE_CODE guid    its MSI UpgradeCode, the same for ever: how a later version finds this one
 #                    [EXECUTABLE name])   its launcher's file name without .exe (default: NAME)
+#
+# What make_product() made of a product is kept on its target product.NAME,
+# as the properties PRODUCT_<FIELD>; get_product() reads them back.
+include_guard(GLOBAL)
+include("${CMAKE_CURRENT_LIST_DIR}/family.cmake")
 
-# The values every product of the family shares, read from the header the
-# launcher and the benchmark's bare stub include.
-function(read_family_values)
-    file(STRINGS "${PROJECT_SOURCE_DIR}/launcher/family.h" lines REGEX "^#define FAMILY_[A-Z_]+ \"")
-    foreach(line IN LISTS lines)
-        string(REGEX REPLACE "^#define (FAMILY_[A-Z_]+) \"(.*)\"$" "\\1;\\2" definition "${line}")
-        list(GET definition 0 name)
-        list(GET definition 1 value)
-        set(${name} "${value}" PARENT_SCOPE)
-    endforeach()
-endfunction()
-read_family_values()
+set(LAUNCHER_PRODUCT_KEYWORDS PRODUCTNAME VERSION ICON UPGRADE_CODE EXECUTABLE)
+set(LAUNCHER_PRODUCT_FIELDS NAME ${LAUNCHER_PRODUCT_KEYWORDS} TABLE RELEASE_FOLDER)
 
 # A build of another version, an older one to try upgrades with, gives every
-# product of its tables this version instead of the table's (README).
+# product of its tables this version instead of the table's (docs/release.md).
 set(PRODUCT_VERSION_OVERRIDE "" CACHE STRING "A version for every product of this build instead of the table's")
 
 function(refuse_product message)
     message(FATAL_ERROR "Product table ${LAUNCHER_TABLE}, entry ${LAUNCHER_ENTRY}: ${message}")
 endfunction()
 
-# Names that must differ between products, compared as Windows compares file
-# names and environment values the host might match: without case.
-function(claim_unique_value what value)
-    string(TOUPPER "${what}=${value}" key)
-    get_property(owner GLOBAL PROPERTY LAUNCHER_CLAIMED_${key})
-    if(owner)
-        refuse_product("its ${what} '${value}' is already ${owner}'s")
+# The entry's words as KEYWORD value pairs, into arg_<KEYWORD>. A value of
+# several words or a keyword spelt in another case is named as such, not
+# taken for an unknown word.
+function(parse_product_entry)
+    set(keyword "")
+    foreach(word IN LISTS ARGN)
+        if(word IN_LIST LAUNCHER_PRODUCT_KEYWORDS AND NOT keyword)
+            if(DEFINED arg_${word})
+                refuse_product("${word} is given twice")
+            endif()
+            set(keyword "${word}")
+            continue()
+        endif()
+        if(keyword)
+            set(arg_${keyword} "${word}" PARENT_SCOPE)
+            set(arg_${keyword} "${word}")
+            set(last "${keyword}")
+            set(keyword "")
+            continue()
+        endif()
+        string(TOUPPER "${word}" upper)
+        if(upper IN_LIST LAUNCHER_PRODUCT_KEYWORDS)
+            refuse_product("'${word}' is no keyword: write it ${upper}")
+        endif()
+        if(last)
+            refuse_product("${last} takes one value: quote it (${last} \"${arg_${last}} ${word}\")")
+        endif()
+        refuse_product("unknown '${word}': the keywords are ${LAUNCHER_PRODUCT_KEYWORDS}")
+    endforeach()
+    if(keyword)
+        refuse_product("${keyword} has no value")
     endif()
-    set_property(GLOBAL PROPERTY LAUNCHER_CLAIMED_${key} "${LAUNCHER_ENTRY}")
+endfunction()
+
+# Windows reserves these names for devices in every folder, whatever follows
+# them: https://learn.microsoft.com/windows/win32/fileio/naming-a-file
+function(refuse_device_name what value)
+    string(TOUPPER "${value}" upper)
+    if(upper MATCHES "^(CON|PRN|AUX|NUL|COM[0-9]|LPT[0-9])(\\.|$)")
+        refuse_product("${what} '${value}' is a name Windows keeps for a device")
+    endif()
+endfunction()
+
+# Names that must differ between products of every table, compared as
+# Windows compares file names and environment values the host might match:
+# without case. The claims are the reading's, in read_product_tables().
+function(claim_unique_value what value)
+    # A variable's name may hold the values' characters, but not "=".
+    string(TOUPPER "${what}_${value}" key)
+    if(DEFINED LAUNCHER_CLAIM_${key})
+        refuse_product("its ${what} '${value}' is already claimed by ${LAUNCHER_CLAIM_${key}}")
+    endif()
+    set(LAUNCHER_CLAIM_${key} "entry ${LAUNCHER_ENTRY} of ${LAUNCHER_TABLE}" PARENT_SCOPE)
+    list(APPEND LAUNCHER_CLAIMS ${key})
+    set(LAUNCHER_CLAIMS ${LAUNCHER_CLAIMS} PARENT_SCOPE)
 endfunction()
 
 function(check_product_version version)
@@ -55,12 +96,11 @@ function(check_product_version version)
     endif()
 endfunction()
 
+# One entry of a table, checked and kept, for read_product_tables(), as
+# product_<NAME>_<FIELD> in its scope.
 function(launcher_product name)
     set(LAUNCHER_ENTRY "${name}")
-    cmake_parse_arguments(PARSE_ARGV 1 arg "" "PRODUCTNAME;VERSION;ICON;UPGRADE_CODE;EXECUTABLE" "")
-    if(arg_UNPARSED_ARGUMENTS)
-        refuse_product("unknown ${arg_UNPARSED_ARGUMENTS}")
-    endif()
+    parse_product_entry(${ARGN})
     foreach(required IN ITEMS PRODUCTNAME VERSION ICON UPGRADE_CODE)
         if(NOT DEFINED arg_${required} OR arg_${required} STREQUAL "")
             refuse_product("no ${required}")
@@ -82,6 +122,11 @@ function(launcher_product name)
     if(NOT arg_EXECUTABLE MATCHES "^[A-Za-z0-9._-]+$" OR arg_EXECUTABLE MATCHES "\\.[eE][xX][eE]$")
         refuse_product("EXECUTABLE '${arg_EXECUTABLE}' must be a file name without .exe")
     endif()
+    # The name is a folder and a file name, the executable a file's, and a
+    # host may well name a file after its PRODUCTNAME.
+    refuse_device_name(name "${name}")
+    refuse_device_name(PRODUCTNAME "${arg_PRODUCTNAME}")
+    refuse_device_name(EXECUTABLE "${arg_EXECUTABLE}")
     string(TOUPPER "${arg_UPGRADE_CODE}" upgrade_code)
     # CMake's expressions know no counted repeats: the GUID's pattern is spelt out.
     string(REPEAT "[0-9A-F]" 4 four)
@@ -109,58 +154,74 @@ function(launcher_product name)
         refuse_product("EXECUTABLE ${arg_EXECUTABLE} is the host's own name")
     endif()
 
-    set_property(GLOBAL APPEND PROPERTY LAUNCHER_TABLE_ENTRIES "${name}")
-    foreach(field IN ITEMS PRODUCTNAME EXECUTABLE)
-        set_property(GLOBAL PROPERTY PRODUCT_${name}_${field} "${arg_${field}}")
+    foreach(key IN LISTS LAUNCHER_CLAIMS)
+        set(LAUNCHER_CLAIM_${key} "${LAUNCHER_CLAIM_${key}}" PARENT_SCOPE)
     endforeach()
-    set_property(GLOBAL PROPERTY PRODUCT_${name}_VERSION "${version}")
-    set_property(GLOBAL PROPERTY PRODUCT_${name}_ICON "${icon}")
-    set_property(GLOBAL PROPERTY PRODUCT_${name}_UPGRADE_CODE "${upgrade_code}")
+    set(LAUNCHER_CLAIMS ${LAUNCHER_CLAIMS} PARENT_SCOPE)
+    set(LAUNCHER_TABLE_PRODUCTS ${LAUNCHER_TABLE_PRODUCTS} "${name}" PARENT_SCOPE)
+    set(product_${name}_NAME "${name}" PARENT_SCOPE)
+    set(product_${name}_PRODUCTNAME "${arg_PRODUCTNAME}" PARENT_SCOPE)
+    set(product_${name}_EXECUTABLE "${arg_EXECUTABLE}" PARENT_SCOPE)
+    set(product_${name}_VERSION "${version}" PARENT_SCOPE)
+    set(product_${name}_ICON "${icon}" PARENT_SCOPE)
+    set(product_${name}_UPGRADE_CODE "${upgrade_code}" PARENT_SCOPE)
+    set(product_${name}_TABLE "${LAUNCHER_TABLE}" PARENT_SCOPE)
 endfunction()
 
-# Reads the table TABLE and makes each of its products, their releases to go
-# into RELEASE_FOLDER; PRODUCTS_VAR gets the names of its products, in order.
-function(read_product_table table release_folder products_var)
-    get_filename_component(LAUNCHER_TABLE "${table}" ABSOLUTE)
-    get_filename_component(LAUNCHER_TABLE_FOLDER "${LAUNCHER_TABLE}" DIRECTORY)
-    set_property(GLOBAL PROPERTY LAUNCHER_TABLE_ENTRIES)
-    include("${LAUNCHER_TABLE}")
-    get_property(products GLOBAL PROPERTY LAUNCHER_TABLE_ENTRIES)
-    if(NOT products)
-        message(FATAL_ERROR "Product table ${LAUNCHER_TABLE} describes no product")
-    endif()
+# Reads the product tables, each followed by the folder its products'
+# releases go to, and checks every entry against every other:
+#   read_product_tables(PRODUCTS_VAR TABLE RELEASE_FOLDER [TABLE RELEASE_FOLDER...])
+# PRODUCTS_VAR gets the names of all their products, in order, and
+# product_<NAME>_<FIELD> each product's values.
+function(read_product_tables products_var)
+    set(tables ${ARGN})
+    set(products)
+    set(LAUNCHER_CLAIMS)
+    while(tables)
+        list(POP_FRONT tables table release_folder)
+        get_filename_component(LAUNCHER_TABLE "${table}" ABSOLUTE)
+        get_filename_component(LAUNCHER_TABLE_FOLDER "${LAUNCHER_TABLE}" DIRECTORY)
+        set(LAUNCHER_TABLE_PRODUCTS)
+        include("${LAUNCHER_TABLE}")
+        if(NOT LAUNCHER_TABLE_PRODUCTS)
+            message(FATAL_ERROR "Product table ${LAUNCHER_TABLE} describes no product")
+        endif()
+        foreach(product IN LISTS LAUNCHER_TABLE_PRODUCTS)
+            set(product_${product}_RELEASE_FOLDER "${release_folder}")
+        endforeach()
+        list(APPEND products ${LAUNCHER_TABLE_PRODUCTS})
+    endwhile()
     foreach(product IN LISTS products)
-        set_property(GLOBAL PROPERTY PRODUCT_${product}_RELEASE_FOLDER "${release_folder}")
-        add_product_launcher(${product})
+        foreach(field IN LISTS LAUNCHER_PRODUCT_FIELDS)
+            set(product_${product}_${field} "${product_${product}_${field}}" PARENT_SCOPE)
+        endforeach()
     endforeach()
-    set_property(GLOBAL APPEND PROPERTY LAUNCHER_PRODUCTS ${products})
     set(${products_var} ${products} PARENT_SCOPE)
 endfunction()
 
-# Sets, in the caller's scope, product_<field> for each field of a product.
+# Sets, in the caller's scope, product_<field> for each field of a product
+# that make_product() made, and product_FOLDER, product_LINK_MAP and
+# product_DESCRIPTION.
 macro(get_product product)
-    foreach(field IN ITEMS PRODUCTNAME EXECUTABLE VERSION ICON UPGRADE_CODE RELEASE_FOLDER FOLDER)
-        get_property(product_${field} GLOBAL PROPERTY PRODUCT_${product}_${field})
+    foreach(field IN LISTS LAUNCHER_PRODUCT_FIELDS ITEMS FOLDER LINK_MAP DESCRIPTION)
+        get_target_property(product_${field} product.${product} PRODUCT_${field})
     endforeach()
 endmacro()
 
-# The launcher of a product: the program add_launcher() makes, with the
-# product's header, icon group, manifest and version resource, and a link map
-# the release's notices and bill of materials are read from. Its folder in
-# the build (build/products/NAME) holds what was made for it, and
-# NAME.product, its description for the release scripts.
-function(add_product_launcher product)
+# The resources of a launcher of a product that make_product() made, at
+# VERSION, in FOLDER: the header of its values, its manifest, its icon group
+# and its version resource. The target RESOURCES_TARGET makes what must be
+# built, and names the folder for add_launcher().
+function(make_product_resources product version folder resources_target)
     get_product(${product})
-    set(folder "${PROJECT_BINARY_DIR}/products/${product}")
-    set_property(GLOBAL PROPERTY PRODUCT_${product}_FOLDER "${folder}")
-    string(REPLACE "." ";" version_numbers "${product_VERSION}")
+    set(PRODUCT_NAME "${product}")
+    set(PRODUCT_VERSION "${version}")
+    set(PRODUCT_EXECUTABLE "${product_EXECUTABLE}")
+    set(PRODUCT_VALUE "${product_PRODUCTNAME}")
+    string(REPLACE "." ";" version_numbers "${version}")
     list(GET version_numbers 0 PRODUCT_VERSION_MAJOR)
     list(GET version_numbers 1 PRODUCT_VERSION_MINOR)
     list(GET version_numbers 2 PRODUCT_VERSION_PATCH)
-    set(PRODUCT_NAME "${product}")
-    set(PRODUCT_VERSION "${product_VERSION}")
-    set(PRODUCT_EXECUTABLE "${product_EXECUTABLE}")
-    set(PRODUCT_VALUE "${product_PRODUCTNAME}")
 
     configure_file("${PROJECT_SOURCE_DIR}/resources/product.h.in" "${folder}/product.h" @ONLY)
     set(PRODUCT_MANIFEST "${folder}/launcher.manifest")
@@ -171,11 +232,33 @@ function(add_product_launcher product)
         DEPENDS "${PROJECT_SOURCE_DIR}/resources/make-icon-group.sh" "${product_ICON}"
         COMMENT "Making ${product}'s icon group")
     configure_file("${PROJECT_SOURCE_DIR}/resources/launcher.rc.in" "${folder}/launcher.rc" @ONLY)
-    # For the launchers of other folders of the build too.
-    add_custom_target(${product}_resources DEPENDS "${PRODUCT_ICON}")
+    add_custom_target(${resources_target} DEPENDS "${PRODUCT_ICON}")
+    set_target_properties(${resources_target} PROPERTIES PRODUCT_FOLDER "${folder}")
+endfunction()
 
-    add_launcher(${product_EXECUTABLE} ${product} "${folder}/launcher.rc")
-    set(link_map "${folder}/${product_EXECUTABLE}.map")
-    target_link_options(${product_EXECUTABLE} PRIVATE "-Wl,-Map,${link_map}")
-    set_property(GLOBAL PROPERTY PRODUCT_${product}_LINK_MAP "${link_map}")
+# A launcher of a product at VERSION, named TARGET, its file PRODUCT's
+# executable in FOLDER, which also holds its resources and the link map the
+# release's notices and bill of materials are read from.
+function(add_product_launcher product version folder target)
+    get_product(${product})
+    make_product_resources(${product} ${version} "${folder}" ${target}_resources)
+    add_launcher(${target} RESOURCES ${target}_resources)
+    set_target_properties(${target} PROPERTIES OUTPUT_NAME "${product_EXECUTABLE}")
+    target_link_options(${target} PRIVATE "-Wl,-Map,${folder}/${product_EXECUTABLE}.map")
+endfunction()
+
+# A product that read_product_tables() read: its values kept on the target
+# product.NAME, and its launcher, in the build's folder of programs, made in
+# its folder of the build (build/products/NAME), which also holds NAME.product,
+# its description for the release scripts (installer/ writes it).
+function(make_product product)
+    set(folder "${PROJECT_BINARY_DIR}/products/${product}")
+    set(executable "${product_${product}_EXECUTABLE}")
+    add_custom_target(product.${product})
+    foreach(field IN LISTS LAUNCHER_PRODUCT_FIELDS)
+        set_target_properties(product.${product} PROPERTIES PRODUCT_${field} "${product_${product}_${field}}")
+    endforeach()
+    set_target_properties(product.${product} PROPERTIES PRODUCT_FOLDER "${folder}"
+        PRODUCT_LINK_MAP "${folder}/${executable}.map" PRODUCT_DESCRIPTION "${folder}/${product}.product")
+    add_product_launcher(${product} ${product_${product}_VERSION} "${folder}" ${executable})
 endfunction()

@@ -1,25 +1,15 @@
 #pragma once
 
-/* What every product of the family shares, stated once for the launcher, the
-   benchmark's bare stub, the build and the tests: who makes them, where the
-   host lives, the title of the error box, whom the host and its folder may
-   belong to, which rights let someone change them, and the platform's limit
-   on a command line. Plain C, so the bare stub includes it too; the build
-   reads its quoted values. */
+/* What every product of the family shares, for the launcher, the benchmark's
+   bare stub and the tests. Plain C, so the bare stub includes it too. Who
+   makes the products, where the host lives, the title of the error box and
+   the name of the host's environment entry come from the family's
+   description (products/family.cmake), through the header the build writes
+   of it; the rest is Windows': whom the host and its folder may belong to,
+   which rights let someone change them, and the platform's limit on a
+   command line. */
 
-/* Who makes the products: their publisher, and the folder in Program Files
-   each product's own folder is in. */
-#define FAMILY_MANUFACTURER "Orvanel"
-
-/* Below the shared application-data folder. */
-#define FAMILY_HOST_FOLDER "Orvanel"
-#define FAMILY_HOST_FILE "Sonvik.exe"
-
-#define FAMILY_ERROR_TITLE "Invalid SONVIK installation!"
-
-/* The entry of the host's environment that names the product it was started
-   for: this name, "=", then the product's value from the product table. */
-#define FAMILY_PRODUCT_VARIABLE "PRODUCTNAME"
+#include "family_values.h"
 
 /* Those who administer the machine: an installer running elevated or as a
    service leaves its files owned by one of them. */

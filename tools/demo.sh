@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# Usage: tools/demo.sh
-# The main job: the product as a user meets it, under Wine in a prefix of its
-# own. Builds the release, installs the sample host where the launcher looks
-# for it, installs the MSI of the product table's first product, starts it from its Start-menu
-# shortcut with a few arguments and prints what the host received, and shows
-# that a batch file waiting on the launcher gets the host's status. Then it
-# removes the host, starts the shortcut once more and saves a screenshot of
-# the error box, and finally uninstalls and shows that nothing of the product is
-# left while the host's folder is as the demo left it.
+# Usage: tools/demo.sh [--product NAME]
+# The main job: a product as a user meets it (by default the product table's
+# first), under Wine in a prefix of its own. Builds the release, installs the
+# sample host where the launcher looks for it, installs the product's MSI,
+# starts it from its Start-menu shortcut with a few arguments and prints what
+# the host received, and shows that a batch file waiting on the launcher gets
+# the host's status. Then it removes the host, starts the shortcut once more
+# and saves a screenshot of the error box, and finally uninstalls and shows
+# that nothing of the product is left while the host's folder is as the demo
+# left it.
+# shellcheck disable=SC2154  # option_product: usage.sh sets it from the usage line
 set -euo pipefail
 
 # shellcheck source=usage.sh
@@ -26,7 +28,7 @@ if ! in_wine_session; then
     cmake --build --preset windows-x86 --target release sample_host_x64
 fi
 carry_on_in_wine_session "$@"
-use_product "$(primary_product "$build")"
+use_product "$(product_description "$build" "$option_product")"
 msi=$product_msi
 code=$(product_code_of "$msi")
 title=$(product_value "$product" error_title)

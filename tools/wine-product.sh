@@ -40,9 +40,15 @@ use_product() {
     install_folder="$manufacturer_folder/$product_name"
 }
 
-# The description of the product the tests, the demo and the benchmark take
-# as theirs in a build folder: the product table's first.
-primary_product() { cat "$1/products/primary"; }
+# The description of a product in a build folder, by its name; without one,
+# of the product the demo and the benchmark take as theirs: the product table's first.
+product_description() {
+    local build=$1 name=${2:-}
+    [ -n "$name" ] || { cat "$build/products/primary"; return; }
+    [ -f "$build/products/$name/$name.product" ] \
+        || { echo "no product $name in $build; there are: $(find "$build/products" -mindepth 1 -maxdepth 1 -type d -printf '%f ')" >&2; return 1; }
+    echo "$build/products/$name/$name.product"
+}
 
 # Runs "$@" until it succeeds, for up to a minute.
 wait_for() {

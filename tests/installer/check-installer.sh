@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The installer under Wine, as a user meets it: install, start the product
-# from its Start-menu shortcut, uninstall; upgrade from a lower version (built
-# here from the same launcher), install the same version again, be refused a
+# from its Start-menu shortcut, uninstall; upgrade from a lower version (its
+# launcher built at that version), install the same version again, be refused a
 # downgrade, uninstall. Given a second product, it lives beside the first in
 # the same prefix: its shortcut hands over with its own PRODUCTNAME, and the
 # first's upgrade and uninstall leave its launcher, shortcuts and entry as
@@ -9,10 +9,13 @@
 # application-data folder and its registry key must come through every
 # msiexec run exactly as they were. First, the tables, for rules of Windows'
 # validation that Wine does not keep.
-# Usage: check-installer.sh PRODUCT [SECOND_PRODUCT] Sonvik.exe
+# Usage: check-installer.sh OLDER_LAUNCHER PRODUCT [SECOND_PRODUCT] Sonvik.exe
+#   OLDER_LAUNCHER: the product's launcher built at version 0.9.0
 #   PRODUCT: a product's description (build/windows-x86/products/NAME/NAME.product)
 set -uo pipefail
 
+older_launcher=$1
+shift
 first=$1
 second="" second_name="" second_code=""
 host=${*: -1}
@@ -40,23 +43,9 @@ if [ $# -eq 3 ]; then
     second_name=$(product_value "$second" name)
     second_code=$(product_code_of "$(use_product "$second"; echo "$product_msi")")
 fi
-# The older release: this launcher with its version resource saying 0.9.0, as
-# make-release.sh packs no launcher under a version it does not carry.
+# The older release, of the product's launcher built at 0.9.0.
 mkdir "$work/older"
-python3 - "$launcher" "$version" 0.9.0 "$work/older/$product_executable" <<'PY' || exit 1
-import struct, sys
-launcher, version, older, out = sys.argv[1:]
-data = open(launcher, "rb").read()
-assert len(version) == len(older), "the older version must be as long as the built one"
-data = data.replace(version.encode("utf-16-le"), older.encode("utf-16-le"))
-# VS_FIXEDFILEINFO: its signature, its layout version, then the file and product versions.
-fixed = data.index(struct.pack("<I", 0xFEEF04BD)) + 8
-major, minor, patch = map(int, older.split("."))
-numbers = struct.pack("<IIII", major << 16 | minor, patch << 16, major << 16 | minor, patch << 16)
-open(out, "wb").write(data[:fixed] + numbers + data[fixed + 16:])
-PY
-sed -e "s|^launcher=.*|launcher=$work/older/$product_executable|" -e 's/^version=.*/version=0.9.0/' "$first" \
-    >"$work/older/older.product"
+sed -e "s|^launcher=.*|launcher=$older_launcher|" -e 's/^version=.*/version=0.9.0/' "$first" >"$work/older/older.product"
 "$here/../../installer/make-release.sh" --product "$work/older/older.product" --out "$work/older/release" \
     >/dev/null || exit 1
 older_msi="$work/older/release/$product_name/$product_name-0.9.0.msi"

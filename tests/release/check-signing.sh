@@ -34,7 +34,7 @@ expect "both signatures verify" 2 "$(grep -cx 'Signature verification: ok' <<<"$
 expect "both timestamps verify" 2 "$(grep -cx 'Timestamp Server Signature verification: ok' <<<"$output")"
 
 # The README signs the product table's first product.
-use_product "$(primary_product "$build")"
+use_product "$(product_description "$build")"
 release="$work/build/signed/release/$product_name"
 signed="$work/build/signed/launcher/$product_executable"
 expect "SHA256SUMS matches the signed files" yes "$(cd "$release" && yes_if sha256sum --quiet -c SHA256SUMS)"

@@ -12,7 +12,8 @@ source "$repo/tests/support/expect.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-for script in tools/setup.sh tools/run-tests.sh tools/demo.sh benchmark/run.sh installer/make-release.sh; do
+for script in tools/setup.sh tools/run-tests.sh tools/demo.sh benchmark/run.sh installer/make-release.sh \
+    tools/with-wine-session.sh; do
     for help in --help -h; do
         status=0
         output=$("$repo/$script" "$help" 2>&1) || status=$?

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A product table with a bad entry stops the configure with a message naming
 # the entry and what is wrong; a good one passes. Each table is read by the
-# build's own vocabulary, alone, in a CMake script.
+# build's own vocabulary, in a CMake script, after the product table that
+# ships, as the tests' own table is.
 # Usage: check-product-table.sh SOURCE_DIR
 set -uo pipefail
 
@@ -12,11 +13,11 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 : >"$work/icon.png"
 cat >"$work/read-table.cmake" <<CMAKE
+cmake_minimum_required(VERSION 3.25)
 set(PROJECT_SOURCE_DIR "$repo")
 include("$repo/cmake/products.cmake")
-set(LAUNCHER_TABLE "\${TABLE}")
-set(LAUNCHER_TABLE_FOLDER "$work")
-include("\${TABLE}")
+read_family("$repo/products/family.cmake")
+read_product_tables(products "$repo/products/table.cmake" shipped "\${TABLE}" tests)
 CMAKE
 
 entry() { echo "launcher_product($1 PRODUCTNAME ${2:-$1} VERSION ${3:-1.0.0} ICON ${4:-icon.png} UPGRADE_CODE ${5:-$(cat /proc/sys/kernel/random/uuid)} ${6:-})"; }
@@ -24,15 +25,22 @@ good="$(entry Alpha alpha)"
 
 # Each case: what the message must say, then the table's entries after a good one.
 while IFS='|' read -r says entries; do
+    says=${says//\$work/$work} says=${says//\$repo/$repo}
     printf '%s\n%s\n' "$good" "$(eval "$entries")" >"$work/table.cmake"
     status=0
     output=$(cmake -DTABLE="$work/table.cmake" -P "$work/read-table.cmake" 2>&1) || status=$?
     expect "refused: $says" "yes" \
         "$([ "$status" -ne 0 ] && grep -qF -- "$says" <<<"$(tr -s ' \n' ' ' <<<"$output")" && echo yes || echo "no: $output")"
 done <<'CASES'
-entry Alpha: its name 'Alpha' is already Alpha's|entry Alpha beta
-entry Beta: its PRODUCTNAME 'ALPHA' is already Alpha's|entry Beta ALPHA
-entry Beta: its EXECUTABLE 'Alpha' is already Alpha's|entry Beta beta 1.0.0 icon.png "$(cat /proc/sys/kernel/random/uuid)" "EXECUTABLE Alpha"
+entry Alpha: its name 'Alpha' is already claimed by entry Alpha of $work/table.cmake|entry Alpha beta
+entry Beta: its PRODUCTNAME 'ALPHA' is already claimed by entry Alpha|entry Beta ALPHA
+entry Beta: its EXECUTABLE 'Alpha' is already claimed by entry Alpha|entry Beta beta 1.0.0 icon.png "$(cat /proc/sys/kernel/random/uuid)" "EXECUTABLE Alpha"
+entry Beta: its PRODUCTNAME 'tessalune' is already claimed by entry Tessalune of $repo/products/table.cmake|entry Beta tessalune
+entry Beta: PRODUCTNAME takes one value: quote it (PRODUCTNAME "quill mere")|entry Beta "quill mere"
+entry Beta: 'productname' is no keyword: write it PRODUCTNAME|echo "launcher_product(Beta productname beta)"
+entry CON: name 'CON' is a name Windows keeps for a device|entry CON con1
+entry Beta: PRODUCTNAME 'lpt9' is a name Windows keeps for a device|entry Beta lpt9
+entry Beta: EXECUTABLE 'aux' is a name Windows keeps for a device|entry Beta beta 1.0.0 icon.png "$(cat /proc/sys/kernel/random/uuid)" "EXECUTABLE aux"
 entry Beta: its UPGRADE_CODE|entry Beta beta 1.0.0 icon.png "$(sed -n 's/.*UPGRADE_CODE \([^ ]*\).*/\1/p' <<<"$good" | tr A-F a-f)"
 entry Beta: PRODUCTNAME 'a=b' may hold only|entry Beta a=b
 entry Beta: no icon at|entry Beta beta 1.0.0 missing.png
