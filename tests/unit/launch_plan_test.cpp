@@ -349,7 +349,7 @@ const ObjectCase objectCases[] {
       "the owner and access list of {} cannot be read (Access is denied.)" + putThere },
     { host, permitted ({ std::nullopt, protectedAdministratorsOnly }), "{} has no owner" + putThere },
     { folder, permitted ({ anotherUser, protectedAdministratorsOnly }),
-      "{} is owned by PC\\mallory, not by you or an administrator" + putThere },
+      "{} is owned by " + anotherUser.text + ", not by you or an administrator" + putThere }, // no name: its SID
     { folder, permitted (protectedWith ({ allow (users, 0x2) })),
       "BUILTIN\\Users may change {}, so another user could have put a program there" + protect },
     { host, permitted (protectedWith ({ allow (Sid {}, 0x2) })),
@@ -372,9 +372,7 @@ TEST (HostTrust, EachRefusalNamesItsObjectWhoCouldHaveChangedItAndWhatToDo)
     for (const auto& objectCase : objectCases)
     {
         Inputs inputs;
-        inputs.names = { { users.text, "BUILTIN\\Users" },
-                         { anotherUser.text, "PC\\mallory" },
-                         { creatorGroup.text, "CREATOR GROUP" } };
+        inputs.names = { { users.text, "BUILTIN\\Users" }, { creatorGroup.text, "CREATOR GROUP" } };
         inputs.launch.host = placeOfHost (objectCase.onTheCurrentDrive ? "" : sharedFolder);
         inputs.object (objectCase.kind) = objectCase.object;
         const auto& place = inputs.launch.host;
