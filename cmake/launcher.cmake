@@ -16,6 +16,7 @@ include("${CMAKE_CURRENT_LIST_DIR}/unwind-free-link.cmake")
 add_library(launcher_windows OBJECT
     "${PROJECT_SOURCE_DIR}/launcher/windows_inputs.cpp"
     "${PROJECT_SOURCE_DIR}/launcher/held_host.cpp"
+    "${PROJECT_SOURCE_DIR}/launcher/security_descriptor.cpp"
     "${PROJECT_SOURCE_DIR}/launcher/host_process.cpp"
     "${PROJECT_SOURCE_DIR}/launcher/error_box.cpp"
     "${PROJECT_SOURCE_DIR}/launcher/library_search.cpp"

@@ -7,6 +7,7 @@
 #include "utf16.h"
 
 #include <windows.h>
+#include <sddl.h>
 #include <shlobj.h>
 
 #include <fstream>
@@ -49,10 +50,16 @@ inline std::wstring reportPath()
 }
 
 // The sample host is built beside the programs that install it, for 32-bit
-// Windows as Sonvik.exe and for 64-bit Windows as Sonvik-x64.exe.
+// Windows as Sonvik.exe and for 64-bit Windows as Sonvik-x64.exe. Its folder is protected as the launcher
+// needs (docs/security.md), with the owner's entry besides for a run that is not elevated.
 inline bool installSampleHost (const std::wstring& build = hostFileName)
 {
-    CreateDirectoryW (hostFolder().c_str(), nullptr);
+    SECURITY_ATTRIBUTES attributes { sizeof (attributes), nullptr, FALSE };
+    ConvertStringSecurityDescriptorToSecurityDescriptorW (
+        L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;OW)(A;OICI;0x1200a9;;;BU)", SDDL_REVISION_1,
+        &attributes.lpSecurityDescriptor, nullptr);
+    CreateDirectoryW (hostFolder().c_str(), &attributes);
+    LocalFree (attributes.lpSecurityDescriptor);
     return CopyFileW ((folderOfThisProgram() + build).c_str(), hostPath().c_str(), FALSE) != FALSE;
 }
 

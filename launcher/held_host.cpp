@@ -1,7 +1,8 @@
 // The host and its folder, opened once and held from being judged until the
 // host has started, and what the launcher reads of them through those
-// handles: whether either is a link, whether its volume keeps permissions,
-// its owner and its access list.
+// handles: whether either is a reparse point and of which kind, whether its
+// volume keeps permissions, its owner and its access list. A question the
+// system does not answer is answered with its reason, which refuses.
 
 #include "windows_platform.h"
 
@@ -23,6 +24,8 @@ static_assert (FAMILY_RIGHTS_THAT_CHANGE_THE_HOST
                    == (FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE
                        | GENERIC_ALL),
                "the family's rights are Windows' own");
+static_assert (wofReparseTag == IO_REPARSE_TAG_WOF && dedupReparseTag == IO_REPARSE_TAG_DEDUP,
+               "the tags are Windows' own");
 
 // Read access, because Windows counts a handle in the sharing check only when
 // it asks for data; shared for reading only, so nobody may write, rename or
@@ -36,91 +39,72 @@ OwnedHandle openWithoutFollowingLinks (const juce::String& fullPath)
     return OwnedHandle (handle == INVALID_HANDLE_VALUE ? nullptr : handle);
 }
 
-bool isReparsePoint (HANDLE object)
+OrUnanswered<ReparseTag> reparseTagOf (HANDLE object, const juce::String& path)
 {
-    BY_HANDLE_FILE_INFORMATION information {};
-    return GetFileInformationByHandle (object, &information)
-        && (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    FILE_ATTRIBUTE_TAG_INFO information {};
+
+    if (! GetFileInformationByHandleEx (object, FileAttributeTagInfo, &information, sizeof (information)))
+        return Unanswered { describeSystemError (GetLastError(), path) };
+
+    if ((information.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+        return ReparseTag {};
+
+    return ReparseTag { information.ReparseTag };
 }
 
-// Where the volume cannot be asked, what its objects' permissions say is judged.
-bool volumeKeepsPermissions (HANDLE object)
+OrUnanswered<bool> volumeKeepsPermissions (HANDLE object, const juce::String& path)
 {
     DWORD flags = 0;
-    return ! GetVolumeInformationByHandleW (object, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)
-        || (flags & FILE_PERSISTENT_ACLS) != 0;
+
+    if (! GetVolumeInformationByHandleW (object, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0))
+        return Unanswered { describeSystemError (GetLastError(), path) };
+
+    return (flags & FILE_PERSISTENT_ACLS) != 0;
 }
 
-// The account of an entry that allows, denies or does neither (an audit or a
-// label, which has no place in an access list and grants nothing).
-std::optional<AccessEntry> entryOf (const void* ace)
+// By the path the handle was opened with: its drive letter is the launching
+// user's own to map.
+DriveKind driveOf (const juce::String& fullPath)
 {
-    const auto* header = static_cast<const ACE_HEADER*> (ace);
-    const auto* plain = static_cast<const ACCESS_ALLOWED_ACE*> (ace);
-    const auto inheritOnly = (header->AceFlags & INHERIT_ONLY_ACE) != 0;
+    wchar_t root[MAX_PATH + 1] {};
 
-    switch (header->AceType)
+    if (! GetVolumePathNameW (fullPath.toWideCharPointer(), root, MAX_PATH + 1))
+        return DriveKind::unknown;
+
+    switch (GetDriveTypeW (root))
     {
-        case ACCESS_ALLOWED_ACE_TYPE:
-        case ACCESS_ALLOWED_CALLBACK_ACE_TYPE:
-        case ACCESS_DENIED_ACE_TYPE:
-        case ACCESS_DENIED_CALLBACK_ACE_TYPE:
-        {
-            const auto allows =
-                header->AceType == ACCESS_ALLOWED_ACE_TYPE || header->AceType == ACCESS_ALLOWED_CALLBACK_ACE_TYPE;
-            return AccessEntry { allows, sidOf (const_cast<DWORD*> (&plain->SidStart)), plain->Mask, inheritOnly };
-        }
-        // Files carry none of these, but an entry that allows is judged whatever its form.
-        case ACCESS_ALLOWED_OBJECT_ACE_TYPE:
-        case ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE:
-        {
-            const auto* object = static_cast<const ACCESS_ALLOWED_OBJECT_ACE*> (ace);
-            auto* sid = reinterpret_cast<const unsigned char*> (&object->ObjectType);
-            sid += (object->Flags & ACE_OBJECT_TYPE_PRESENT) != 0 ? sizeof (GUID) : 0;
-            sid += (object->Flags & ACE_INHERITED_OBJECT_TYPE_PRESENT) != 0 ? sizeof (GUID) : 0;
-            return AccessEntry { true, sidOf (const_cast<unsigned char*> (sid)), object->Mask, inheritOnly };
-        }
+        case DRIVE_FIXED:
+        case DRIVE_RAMDISK:
+            return DriveKind::local;
+        case DRIVE_REMOVABLE:
+        case DRIVE_CDROM:
+            return DriveKind::removable;
+        case DRIVE_REMOTE:
+            return DriveKind::remote;
         default:
-            return std::nullopt;
+            return DriveKind::unknown;
     }
 }
 
-// Owner and access list, both from the handle. What cannot be read leaves
-// the owner unknown, which the decision refuses.
-void readPermissions (HANDLE object, FoundObject& found)
+OrUnanswered<Permissions> permissionsOf (HANDLE object, const juce::String& path)
 {
-    PSID owner = nullptr;
-    PACL accessList = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const auto error = GetSecurityInfo (object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                        nullptr, nullptr, nullptr, nullptr, &descriptor);
 
-    if (GetSecurityInfo (object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
-                         nullptr, &accessList, nullptr, &descriptor)
-        != ERROR_SUCCESS)
-        return;
+    if (error != ERROR_SUCCESS)
+        return Unanswered { describeSystemError (error, path) };
 
-    auto entries = accessList != nullptr ? std::optional<std::vector<AccessEntry>> (std::in_place) : std::nullopt;
-    auto readable = owner != nullptr;
-
-    for (DWORD i = 0; entries && i < accessList->AceCount; ++i)
-    {
-        void* ace = nullptr;
-        readable = readable && GetAce (accessList, i, &ace);
-
-        if (ace != nullptr)
-            if (auto entry = entryOf (ace))
-                entries->push_back (std::move (*entry));
-    }
-
-    if (readable)
-    {
-        found.owner = sidOf (owner);
-        found.accessList = std::move (entries);
-    }
-
+    auto read = permissionsIn (descriptor);
     LocalFree (descriptor);
+
+    if (const auto* failed = std::get_if<SystemError> (&read))
+        return Unanswered { describeSystemError (*failed, path) };
+
+    return std::move (std::get<Permissions> (read));
 }
 
-Examined examine (const juce::String& path, OwnedHandle& held)
+Examined examine (const juce::String& path, bool onTheCurrentDrive, OwnedHandle& held)
 {
     // The framework's reading: a drive-relative path is on the current drive.
     const auto fullPath = juce::File (path).getFullPathName();
@@ -136,11 +120,10 @@ Examined examine (const juce::String& path, OwnedHandle& held)
         return CannotOpen { describeSystemError (error, path) };
     }
 
-    FoundObject found;
-    found.isLink = isReparsePoint (held.get());
-    found.volumeKeepsPermissions = volumeKeepsPermissions (held.get());
-    readPermissions (held.get(), found);
-    return found;
+    return FoundObject { .reparseTag = reparseTagOf (held.get(), path),
+                         .volumeKeepsPermissions = volumeKeepsPermissions (held.get(), path),
+                         .drive = onTheCurrentDrive ? driveOf (fullPath) : DriveKind::unknown,
+                         .permissions = permissionsOf (held.get(), path) };
 }
 
 } // namespace
@@ -149,8 +132,8 @@ Examined examine (const juce::String& path, OwnedHandle& held)
 HeldHost holdHost (const HostPlace& place)
 {
     HeldHost held;
-    held.found.folder = examine (place.folder, held.folder);
-    held.found.host = examine (place.path, held.host);
+    held.found.folder = examine (place.folder, place.onTheCurrentDrive, held.folder);
+    held.found.host = examine (place.path, place.onTheCurrentDrive, held.host);
     return held;
 }
 

@@ -14,8 +14,9 @@
 namespace launcher
 {
 
-// An account, by its SID in text form ("S-1-5-32-544"). A type of its own, so
-// that an account and a path cannot be swapped unnoticed.
+// An account, by its SID in text form ("S-1-5-32-544"); empty where the SID
+// could not be turned into text. A type of its own, so that an account and a
+// path cannot be swapped unnoticed.
 struct Sid
 {
     juce::String text;
@@ -27,21 +28,77 @@ struct Sid
 // One entry of an access list, as Windows keeps it.
 struct AccessEntry
 {
-    bool allows; // an allow entry; otherwise it denies
+    enum class Kind
+    {
+        allows,
+        denies,
+        unknown // a type the reader does not know to grant nothing: who it grants what cannot be told
+    };
+
+    // How an entry of a folder is passed on; Windows' own values.
+    enum Inheritance : std::uint8_t
+    {
+        toFiles = 0x1,   // object-inherit
+        toFolders = 0x2, // container-inherit
+        only = 0x8       // inherit-only: a template for what is created inside, granting nothing here
+    };
+
+    Kind kind;
     Sid account;
     std::uint32_t rights; // its access mask
-    bool inheritOnly;     // a template for what is created inside, granting nothing here
+    std::uint8_t inheritance = 0;
+    std::uint8_t type = 0; // Windows' number for the entry's type, which names an unknown one
+
+    bool operator== (const AccessEntry&) const = default;
+};
+
+// Who owns the object and its access list, as its security descriptor says.
+struct Permissions
+{
+    std::optional<Sid> owner; // none where the descriptor names no owner
+    // None: no access list at all, which lets everyone do anything.
+    std::optional<std::vector<AccessEntry>> accessList;
+
+    bool operator== (const Permissions&) const = default;
+};
+
+// A question about the object the system did not answer, with its reason:
+// what cannot be judged is not trusted.
+struct Unanswered
+{
+    juce::String reason;
+};
+
+template <typename Answer>
+using OrUnanswered = std::variant<Answer, Unanswered>;
+
+// The tag of a reparse point; none where the object is no reparse point.
+using ReparseTag = std::optional<std::uint32_t>;
+
+// Windows' tags of the files and folders it compresses (WOF: compact /exe,
+// CompactOS) and deduplicates: each is still what it was, with its own owner
+// and access list, and leads nowhere else.
+inline constexpr std::uint32_t wofReparseTag = 0x80000017;
+inline constexpr std::uint32_t dedupReparseTag = 0x80000013;
+
+// The kind of drive an object is on, as far as the launcher needs to tell.
+enum class DriveKind
+{
+    unknown,
+    local, // a fixed disk or a RAM disk
+    removable,
+    remote
 };
 
 // What the launcher read of the host or its folder, from the very handle it
-// keeps open until the host has started.
+// keeps open until the host has started. Where nothing was read, each answer
+// is one that refuses.
 struct FoundObject
 {
-    bool isLink = false;                // a junction, symbolic link or mount point
-    bool volumeKeepsPermissions = true; // FAT and exFAT keep none
-    std::optional<Sid> owner;           // none where it cannot be read
-    // None: no access list at all, which lets everyone do anything.
-    std::optional<std::vector<AccessEntry>> accessList;
+    OrUnanswered<ReparseTag> reparseTag;
+    OrUnanswered<bool> volumeKeepsPermissions = false; // FAT and exFAT keep none
+    DriveKind drive = DriveKind::unknown;              // read only where the host is looked for on the current drive
+    OrUnanswered<Permissions> permissions;
 };
 
 struct NothingThere
@@ -74,21 +131,36 @@ struct Distrust
     enum class Reason
     {
         isLink,
+        linkUnknown,
         keepsNoPermissions,
-        ownerUnreadable,
+        permissionsKeptUnknown,
+        onRemovableDrive,
+        onRemoteDrive,
+        driveUnknown,
+        permissionsUnreadable,
+        hasNoOwner,
         ownedByAnother,
         changeableByAnother,
+        passesOnChangeTo,
+        entryOfUnknownType,
         changeableByEveryone
     };
 
     Reason reason;
-    Sid account; // the owner, or who may change it
+    Sid account = {};               // the owner, or who may change it
+    juce::String systemReason = {}; // why the system could not answer
+    std::uint8_t entryType = 0;     // the type of an entry the launcher does not know
+
+    bool operator== (const Distrust&) const = default;
 };
 
 bool isTrustedAccount (const Sid& account, const Sid& launchingUser);
 
 // Nothing when only the launching user and those who administer the machine
-// can have placed or changed the object.
-std::optional<Distrust> distrustOf (const FoundObject& object, HostObjectKind kind, const Sid& launchingUser);
+// can have placed or changed the object. On the current drive, which the
+// host is looked for on when the shared folder cannot be looked up, the
+// drive's kind is judged too.
+std::optional<Distrust> distrustOf (const FoundObject& object, HostObjectKind kind, const Sid& launchingUser,
+                                    bool onTheCurrentDrive = false);
 
 } // namespace launcher

@@ -13,42 +13,74 @@ namespace
 // Windows' own separator, whatever this is built on.
 const juce::String separator = "\\";
 
+// A SID that could not be turned into text still names what it is, never nobody.
 juce::String describeAccount (const Sid& account, const LaunchInputs& inputs)
 {
+    if (account.text.isEmpty())
+        return "an account whose SID cannot be turned into text";
+
     const auto name = inputs.accountNameOf (account);
     return name.isNotEmpty() ? name : account.text;
 }
 
-juce::String refusalBody (const Distrust& distrust, const juce::String& path, const LaunchInputs& inputs)
+// `what` names the object: "the folder ..." or "the host ...".
+juce::String refusalBody (const Distrust& distrust, const juce::String& what, const LaunchInputs& inputs)
 {
     using Reason = Distrust::Reason;
-    const auto protectTheFolder = " Please reinstall the host; its installer must give " + inputs.host.folder
+    const auto protectTheFolder = " Please reinstall the host; its installer must give the folder " + inputs.host.folder
         + " a protected access list that lets only administrators change it.";
     const juce::String reinstallAsAnAdministrator = " Please reinstall the host as an administrator.";
+    const juce::String installOnNtfs = " Please install the host on an NTFS drive as an administrator.";
+    const auto cannotBeTold = " cannot be told (" + distrust.systemReason + ")";
+    const juce::String preparedElsewhere =
+        ", which another machine could have prepared (the shared application-data folder could not be looked up,"
+        " so the host was looked for on the current drive). Please start the launcher from a folder on the drive"
+        " the host is installed on.";
 
     switch (distrust.reason)
     {
         case Reason::isLink:
-            return path
-                + " is a link (a junction, symbolic link or mount point), so it can lead to a place another user"
-                  " controls."
+            return what
+                + " is a link (a junction, symbolic link, mount point or other reparse point), so it can lead to a"
+                  " place another user controls."
                 + reinstallAsAnAdministrator;
+        case Reason::linkUnknown:
+            return "whether " + what + " is a link" + cannotBeTold
+                + ", so it could lead to a place another user controls." + reinstallAsAnAdministrator;
         case Reason::keepsNoPermissions:
-            return "the drive of " + path
-                + " keeps no permissions (FAT or exFAT), so anyone could have put it there."
-                  " Please install the host on an NTFS drive as an administrator.";
-        case Reason::ownerUnreadable:
+            return "the drive of " + what + " keeps no permissions (FAT or exFAT), so anyone could have put it there."
+                + installOnNtfs;
+        case Reason::permissionsKeptUnknown:
+            return "whether the drive of " + what + " keeps permissions" + cannotBeTold
+                + ", so anyone could have put it there." + installOnNtfs;
+        case Reason::onRemovableDrive:
+            return what + " is on a removable drive" + preparedElsewhere;
+        case Reason::onRemoteDrive:
+            return what + " is on a network drive" + preparedElsewhere;
+        case Reason::driveUnknown:
+            return what + " is on a drive whose kind cannot be told" + preparedElsewhere;
+        case Reason::permissionsUnreadable:
+            return "the owner and access list of " + what + " cannot be read (" + distrust.systemReason
+                + "), so another user could have put it there." + reinstallAsAnAdministrator;
+        case Reason::hasNoOwner:
+            return what + " has no owner, so another user could have put it there." + reinstallAsAnAdministrator;
         case Reason::ownedByAnother:
-            return path + " is owned by "
-                + (distrust.reason == Reason::ownerUnreadable ? juce::String ("an owner that cannot be read")
-                                                              : describeAccount (distrust.account, inputs))
+            return what + " is owned by " + describeAccount (distrust.account, inputs)
                 + ", not by you or an administrator, so another user could have put it there."
                 + reinstallAsAnAdministrator;
         case Reason::changeableByAnother:
-            return describeAccount (distrust.account, inputs) + " may change " + path
+            return describeAccount (distrust.account, inputs) + " may change " + what
                 + ", so another user could have put a program there." + protectTheFolder;
+        case Reason::passesOnChangeTo:
+            return what + " lets " + describeAccount (distrust.account, inputs)
+                + " change the files and folders created in it, so another user could change what the host's"
+                  " installer puts there."
+                + protectTheFolder;
+        case Reason::entryOfUnknownType:
+            return "the access list of " + what + " holds an entry of a type the launcher does not know (type "
+                + juce::String (distrust.entryType) + "), so who may change it cannot be told." + protectTheFolder;
         case Reason::changeableByEveryone:
-            return path
+            return what
                 + " has no access list, so everyone may change it, and another user could have put a program"
                   " there."
                 + protectTheFolder;
@@ -69,6 +101,13 @@ ErrorBox errorBox (const juce::String& body)
     return { FAMILY_ERROR_TITLE, body };
 }
 
+ErrorBox refusalBox (const Distrust& distrust, HostObjectKind kind, const LaunchInputs& inputs)
+{
+    const auto what =
+        kind == HostObjectKind::host ? "the host " + inputs.host.path : "the folder " + inputs.host.folder;
+    return errorBox ("Will not start " + inputs.host.path + ": " + refusalBody (distrust, what, inputs));
+}
+
 // The host file and the folder that holds it: whoever could change either
 // could have put a program of their own there.
 std::optional<ErrorBox> refusalOfAnUntrustedHost (const LaunchInputs& inputs)
@@ -78,12 +117,9 @@ std::optional<ErrorBox> refusalOfAnUntrustedHost (const LaunchInputs& inputs)
                                                                  { inputs.found.host, HostObjectKind::host } };
 
     for (const auto& [examined, kind] : objects)
-    {
-        const auto& path = kind == HostObjectKind::host ? inputs.host.path : inputs.host.folder;
-
-        if (const auto distrust = distrustOf (std::get<FoundObject> (examined), kind, inputs.launchingUser))
-            return errorBox ("Will not start " + inputs.host.path + ": " + refusalBody (*distrust, path, inputs));
-    }
+        if (const auto distrust = distrustOf (std::get<FoundObject> (examined), kind, inputs.launchingUser,
+                                              inputs.host.onTheCurrentDrive))
+            return refusalBox (*distrust, kind, inputs);
 
     return std::nullopt;
 }
@@ -94,7 +130,7 @@ HostPlace placeOfHost (const juce::String& sharedFolder)
 {
     const auto folder =
         sharedFolder.isEmpty() ? driveRelativeHostFolder() : sharedFolder + separator + FAMILY_HOST_FOLDER;
-    return { folder, folder + separator + FAMILY_HOST_FILE };
+    return { folder, folder + separator + FAMILY_HOST_FILE, sharedFolder.isEmpty() };
 }
 
 LaunchPlan planLaunch (const LaunchInputs& inputs)

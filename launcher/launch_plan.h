@@ -25,6 +25,8 @@ struct HostPlace
 {
     juce::String folder;
     juce::String path;
+    // Where the shared folder cannot be looked up: at the root of the current drive.
+    bool onTheCurrentDrive = false;
 };
 
 HostPlace placeOfHost (const juce::String& sharedFolder);
@@ -38,7 +40,8 @@ struct LaunchInputs
     Utf16 productEntry;    // PRODUCTNAME=value, the product's entry for the host
     Sid launchingUser;     // who started the launcher
     // An account's name, empty where it does not resolve; asked only when the
-    // launcher refuses a host, so a launch that hands over never pays for it.
+    // launcher refuses a host, so a launch that hands over never pays for it,
+    // and never of the network, so the box is not kept waiting.
     std::function<juce::String (const Sid&)> accountNameOf;
 };
 

@@ -93,23 +93,20 @@ Sid launchingUser()
     return sidOf (reinterpret_cast<const TOKEN_USER*> (user.data())->User.Sid);
 }
 
-Sid sidOf (PSID sid)
-{
-    wchar_t* text = nullptr;
-
-    if (sid == nullptr || ! ConvertSidToStringSidW (sid, &text))
-        return {};
-
-    const Sid converted { juce::String (text) };
-    LocalFree (text);
-    return converted;
-}
-
+// LookupAccountSidW may ask a domain controller, which can take long offline;
+// the local form searches the local computer only. advapi32 exports it from
+// Windows 7 on, where winbase.h declares it (before, a macro for the other);
+// MinGW-w64's import library lacks it, so it is looked up here, and where it
+// is missing the box names the SID.
+// https://learn.microsoft.com/en-us/windows/win32/api/winbase/nf-winbase-lookupaccountsidlocalw
 juce::String accountNameOf (const Sid& account)
 {
+    using LookupLocal = BOOL (WINAPI*) (PSID, LPWSTR, LPDWORD, LPWSTR, LPDWORD, PSID_NAME_USE);
+    const auto lookUp = reinterpret_cast<LookupLocal> (
+        reinterpret_cast<void*> (GetProcAddress (GetModuleHandleW (L"advapi32.dll"), "LookupAccountSidLocalW")));
     PSID sid = nullptr;
 
-    if (! ConvertStringSidToSidW (account.text.toWideCharPointer(), &sid))
+    if (lookUp == nullptr || ! ConvertStringSidToSidW (account.text.toWideCharPointer(), &sid))
         return {};
 
     wchar_t name[256] {};
@@ -117,7 +114,7 @@ juce::String accountNameOf (const Sid& account)
     DWORD nameLength = 256;
     DWORD domainLength = 256;
     SID_NAME_USE use;
-    const auto resolved = LookupAccountSidW (nullptr, sid, name, &nameLength, domain, &domainLength, &use);
+    const auto resolved = lookUp (sid, name, &nameLength, domain, &domainLength, &use);
     LocalFree (sid);
 
     if (! resolved)

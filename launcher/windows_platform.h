@@ -11,6 +11,7 @@
 // The thin Windows layer: it gathers the launch's inputs and carries out its
 // plan. Everything it decides on is in launch_plan.h. Its parts: the inputs
 // (windows_inputs.cpp), the host held while it is judged (held_host.cpp),
+// security descriptors read as the decision judges them (security_descriptor.cpp),
 // starting and standing in for the host (host_process.cpp), and the system's
 // texts and the box (error_box.cpp).
 namespace launcher::platform
@@ -40,9 +41,16 @@ Utf16List currentEnvironment();
 
 Sid launchingUser();
 
+// The SID's text; empty where it cannot be had.
 Sid sidOf (PSID sid);
 
+// Local and well-known accounts only, never asking a domain controller.
 juce::String accountNameOf (const Sid& sid);
+
+using SystemError = DWORD;
+
+// The owner and access list a security descriptor holds.
+std::variant<Permissions, SystemError> permissionsIn (PSECURITY_DESCRIPTOR descriptor);
 
 // The host's folder and the host, each opened once, without following a
 // link, and held, shared for reading only, until the host has started: so
@@ -67,8 +75,6 @@ struct RunningHost
     // own job allows no other.
     OwnedHandle job;
 };
-
-using SystemError = DWORD;
 
 // Starts the host as the launcher's own caller would have: with the launcher's
 // start-up information and priority class.

@@ -4,10 +4,31 @@
 
 #include <map>
 
+#ifdef _WIN32
+#    include "windows_platform.h"
+#    include <cstring>
+#    include <sddl.h>
+#endif
+
+// Read as the tests' failures print them: owner, then each entry's kind, account, rights, inheritance and type.
+namespace launcher
+{
+
+void PrintTo (const Permissions& permissions, std::ostream* out)
+{
+    *out << (permissions.owner ? permissions.owner->text : "no owner") << (permissions.accessList ? "" : ", no list");
+    for (const auto& entry : permissions.accessList.value_or (std::vector<AccessEntry> {}))
+        *out << ", (" << static_cast<int> (entry.kind) << " " << entry.account.text << " " << entry.rights << " "
+             << static_cast<int> (entry.inheritance) << " " << static_cast<int> (entry.type) << ")";
+}
+
+} // namespace launcher
+
 namespace
 {
 
 using namespace launcher;
+using Reason = Distrust::Reason;
 
 const juce::String sharedFolder = "C:\\ProgramData";
 const juce::String hostFolder = "C:\\ProgramData\\Orvanel";
@@ -18,35 +39,112 @@ const Sid launchingUser { "S-1-5-21-1004336348-1177238915-682003330-1001" };
 constexpr std::uint32_t fullControl = 0x001F01FF;
 constexpr std::uint32_t readAndExecute = 0x001200A9;
 constexpr std::uint32_t addFileAndFolder = 0x00100116; // and write attributes, as ProgramData gives Users
-constexpr std::uint32_t genericWrite = 0x40000000;
+constexpr std::uint8_t files = 0x1, folders = 0x2, inheritOnly = 0x8, templateForAll = files | folders | inheritOnly;
 const Sid system { "S-1-5-18" };
 const Sid administrators { "S-1-5-32-544" };
 const Sid users { "S-1-5-32-545" };
-const Sid everyone { "S-1-1-0" };
 const Sid creatorOwner { "S-1-3-0" };
+const Sid creatorGroup { "S-1-3-1" };
 const Sid anotherUser { "S-1-5-21-1004336348-1177238915-682003330-1002" };
+constexpr auto folder = HostObjectKind::folder;
+constexpr auto host = HostObjectKind::host;
 
-AccessEntry allow (const Sid& account, std::uint32_t rights, bool inheritOnly = false)
+AccessEntry allow (const Sid& account, std::uint32_t rights, std::uint8_t inheritance = 0, std::uint8_t type = 0)
 {
-    return { true, account, rights, inheritOnly };
+    return { AccessEntry::Kind::allows, account, rights, inheritance, type };
 }
 
-AccessEntry deny (const Sid& account, std::uint32_t rights)
+AccessEntry deny (const Sid& account, std::uint32_t rights, std::uint8_t type = 1)
 {
-    return { false, account, rights, false };
+    return { AccessEntry::Kind::denies, account, rights, 0, type };
 }
 
 // What the host's installer must set: administrators alone may change it.
-const std::vector<AccessEntry> protectedAdministratorsOnly { allow (system, fullControl),
-                                                             allow (administrators, fullControl),
-                                                             allow (users, readAndExecute) };
+const std::vector<AccessEntry> protectedAdministratorsOnly { allow (system, fullControl, files | folders),
+                                                             allow (administrators, fullControl, files | folders),
+                                                             allow (users, readAndExecute, files | folders) };
+#define PROTECTED "(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
 
-FoundObject trustedObject()
+// Owned by Administrators: `before`, the protected list, then `after`.
+Permissions protectedWith (std::vector<AccessEntry> after, std::vector<AccessEntry> before = {})
 {
-    FoundObject object;
-    object.owner = administrators;
-    object.accessList = protectedAdministratorsOnly;
-    return object;
+    before.insert (before.end(), protectedAdministratorsOnly.begin(), protectedAdministratorsOnly.end());
+    before.insert (before.end(), after.begin(), after.end());
+    return { administrators, before };
+}
+
+Permissions alone (const AccessEntry& entry)
+{
+    return { administrators, std::vector { entry } };
+}
+
+// Security descriptors, each written once: in SDDL, as the entries the launcher
+// must read of it, and with the decision on them. Where Windows' SDDL is read
+// (on Windows and under Wine), the reader is checked against the entries too.
+struct AccessCase
+{
+    const char* what;
+    HostObjectKind kind;
+    const char* sddl;
+    Permissions reads;
+    std::optional<Distrust> refusal = {}; // none: handed over
+    // Wine's SDDL (8.0) writes no object, callback or compound entry: the
+    // access list is then made by hand, of the one entry `reads` holds.
+    bool entryByHand = false;
+};
+
+const AccessCase accessCases[] {
+    { "ProgramData's default, as a folder made below it inherits it", folder,
+      "O:BAD:(A;OICIIO;GA;;;CO)" PROTECTED "(A;CI;0x100116;;;BU)",
+      protectedWith ({ allow (users, addFileAndFolder, folders) },
+                     { allow (creatorOwner, 0x10000000, templateForAll) }),
+      Distrust { Reason::changeableByAnother, users } },
+    { "the protected list as a folder inside inherits it, SYSTEM its group", folder,
+      "O:BAG:SYD:(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;OICIID;0x1200a9;;;BU)", protectedWith ({}) },
+    { "no owner",
+      host,
+      "D:P" PROTECTED,
+      { std::nullopt, protectedAdministratorsOnly },
+      Distrust { Reason::hasNoOwner } },
+    { "no access list", folder, "O:BA", { administrators, std::nullopt }, Distrust { Reason::changeableByEveryone } },
+    { "an empty access list", folder, "O:BAD:P", { administrators, std::vector<AccessEntry> {} } },
+    { "Users may add a file", folder, "O:BAD:P" PROTECTED "(A;;0x2;;;BU)", protectedWith ({ allow (users, 0x2) }),
+      Distrust { Reason::changeableByAnother, users } },
+    { "delete-child on the host, which only a folder heeds", host, "O:BAD:P" PROTECTED "(A;;0x40;;;BU)",
+      protectedWith ({ allow (users, 0x40) }) },
+    { "a deny before an allow", folder, "O:BAD:P(D;;FA;;;BU)" PROTECTED "(A;;0x2;;;BU)",
+      protectedWith ({ allow (users, 0x2) }, { deny (users, fullControl) }),
+      Distrust { Reason::changeableByAnother, users } },
+    { "OWNER RIGHTS, the owner's", folder, "O:BAD:P" PROTECTED "(A;OICI;FA;;;OW)",
+      protectedWith ({ allow (Sid { "S-1-3-4" }, fullControl, files | folders) }) },
+    { "a CREATOR OWNER template", folder, "O:BAD:P" PROTECTED "(A;OICIIO;FA;;;CO)",
+      protectedWith ({ allow (creatorOwner, fullControl, templateForAll) }) },
+    { "a template for Users", folder, "O:BAD:P" PROTECTED "(A;OICIIO;FA;;;BU)",
+      protectedWith ({ allow (users, fullControl, templateForAll) }), Distrust { Reason::passesOnChangeTo, users } },
+    { "a CREATOR GROUP template", folder, "O:BAD:P" PROTECTED "(A;OICIIO;FA;;;CG)",
+      protectedWith ({ allow (creatorGroup, fullControl, templateForAll) }),
+      Distrust { Reason::passesOnChangeTo, creatorGroup } },
+    { "folders get Users' delete-child", folder, "O:BAD:P" PROTECTED "(A;CIIO;0x40;;;BU)",
+      protectedWith ({ allow (users, 0x40, folders | inheritOnly) }), Distrust { Reason::passesOnChangeTo, users } },
+    { "an audit entry, which grants nothing", folder, "O:BAD:P" PROTECTED "(AU;SA;FA;;;BU)", protectedWith ({}) },
+    { "an allowing callback entry", host, "O:BA", alone (allow (users, 0x2, 0, 0x9)),
+      Distrust { Reason::changeableByAnother, users }, true },
+    { "an allowing object entry", folder, "O:BA", alone (allow (anotherUser, fullControl, templateForAll, 0x5)),
+      Distrust { Reason::passesOnChangeTo, anotherUser }, true },
+    { "a denying object entry", folder, "O:BA", alone (deny (users, fullControl, 0x6)), std::nullopt, true },
+    { "a compound entry", host, "O:BA", alone ({ AccessEntry::Kind::unknown, {}, 0, 0, 4 }),
+      Distrust { Reason::entryOfUnknownType, {}, {}, 4 }, true },
+};
+
+FoundObject foundObject (OrUnanswered<ReparseTag> tag, OrUnanswered<bool> keepsPermissions = true,
+                         DriveKind drive = DriveKind::local, OrUnanswered<Permissions> permissions = protectedWith ({}))
+{
+    return { tag, keepsPermissions, drive, permissions };
+}
+
+FoundObject permitted (Permissions permissions)
+{
+    return foundObject (ReparseTag {}, true, DriveKind::local, permissions);
 }
 
 struct Inputs
@@ -59,7 +157,7 @@ struct Inputs
     {
         launch.launcherArguments = std::move (arguments);
         launch.host = placeOfHost (sharedFolder);
-        launch.found = { trustedObject(), trustedObject() };
+        launch.found = { permitted (protectedWith ({})), permitted (protectedWith ({})) };
         launch.environment = std::move (environment);
         launch.productEntry = u"PRODUCTNAME=tessalune";
         launch.launchingUser = launchingUser;
@@ -75,6 +173,7 @@ struct Inputs
         return kind == HostObjectKind::host ? launch.found.host : launch.found.folder;
     }
     FoundObject& object (HostObjectKind kind) { return std::get<FoundObject> (found (kind)); }
+    Permissions& permissions (HostObjectKind kind) { return std::get<Permissions> (object (kind).permissions); }
     LaunchPlan plan() const { return planLaunch (launch); }
 };
 
@@ -92,6 +191,7 @@ TEST (HostPlace, IsOnTheCurrentDriveWhenTheFolderLookupFailed)
 {
     EXPECT_EQ (placeOfHost ({}).folder, "\\Orvanel");
     EXPECT_EQ (placeOfHost ({}).path, "\\Orvanel\\Sonvik.exe");
+    EXPECT_TRUE (placeOfHost ({}).onTheCurrentDrive);
 }
 
 TEST (LaunchPlan, NothingAtTheHostPathOrItsFolderGivesTheInstallationError)
@@ -179,7 +279,7 @@ TEST (HostTrust, EachOwnerOfTheHostAndOfItsFolderIsTrustedOnlyIfItIsTheLaunching
         for (const auto kind : { HostObjectKind::host, HostObjectKind::folder })
         {
             Inputs inputs;
-            inputs.object (kind).owner = Sid { ownerCase.owner };
+            inputs.permissions (kind).owner = Sid { ownerCase.owner };
 
             EXPECT_EQ (std::holds_alternative<HandOver> (inputs.plan()), ownerCase.trusted)
                 << ownerCase.owner << " owns the " << (kind == HostObjectKind::host ? "host" : "folder");
@@ -187,147 +287,169 @@ TEST (HostTrust, EachOwnerOfTheHostAndOfItsFolderIsTrustedOnlyIfItIsTheLaunching
     }
 }
 
-TEST (HostTrust, OwnerRefusalNamesThePathItsOwnerAndWhatToDo)
-{
-    Inputs inputs;
-    inputs.object (HostObjectKind::folder).owner = anotherUser;
-    inputs.names[anotherUser.text] = "PC\\mallory";
-
-    const auto named = std::get<ErrorBox> (inputs.plan());
-    EXPECT_EQ (named.title, "Invalid SONVIK installation!");
-    EXPECT_EQ (named.body,
-               "Will not start " + hostPath + ": " + hostFolder
-                   + " is owned by PC\\mallory, not by you or an"
-                     " administrator, so another user could have put it there. Please reinstall the host as an "
-                     "administrator.");
-
-    inputs.names.clear();
-    const auto unnamed = std::get<ErrorBox> (inputs.plan());
-    EXPECT_TRUE (unnamed.body.contains (hostFolder + " is owned by " + anotherUser.text + ",")) << unnamed.body;
-}
-
-// Who may change the host or its folder, as access lists occur: a host is
-// handed over only when nobody but the launching user and those who
-// administer the machine may put a program there.
-struct AccessCase
-{
-    const char* what;
-    HostObjectKind kind;
-    std::function<void (FoundObject&)> make;
-    const char* refusalMentions; // nothing: handed over
-};
-
-const AccessCase accessCases[] {
-    { "ProgramData's default, inherited by a folder made below it", HostObjectKind::folder,
-      [] (FoundObject& object)
-      {
-          object.accessList = { allow (creatorOwner, fullControl, true), allow (system, fullControl),
-                                allow (administrators, fullControl), allow (users, readAndExecute),
-                                allow (users, addFileAndFolder) };
-      },
-      "BUILTIN\\Users may change C:\\ProgramData\\Orvanel," },
-    { "ProgramData's default, inherited by a file", HostObjectKind::host,
-      [] (FoundObject& object)
-      {
-          object.accessList = { allow (administrators, fullControl), allow (system, fullControl),
-                                allow (administrators, fullControl), allow (users, readAndExecute) };
-      },
-      nullptr },
-    { "a protected folder that only administrators may change", HostObjectKind::folder, [] (FoundObject&) {}, nullptr },
-    { "Users may add a file beside the host", HostObjectKind::folder,
-      [] (FoundObject& object) { object.accessList->push_back (allow (users, 0x2)); }, "BUILTIN\\Users may change" },
-    { "Users may add a folder beside the host", HostObjectKind::folder,
-      [] (FoundObject& object) { object.accessList->push_back (allow (users, 0x4)); }, "BUILTIN\\Users may change" },
-    { "Users may delete what the folder holds", HostObjectKind::folder,
-      [] (FoundObject& object) { object.accessList->push_back (allow (users, 0x40)); }, "BUILTIN\\Users may change" },
-    { "Users with delete-child on the host, which only a folder heeds", HostObjectKind::host,
-      [] (FoundObject& object) { object.accessList->push_back (allow (users, 0x40)); }, nullptr },
-    { "Everyone may write the host", HostObjectKind::host,
-      [] (FoundObject& object) { object.accessList->push_back (allow (everyone, genericWrite)); },
-      "Everyone may change" },
-    { "another user may change who may write the host", HostObjectKind::host,
-      [] (FoundObject& object) { object.accessList->push_back (allow (anotherUser, 0x40000)); },
-      "PC\\mallory may change" },
-    { "no access list at all, which lets everyone do anything", HostObjectKind::folder,
-      [] (FoundObject& object) { object.accessList.reset(); }, "has no access list, so everyone may change it" },
-    { "a CREATOR OWNER template, granting nothing on the folder itself", HostObjectKind::folder,
-      [] (FoundObject& object) { object.accessList->push_back (allow (creatorOwner, fullControl, true)); }, nullptr },
-    { "a template for another user, granting nothing on the folder itself", HostObjectKind::folder,
-      [] (FoundObject& object) { object.accessList->push_back (allow (anotherUser, fullControl, true)); }, nullptr },
-    { "a deny entry before an allow entry for the same account", HostObjectKind::folder,
-      [] (FoundObject& object)
-      {
-          object.accessList->insert (object.accessList->begin(), deny (users, fullControl));
-          object.accessList->push_back (allow (users, 0x2));
-      },
-      "BUILTIN\\Users may change" },
-    { "the launching user with full control, owning it", HostObjectKind::folder,
-      [] (FoundObject& object)
-      {
-          object.owner = launchingUser;
-          object.accessList = { allow (launchingUser, fullControl), allow (system, fullControl) };
-      },
-      nullptr },
-    { "the launching user with full control of the host", HostObjectKind::host,
-      [] (FoundObject& object) { object.accessList->push_back (allow (launchingUser, fullControl)); }, nullptr },
-    { "the folder is a junction", HostObjectKind::folder, [] (FoundObject& object) { object.isLink = true; },
-      "C:\\ProgramData\\Orvanel is a link (a junction, symbolic link or mount point)" },
-    { "the host is a symbolic link", HostObjectKind::host, [] (FoundObject& object) { object.isLink = true; },
-      "Sonvik.exe is a link" },
-    { "a volume that keeps no permissions", HostObjectKind::host,
-      [] (FoundObject& object) { object.volumeKeepsPermissions = false; }, "keeps no permissions (FAT or exFAT)" },
-    { "permissions that cannot be read", HostObjectKind::folder, [] (FoundObject& object) { object.owner.reset(); },
-      "is owned by an owner that cannot be read" },
-};
-
-TEST (HostTrust, TheHostIsHandedOverOnlyWhenNobodyElseMayChangeItOrItsFolder)
+// A host is handed over only when nobody else may put a program there, now
+// or through what the folder passes on.
+TEST (HostTrust, EachAccessListIsJudgedOnTheEntriesReadOfIt)
 {
     for (const auto& accessCase : accessCases)
     {
         Inputs inputs;
-        inputs.names = { { users.text, "BUILTIN\\Users" },
-                         { everyone.text, "Everyone" },
-                         { anotherUser.text, "PC\\mallory" } };
-        accessCase.make (inputs.object (accessCase.kind));
-        const auto plan = inputs.plan();
+        inputs.object (accessCase.kind).permissions = accessCase.reads;
 
-        if (accessCase.refusalMentions == nullptr)
-        {
-            EXPECT_TRUE (std::holds_alternative<HandOver> (plan))
-                << accessCase.what << ": " << std::get<ErrorBox> (plan).body;
-            EXPECT_EQ (inputs.namesAsked, 0) << accessCase.what << ": a hand-over never looks up a name";
-            continue;
-        }
-
-        ASSERT_TRUE (std::holds_alternative<ErrorBox> (plan)) << accessCase.what;
-        const auto& body = std::get<ErrorBox> (plan).body;
-        EXPECT_TRUE (body.startsWith ("Will not start " + hostPath + ": ")) << accessCase.what << ": " << body;
-        EXPECT_TRUE (body.contains (accessCase.refusalMentions)) << accessCase.what << ": " << body;
+        EXPECT_EQ (distrustOf (inputs.object (accessCase.kind), accessCase.kind, launchingUser), accessCase.refusal)
+            << accessCase.what;
+        EXPECT_EQ (std::holds_alternative<HandOver> (inputs.plan()), ! accessCase.refusal) << accessCase.what;
+        EXPECT_TRUE (accessCase.refusal || inputs.namesAsked == 0)
+            << accessCase.what << ": a hand-over looked up names";
     }
 }
 
-TEST (HostTrust, WriteAccessRefusalNamesWhoMayChangeWhatAndWhatTheInstallerMustDo)
+// Each object as read, and the refusal's exact text, asserted here alone: the
+// host or folder it speaks of (for "{}"), who could have changed it, what to
+// do. An unanswered question refuses; so does, on the current drive, any drive but a local one.
+struct ObjectCase
 {
-    Inputs inputs;
-    inputs.object (HostObjectKind::folder).accessList->push_back (allow (users, 0x2));
+    HostObjectKind kind;
+    FoundObject object;
+    juce::String body = {}; // empty: handed over
+    bool onTheCurrentDrive = false;
+};
 
-    EXPECT_EQ (
-        std::get<ErrorBox> (inputs.plan()).body,
-        "Will not start " + hostPath + ": " + users.text + " may change " + hostFolder
-            + ", so another user could have put a program there. Please reinstall the host; its installer must give "
-            + hostFolder + " a protected access list that lets only administrators change it.");
+const juce::String reinstall = " Please reinstall the host as an administrator.";
+const juce::String putThere = ", so another user could have put it there." + reinstall;
+const juce::String protect = ". Please reinstall the host; its installer must give the folder C:\\ProgramData\\Orvanel"
+                             " a protected access list that lets only administrators change it.";
+const juce::String ntfs = ", so anyone could have put it there. Please install the host on an NTFS drive as an"
+                          " administrator.";
+const juce::String elsewhere = ", which another machine could have prepared (the shared application-data folder could"
+                               " not be looked up, so the host was looked for on the current drive). Please start"
+                               " the launcher from a folder on the drive the host is installed on.";
+const juce::String link = " is a link (a junction, symbolic link, mount point or other reparse point), so it can lead"
+                          " to a place another user controls."
+    + reinstall;
+
+const ObjectCase objectCases[] {
+    { host, foundObject (ReparseTag { 0x80000017 }) },                // WOF-compressed
+    { folder, foundObject (ReparseTag { 0x80000013 }) },              // deduplicated
+    { host, foundObject (ReparseTag { 0xA000000C }), "{}" + link },   // a symbolic link
+    { folder, foundObject (ReparseTag { 0xA0000003 }), "{}" + link }, // a junction
+    { host, foundObject (Unanswered { "Access is denied." }),
+      "whether {} is a link cannot be told (Access is denied.), so it could lead to a place another user controls."
+          + reinstall },
+    { host, foundObject (ReparseTag {}, false), "the drive of {} keeps no permissions (FAT or exFAT)" + ntfs },
+    { folder, foundObject (ReparseTag {}, Unanswered { "Not ready." }),
+      "whether the drive of {} keeps permissions cannot be told (Not ready.)" + ntfs },
+    { folder, foundObject (ReparseTag {}, true, DriveKind::removable), "{} is on a removable drive" + elsewhere, true },
+    { host, foundObject (ReparseTag {}, true, DriveKind::remote), "{} is on a network drive" + elsewhere, true },
+    { folder, foundObject (ReparseTag {}, true, DriveKind::unknown),
+      "{} is on a drive whose kind cannot be told" + elsewhere, true },
+    { folder, foundObject (ReparseTag {}, true, DriveKind::local), {}, true },
+    { folder, foundObject (ReparseTag {}, true, DriveKind::removable) }, // below the shared folder
+    { host, foundObject (ReparseTag {}, true, DriveKind::local, Unanswered { "Access is denied." }),
+      "the owner and access list of {} cannot be read (Access is denied.)" + putThere },
+    { host, permitted ({ std::nullopt, protectedAdministratorsOnly }), "{} has no owner" + putThere },
+    { folder, permitted ({ anotherUser, protectedAdministratorsOnly }),
+      "{} is owned by " + anotherUser.text + ", not by you or an administrator" + putThere }, // no name: its SID
+    { folder, permitted (protectedWith ({ allow (users, 0x2) })),
+      "BUILTIN\\Users may change {}, so another user could have put a program there" + protect },
+    { host, permitted (protectedWith ({ allow (Sid {}, 0x2) })),
+      "an account whose SID cannot be turned into text may change {}, so another user could have put a program there"
+          + protect },
+    { folder, permitted (protectedWith ({ allow (creatorGroup, fullControl, templateForAll) })),
+      "{} lets CREATOR GROUP change the files and folders created in it, so another user could change what the host's"
+      " installer puts there"
+          + protect },
+    { host, permitted (protectedWith ({ { AccessEntry::Kind::unknown, {}, 0, 0, 4 } })),
+      "the access list of {} holds an entry of a type the launcher does not know (type 4), so who may change it cannot"
+      " be told"
+          + protect },
+    { folder, permitted ({ administrators, std::nullopt }),
+      "{} has no access list, so everyone may change it, and another user could have put a program there" + protect },
+};
+
+TEST (HostTrust, EachRefusalNamesItsObjectWhoCouldHaveChangedItAndWhatToDo)
+{
+    for (const auto& objectCase : objectCases)
+    {
+        Inputs inputs;
+        inputs.names = { { users.text, "BUILTIN\\Users" }, { creatorGroup.text, "CREATOR GROUP" } };
+        inputs.launch.host = placeOfHost (objectCase.onTheCurrentDrive ? "" : sharedFolder);
+        inputs.object (objectCase.kind) = objectCase.object;
+        const auto& place = inputs.launch.host;
+        const auto what = objectCase.kind == host ? "the host " + place.path : "the folder " + place.folder;
+        const auto body = objectCase.body.replace ("{}", what);
+        const auto plan = inputs.plan();
+        const auto* box = std::get_if<ErrorBox> (&plan);
+
+        EXPECT_EQ (box != nullptr ? box->body : "", body.isEmpty() ? "" : "Will not start " + place.path + ": " + body);
+    }
 }
 
 TEST (HostTrust, TheDriveRelativeHostPathIsCheckedToo)
 {
     Inputs inputs;
     inputs.launch.host = placeOfHost ({});
-    inputs.object (HostObjectKind::folder).owner = users;
+    inputs.permissions (HostObjectKind::folder).owner = users;
 
     const auto plan = inputs.plan();
     ASSERT_TRUE (std::holds_alternative<ErrorBox> (plan));
-    EXPECT_TRUE (
-        std::get<ErrorBox> (plan).body.startsWith ("Will not start \\Orvanel\\Sonvik.exe: \\Orvanel is owned by "));
+    EXPECT_TRUE (std::get<ErrorBox> (plan).body.startsWith (
+        "Will not start \\Orvanel\\Sonvik.exe: the folder \\Orvanel is owned by "));
 }
+
+#ifdef _WIN32
+
+// The owner of `parsed`, with an access list of `entry` alone, kept in `list`: header, rights, an object
+// entry's flags and GUIDs or a compound one's type, then the account (anyone's where none is read).
+SECURITY_DESCRIPTOR byHand (PSECURITY_DESCRIPTOR parsed, const AccessEntry& entry, std::vector<BYTE>& list)
+{
+    const auto isObject = entry.type == ACCESS_ALLOWED_OBJECT_ACE_TYPE || entry.type == ACCESS_DENIED_OBJECT_ACE_TYPE;
+    const DWORD objectFlags = ACE_OBJECT_TYPE_PRESENT | ACE_INHERITED_OBJECT_TYPE_PRESENT;
+    PSID sid = nullptr;
+    ConvertStringSidToSidW (entry.account.text.isEmpty() ? L"S-1-1-0" : entry.account.text.toWideCharPointer(), &sid);
+    const auto sidLength = GetLengthSid (sid);
+    std::vector<unsigned char> ace (8 + (isObject ? 4 + 2 * sizeof (GUID) : entry.type == 4 ? 4 : 0) + sidLength);
+    const ACE_HEADER header { entry.type, entry.inheritance, static_cast<WORD> (ace.size()) };
+    std::memcpy (ace.data(), &header, 4);
+    std::memcpy (ace.data() + 4, &entry.rights, 4);
+    std::memcpy (ace.data() + 8, &objectFlags, isObject ? 4 : 0);
+    std::memcpy (ace.data() + ace.size() - sidLength, sid, sidLength);
+    LocalFree (sid);
+
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE;
+    GetSecurityDescriptorOwner (parsed, &owner, &defaulted);
+    list.resize (sizeof (ACL) + ace.size());
+    auto* accessList = reinterpret_cast<PACL> (list.data());
+    InitializeAcl (accessList, static_cast<DWORD> (list.size()), ACL_REVISION_DS);
+    EXPECT_TRUE (AddAce (accessList, ACL_REVISION_DS, MAXDWORD, ace.data(), static_cast<DWORD> (ace.size())));
+    SECURITY_DESCRIPTOR descriptor;
+    InitializeSecurityDescriptor (&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorOwner (&descriptor, owner, FALSE);
+    SetSecurityDescriptorDacl (&descriptor, TRUE, accessList, FALSE);
+    return descriptor;
+}
+
+TEST (SecurityDescriptor, EachAccessCaseReadsAsTheEntriesItIsJudgedOn)
+{
+    for (const auto& accessCase : accessCases)
+    {
+        PSECURITY_DESCRIPTOR parsed = nullptr;
+        ASSERT_TRUE (ConvertStringSecurityDescriptorToSecurityDescriptorW (
+            juce::String (accessCase.sddl).toWideCharPointer(), SDDL_REVISION_1, &parsed, nullptr))
+            << accessCase.what << ": error " << GetLastError();
+        std::vector<BYTE> list;
+        auto made = accessCase.entryByHand ? byHand (parsed, accessCase.reads.accessList->front(), list)
+                                           : SECURITY_DESCRIPTOR {};
+
+        const auto read = launcher::platform::permissionsIn (accessCase.entryByHand ? &made : parsed);
+
+        LocalFree (parsed);
+        ASSERT_TRUE (std::holds_alternative<Permissions> (read)) << accessCase.what;
+        EXPECT_EQ (std::get<Permissions> (read), accessCase.reads) << accessCase.what;
+    }
+}
+
+#endif
 
 } // namespace
