@@ -20,6 +20,7 @@ function(make_delay_import_library dll out_var)
 
     # Every function the import library offers, by its decorated name; -k
     # below imports each by its plain name, as the system library exports it.
+    # https://sourceware.org/binutils/docs/binutils/dlltool.html (--kill-at)
     set(definitions "LIBRARY ${dll}.dll\nEXPORTS\n")
     string(REGEX MATCHALL " T _[^\n]+" functions "${symbols}")
     list(REMOVE_DUPLICATES functions)

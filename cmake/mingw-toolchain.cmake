@@ -2,6 +2,7 @@
 # including file sets as mingw_triplet (i686-w64-mingw32, x86_64-w64-mingw32).
 # The -posix compilers are needed: the win32 thread model lacks parts of the
 # C++ thread library that JUCE uses.
+# https://github.com/mingw-w64/mingw-w64/issues/33
 set(CMAKE_SYSTEM_NAME Windows)
 
 set(CMAKE_C_COMPILER ${mingw_triplet}-gcc-posix)

@@ -33,6 +33,7 @@ std::u16string quoteArgument (const std::u16string& argument)
 
         // Backslashes are literal unless a quote follows them; before a quote
         // each one must be doubled, and the quote itself escaped.
+        // https://learn.microsoft.com/windows/win32/api/shellapi/nf-shellapi-commandlinetoargvw
         if (unit == u'"')
             quoted.append (backslashes * 2 + 1, u'\\');
         else

@@ -15,6 +15,7 @@ juce::String describeSystemError (SystemError error, const juce::String& path)
     // ("%1 is not a valid Win32 application."). Each insert a text can hold,
     // up to %99 and as wide as a 64-bit number, is given the path, so none
     // reaches the box as it stands and none is read from beyond the array.
+    // https://devblogs.microsoft.com/oldnewthing/20071128-00/?p=24353
     std::array<DWORD_PTR, 2 * 99> inserts;
     inserts.fill (reinterpret_cast<DWORD_PTR> (path.toWideCharPointer()));
     wchar_t* text = nullptr;

@@ -32,6 +32,9 @@ static_assert (wofReparseTag == IO_REPARSE_TAG_WOF && dedupReparseTag == IO_REPA
 // delete it while it is held. CreateProcessW still opens the host for
 // execution beside it. Links are opened themselves, not followed; and a
 // folder at the host path opens too, and then fails to start.
+// https://learn.microsoft.com/en-us/openspecs/windows_protocols/ms-fsa/8c0e3f4f-0729-49f4-a14d-7f7add593819
+// https://learn.microsoft.com/en-us/windows/win32/FileIO/reparse-point-operations
+// https://learn.microsoft.com/en-us/windows/win32/fileio/obtaining-a-handle-to-a-directory
 OwnedHandle openWithoutFollowingLinks (const juce::String& fullPath)
 {
     const auto handle = CreateFileW (fullPath.toWideCharPointer(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -64,6 +67,7 @@ OrUnanswered<bool> volumeKeepsPermissions (HANDLE object, const juce::String& pa
 
 // By the path the handle was opened with: its drive letter is the launching
 // user's own to map.
+// https://learn.microsoft.com/windows-hardware/drivers/kernel/local-and-global-ms-dos-device-names
 DriveKind driveOf (const juce::String& fullPath)
 {
     wchar_t root[MAX_PATH + 1] {};
@@ -107,6 +111,7 @@ OrUnanswered<Permissions> permissionsOf (HANDLE object, const juce::String& path
 Examined examine (const juce::String& path, bool onTheCurrentDrive, OwnedHandle& held)
 {
     // The framework's reading: a drive-relative path is on the current drive.
+    // See JUCE 7.0.5 modules/juce_core/files/juce_File.cpp, File::parseAbsolutePath()
     const auto fullPath = juce::File (path).getFullPathName();
     held = openWithoutFollowingLinks (fullPath);
 

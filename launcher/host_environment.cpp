@@ -19,6 +19,7 @@ char16_t toAsciiUpper (char16_t unit)
 
 // Windows variable names ignore case. Folding ASCII is enough here: no other
 // character folds onto a letter of PRODUCTNAME.
+// https://learn.microsoft.com/cpp/c-runtime-library/reference/getenv-wgetenv
 bool namesProduct (const std::u16string& entry)
 {
     if (entry.size() <= productEntryName.size() || entry[productEntryName.size()] != u'=')
@@ -32,6 +33,7 @@ bool namesProduct (const std::u16string& entry)
 
 // Hosts read the first entry of a name, so an inherited PRODUCTNAME (from a
 // session of another product) would win over ours if it were kept.
+// Seen under Wine 8: given two PRODUCTNAME entries, getenv and GetEnvironmentVariableW both read the first.
 std::vector<std::u16string> buildHostEnvironment (const std::vector<std::u16string>& inherited,
                                                   const std::u16string& productEntry)
 {

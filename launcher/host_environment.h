@@ -13,6 +13,7 @@ std::vector<std::u16string> buildHostEnvironment (const std::vector<std::u16stri
 
 // The platform's form of an environment, for CreateProcess: each entry ends
 // in a null and the block in one more; an empty block still needs its two.
+// https://learn.microsoft.com/en-us/windows/win32/procthread/changing-environment-variables
 inline std::u16string environmentBlockOf (const std::vector<std::u16string>& entries)
 {
     std::u16string block;

@@ -22,6 +22,7 @@ constexpr DWORD hostReadyPatienceMs = 60000;
 
 // Windows ends applications at log-off in order of this level, highest
 // first; every application starts at 0x280.
+// http://msdn.microsoft.com/en-us/library/ms686227(v=vs.85).aspx (SetProcessShutdownParameters)
 constexpr DWORD shutdownLevelAfterTheHost = 0x100;
 
 std::wstring wide (const Utf16& text)
@@ -40,6 +41,7 @@ bool isTheLaunchersOwnPath (const wchar_t* title)
 // What the shortcut or the caller asked of the launcher's start (show state,
 // the shortcut as title, hotkey, monitor, standard handles) is what the host
 // would have got had it been started directly.
+// https://learn.microsoft.com/en-us/windows/win32/api/processthreadsapi/ns-processthreadsapi-startupinfow
 STARTUPINFOW callersStartupInformation()
 {
     STARTUPINFOW startup {};
@@ -55,6 +57,7 @@ STARTUPINFOW callersStartupInformation()
 
 // Kill on close: ending the launcher ends the host. Silent breakaway: what
 // the host starts itself, an updater for one, is not tied to either of them.
+// https://learn.microsoft.com/en-us/windows/win32/api/winnt/ns-winnt-jobobject_basic_limit_information
 OwnedHandle createJobThatEndsTheHostWithTheLauncher()
 {
     OwnedHandle job (CreateJobObjectW (nullptr, nullptr));
@@ -97,6 +100,7 @@ std::variant<CreatedHost, SystemError> createHost (HostStart& start, DWORD moreF
 // Created inside the job, the host runs not one instruction outside it, so no
 // end of the launcher can leave it behind. Windows 10 and later offer this;
 // older Windows refuse the attribute, and nothing is started here.
+// https://learn.microsoft.com/en-us/windows/win32/api/processthreadsapi/nf-processthreadsapi-updateprocthreadattribute
 std::optional<OwnedHandle> startInsideJob (HostStart& start, HANDLE job)
 {
     SIZE_T size = 0;
@@ -129,6 +133,7 @@ std::optional<OwnedHandle> startInsideJob (HostStart& start, HANDLE job)
 // Suspended, the host joins the job before it can start anything. A job the
 // launcher already runs in may allow no other: the host then runs in that one
 // alone, as it would have without the launcher.
+// https://learn.microsoft.com/windows/win32/api/jobapi2/nf-jobapi2-assignprocesstojobobject
 std::variant<RunningHost, SystemError> startThenJoinJob (HostStart& start, OwnedHandle job)
 {
     auto created = createHost (start, CREATE_SUSPENDED, start.startup);
@@ -155,6 +160,7 @@ std::variant<RunningHost, SystemError> startThenJoinJob (HostStart& start, Owned
 // Until the host ends, whatever reaches the launcher's queue is answered, so
 // the launcher counts as waiting for input, as a caller that waits for it to
 // be ready expects once its host is.
+// http://blogs.msdn.com/b/oldnewthing/archive/2010/03/25/9984720.aspx
 void waitForEndAnsweringMessages (HANDLE process)
 {
     while (MsgWaitForMultipleObjectsEx (1, &process, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE) == WAIT_OBJECT_0 + 1)
@@ -177,6 +183,7 @@ std::variant<RunningHost, SystemError> startHost (const HandOver& request)
 
     // Over the limit CreateProcessW refuses the command line; refusing it here
     // gives the same answer on every platform that runs us.
+    // https://learn.microsoft.com/windows/win32/api/processthreadsapi/nf-processthreadsapi-createprocessw
     if (commandLine.size() > FAMILY_MAX_COMMAND_LINE_LENGTH)
         return SystemError (ERROR_FILENAME_EXCED_RANGE);
 
@@ -196,6 +203,7 @@ void standAsideForHost()
 {
     // The folder the launcher was started in can then be renamed or removed
     // while the host runs, as if the host alone were running.
+    // https://devblogs.microsoft.com/oldnewthing/20101109-00/?p=12323
     wchar_t systemFolder[MAX_PATH] {};
     if (GetSystemDirectoryW (systemFolder, MAX_PATH) > 0)
         SetCurrentDirectoryW (systemFolder);
@@ -204,6 +212,7 @@ void standAsideForHost()
     // GetMessage. The launcher's own ends here, while the host keeps its own
     // until its window is up. The message is posted first so that the call
     // returns at once; without it the call would wait for ever.
+    // https://learn.microsoft.com/en-us/windows/win32/api/processthreadsapi/ns-processthreadsapi-startupinfow
     MSG message;
     if (PostMessageW (nullptr, WM_NULL, 0, 0))
         GetMessageW (&message, nullptr, 0, 0);
@@ -213,6 +222,7 @@ void standAsideForHost()
     SetProcessShutdownParameters (shutdownLevelAfterTheHost, 0);
 
     // Nothing the launcher touched so far is needed again.
+    // https://learn.microsoft.com/en-us/windows/win32/api/memoryapi/nf-memoryapi-setprocessworkingsetsize
     SetProcessWorkingSetSize (GetCurrentProcess(), static_cast<SIZE_T> (-1), static_cast<SIZE_T> (-1));
 }
 
@@ -223,6 +233,7 @@ DWORD waitForExitStatus (const RunningHost& host)
     // window, as if it had started the host itself: the launcher waits for
     // input only once the host does. A host without a message queue, or a
     // console host, counts as ready at once.
+    // https://learn.microsoft.com/en-us/windows/desktop/api/Winuser/nf-winuser-waitforinputidle
     WaitForInputIdle (host.process.get(), hostReadyPatienceMs);
     waitForEndAnsweringMessages (host.process.get());
 

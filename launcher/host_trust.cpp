@@ -14,6 +14,7 @@ using Reason = Distrust::Reason;
 // OWNER is given to whoever creates a file or folder inside, who needed the
 // rights to add it, which are judged; one for OWNER RIGHTS applies to the
 // object's owner, who is judged already.
+// https://learn.microsoft.com/en-us/windows/win32/secauthz/well-known-sids
 const juce::String creatorOwner = "S-1-3-0";
 const juce::String ownerRights = "S-1-3-4";
 
@@ -48,6 +49,7 @@ bool passesOnChangeToAnother (const AccessEntry& entry, HostObjectKind kind, con
 // Judged conservatively: an entry that denies the same account something does
 // not excuse one that allows it, as the order of entries and the groups a
 // token holds decide which wins, and those are not judged here.
+// https://learn.microsoft.com/en-us/windows/win32/secauthz/order-of-aces-in-a-dacl
 std::optional<Distrust> distrustOfAccessList (const std::vector<AccessEntry>& accessList, HostObjectKind kind,
                                               const Sid& launchingUser)
 {
@@ -76,6 +78,7 @@ std::optional<Distrust> distrustOfPermissions (const Permissions& permissions, H
         return Distrust { Reason::hasNoOwner };
 
     // The owner may always change the access list, whatever it says.
+    // https://learn.microsoft.com/en-us/windows/win32/secauthz/owner-of-a-new-object
     if (! isTrustedAccount (*permissions.owner, launchingUser))
         return Distrust { Reason::ownedByAnother, *permissions.owner };
 

@@ -78,6 +78,7 @@ using ReparseTag = std::optional<std::uint32_t>;
 // Windows' tags of the files and folders it compresses (WOF: compact /exe,
 // CompactOS) and deduplicates: each is still what it was, with its own owner
 // and access list, and leads nowhere else.
+// https://learn.microsoft.com/en-us/openspecs/windows_protocols/ms-fscc/c8e77b37-3909-4fe6-a4ea-2b9d423b1ee4
 inline constexpr std::uint32_t wofReparseTag = 0x80000017;
 inline constexpr std::uint32_t dedupReparseTag = 0x80000013;
 
@@ -96,6 +97,7 @@ enum class DriveKind
 struct FoundObject
 {
     OrUnanswered<ReparseTag> reparseTag;
+    // https://learn.microsoft.com/en-us/windows/win32/api/fileapi/nf-fileapi-getvolumeinformationbyhandlew
     OrUnanswered<bool> volumeKeepsPermissions = false; // FAT and exFAT keep none
     DriveKind drive = DriveKind::unknown;              // read only where the host is looked for on the current drive
     OrUnanswered<Permissions> permissions;

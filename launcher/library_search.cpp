@@ -2,11 +2,13 @@
 // the error box is needed) come from the system folder only. Windows would
 // otherwise look first in the launcher's own folder, and a DLL dropped there,
 // in a downloads folder for instance, would run inside the launcher.
+// https://learn.microsoft.com/windows/win32/dlls/dynamic-link-library-search-order
 //
 // Set by the first static initialiser, before JUCE's could load anything.
 // SetDefaultDllDirectories is looked up rather than imported: Windows 7
 // without KB2533623 lacks it, and an import would keep the launcher from
 // starting there at all.
+// https://learn.microsoft.com/en-us/windows/win32/api/LibLoaderAPI/nf-libloaderapi-setdefaultdlldirectories
 
 #include <windows.h>
 

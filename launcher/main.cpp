@@ -71,6 +71,7 @@ int launch()
     const auto& host = std::get<platform::RunningHost> (started);
     platform::standAsideForHost();
     // All 32 bits: the run-time hands the returned value to ExitProcess unchanged.
+    // See mingw-w64-crt/crt/crtexe.c, __tmainCRTStartup(): exit (mainret).
     return static_cast<int> (platform::waitForExitStatus (host));
 }
 

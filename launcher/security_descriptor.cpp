@@ -17,6 +17,7 @@ static_assert (AccessEntry::toFiles == OBJECT_INHERIT_ACE && AccessEntry::toFold
                "the entry's inheritance is Windows' own");
 
 // The account of an object entry follows the GUIDs it holds.
+// https://learn.microsoft.com/en-us/openspecs/windows_protocols/ms-dtyp/c79a383c-2b3f-4655-abe7-dcbb7ce0cfbe
 PSID sidOfObjectEntry (const void* ace)
 {
     const auto* entry = static_cast<const ACCESS_ALLOWED_OBJECT_ACE*> (ace);
@@ -104,6 +105,7 @@ std::variant<Permissions, SystemError> permissionsIn (PSECURITY_DESCRIPTOR descr
         permissions.owner = sidOf (owner);
 
     // An absent access list and a null one both let everyone do anything.
+    // https://learn.microsoft.com/en-us/windows/win32/SecAuthZ/null-dacls-and-empty-dacls
     if (! present || accessList == nullptr)
         return permissions;
 

@@ -60,6 +60,7 @@ juce::String sharedApplicationDataFolder()
 
 // The run-time's _wenviron can still be null in a program with a narrow entry
 // point; the process's own block is always complete.
+// https://learn.microsoft.com/cpp/c-runtime-library/reference/getenv-wgetenv
 Utf16List currentEnvironment()
 {
     Utf16List entries;

@@ -78,6 +78,7 @@ struct RunningHost
 
 // Starts the host as the launcher's own caller would have: with the launcher's
 // start-up information and priority class.
+// https://learn.microsoft.com/windows/win32/api/processthreadsapi/nf-processthreadsapi-createprocessw
 std::variant<RunningHost, SystemError> startHost (const HandOver& request);
 
 // Lets go of what the launcher no longer needs while it stands in for the host.

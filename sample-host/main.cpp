@@ -136,6 +136,7 @@ void startChild (std::vector<received_report::Item>& items, const std::wstring& 
 // Until the event is set the host has a message queue but does not wait for
 // input, so a caller's WaitForInputIdle on it waits; afterwards it does, until
 // its time is up.
+// https://learn.microsoft.com/en-us/windows/desktop/api/Winuser/nf-winuser-waitforinputidle
 void waitForInputAfter (const std::wstring& eventName, DWORD waitMs)
 {
     MSG message;
