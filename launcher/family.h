@@ -11,6 +11,13 @@
    each product's own folder is in. */
 #define FAMILY_MANUFACTURER "Orvanel"
 
+/* Where the publisher offers every product's release, and with it the
+   release's Corresponding Source: the notices, INSTALL.txt and the
+   installer's Add/Remove Programs entry name it. A folder, ending in "/".
+   This family is fictional, so its address is in a domain reserved for
+   examples. */
+#define FAMILY_RELEASES_ADDRESS "https://downloads.orvanel.example/"
+
 /* Below the shared application-data folder. */
 #define FAMILY_HOST_FOLDER "Orvanel"
 #define FAMILY_HOST_FILE "Sonvik.exe"

@@ -58,7 +58,7 @@ PY
 sed -e "s|^launcher=.*|launcher=$work/older/$product_executable|" -e 's/^version=.*/version=0.9.0/' "$first" \
     >"$work/older/older.product"
 "$here/../../installer/make-release.sh" --product "$work/older/older.product" --out "$work/older/release" \
-    >/dev/null || exit 1
+    --allow-uncommitted >/dev/null || exit 1
 older_msi="$work/older/release/$product_name/$product_name-0.9.0.msi"
 older_code=$(product_code_of "$older_msi")
 

@@ -1,33 +1,57 @@
 #!/usr/bin/env bash
-# Builds the launchers, the releases and the test kits a second time, in a
-# second clone of the sources at another path (with the working tree's
-# changes, and the set-up's libraries shared), and checks that every
-# product's launcher, every file of its release and its test kit are
-# byte-identical to the first build's.
-# Usage: check-reproducible.sh SOURCE_DIR FIRST_BUILD_DIR
+# Rebuilds the releases from the Corresponding Source alone, by its own
+# instructions (docs/release.md): the source archive of the first product of
+# the build given, unpacked into an empty folder whose path holds a space, set
+# up and built there with every download impossible, must give every
+# product's launcher, every file of its release (the source archive itself
+# included) and its test kit byte for byte as the build gave them, pass
+# reuse lint, and configure again with nothing to rebuild. An archive missing
+# a source package, or recording another toolchain, must stop, naming it.
+#
+# Downloads are made impossible by running the set-up and the build in a
+# network namespace of their own (unshare -n, or unshare -rn where only a
+# user namespace may make one): it has a loopback interface and nothing
+# else, so no mirror, proxy or name server can be reached. A download tried
+# in it must fail, or the check stops.
+# Usage: check-archive-rebuild.sh PRODUCT FIRST_BUILD_DIR
 set -uo pipefail
 
-source_dir=$1
+product=$1
 first=$2
+value_of() { sed -n "s/^$1=//p" "$product"; }
 # shellcheck source=../support/expect.sh
 source "$(dirname "$0")/../support/expect.sh"
-scratch=$(mktemp -d "$source_dir/build/reproducible.XXXXXX")
+scratch=$(mktemp -d "$(dirname "$first")/archive rebuild.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
-clone="$scratch/clone"
-second="$clone/build/windows-x86"
 
-git clone --quiet --shared "$source_dir" "$clone" || exit 1
-git -C "$clone" checkout --quiet --detach "$(git -C "$source_dir" rev-parse HEAD)" || exit 1
-git -C "$source_dir" diff --binary HEAD | git -C "$clone" apply --allow-empty || exit 1
-(cd "$source_dir" && git ls-files --others --exclude-standard -z | xargs -0 -r cp --parents -t "$clone") || exit 1
-mkdir -p "$clone/build"
-ln -s "$source_dir/build/deps" "$clone/build/deps"
+offline=()
+for namespace in "unshare -n" "unshare -rn"; do
+    read -ra offline <<<"$namespace"
+    "${offline[@]}" true 2>/dev/null && break
+    offline=()
+done
+if [ ${#offline[@]} -eq 0 ]; then
+    echo "SKIP neither unshare -n nor unshare -rn may make a network namespace here, and without one"
+    echo "     downloads cannot be made impossible"
+    exit 77
+fi
+mkdir "$scratch/download"
+status=0
+(cd "$scratch/download" && "${offline[@]}" apt-get source --download-only --dsc-only -qq juce >/dev/null 2>&1) \
+    || status=$?
+expect "in ${offline[*]}, a download fails and leaves nothing" "failed " \
+    "$([ "$status" -ne 0 ] && echo failed) $(ls "$scratch/download")"
 
-# Built as the README builds it: through the cross preset, in the clone.
-(cd "$clone" && cmake --preset windows-x86 >/dev/null && cmake --build --preset windows-x86 --target release >/dev/null) \
-    || exit 1
-# Configured again, as a second "cmake --preset" does, it has nothing to rebuild.
-(cd "$clone" && cmake --preset windows-x86 >/dev/null)
+archive="$(value_of release)/$(value_of name)-$(value_of version)-source.tar.xz"
+tar -xJf "$archive" -C "$scratch" || exit 1
+top="$scratch/$(value_of name)-$(value_of version)-source"
+second="$top/build/windows-x86"
+
+start=$(date +%s)
+(cd "$top" && "${offline[@]}" tools/setup.sh && "${offline[@]}" cmake --preset windows-x86 >/dev/null \
+    && "${offline[@]}" cmake --build --preset windows-x86 --target release >/dev/null) || exit 1
+echo "The set-up and the release's build from the unpacked archive took $(($(date +%s) - start)) s."
+(cd "$top" && "${offline[@]}" cmake --preset windows-x86 >/dev/null)
 expect "a second configure leaves nothing to rebuild" "ninja: no work to do." "$(ninja -C "$second" -n release | tail -n 1)"
 
 # Every product's launcher, release and test kit: those of the product table
@@ -37,8 +61,20 @@ made_files() {
         && sed -n "s|^launcher=$1/||p" products/*/*.product) | sed 's|^\./||' | LC_ALL=C sort
 }
 expect "the same files made" "$(made_files "$first")" "$(made_files "$second")"
-for file in $(made_files "$first"); do
+while IFS= read -r file; do
     expect "$file: the same SHA-256" "$(sha256sum <"$first/$file")" "$(sha256sum <"$second/$file" 2>&1)"
-done
+done < <(made_files "$first")
+expect "reuse lint passes in the unpacked archive" 0 "$(cd "$top" && reuse lint >/dev/null 2>&1; echo $?)"
+
+# Bad input keeps its shape: each stops, naming what is wrong.
+sed -i 's/^toolchain cmake .*/toolchain cmake 0.0-other/' "$top/release-inputs"
+message=$(cd "$top" && "${offline[@]}" cmake -S . -B build/other-toolchain 2>&1 >/dev/null)
+expect "an archive recording another toolchain stops the configure, naming the package" "yes" \
+    "$(yes_if grep -q 'cmake: the archive was built with 0.0-other' <<<"$message")"
+rm "$top"/debian-source-packages/juce/*.orig.tar.*
+status=0
+message=$(cd "$top" && "${offline[@]}" tools/setup.sh 2>&1 >/dev/null) || status=$?
+expect "an archive missing a source package stops the set-up, naming it" "1 yes" \
+    "$status $(yes_if grep -q "debian-source-packages/juce/ lacks Debian's source package juce" <<<"$message")"
 
 [ "$failures" -eq 0 ]
