@@ -139,7 +139,7 @@ installed_source() { dpkg-query -W -f='${source:Package} ${source:Version}\n' "$
 
 # The whole source package SOURCE VERSION in build/deps/SOURCE.
 keep_source_package() {
-    local source=$1 version=$2 dir="$deps/$1" dsc
+    local source=$1 version=$2 dir="$deps/$1" dsc wanted=()
     dsc="$dir/${source}_${version#*:}.dsc"
     is_whole "$dsc" || fetch_source "$dir" "$source" "$version" || true
     is_whole "$dsc" || {
