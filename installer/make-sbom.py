@@ -175,14 +175,15 @@ def launcher_package(launcher, product, epoch):
     }
 
 
-# What each file of the release is, for its package in the document.
-RELEASE_FILES = [("msi", "INSTALL", PROGRAM_LICENCE), ("zip", "ARCHIVE", PROGRAM_LICENCE),
-                 ("source", "SOURCE", "NOASSERTION")]
+# What each file of the release is, in the order the command line gives
+# them: its purpose and its licence, for its package in the document.
+RELEASE_FILES = {"msi": ("INSTALL", PROGRAM_LICENCE), "zip": ("ARCHIVE", PROGRAM_LICENCE),
+                 "source": ("SOURCE", "NOASSERTION")}
 
 
 def release_file_package(path, kind, product, epoch):
     """A file of the release as a package: its name, SHA-256 and where it is published."""
-    purpose, licence = {kind: (purpose, licence) for kind, purpose, licence in RELEASE_FILES}[kind]
+    purpose, licence = RELEASE_FILES[kind]
     name = os.path.basename(path)
     package = {
         "SPDXID": spdx_id(f"{product['name']}-{kind}"),
@@ -232,8 +233,7 @@ def main():
     components = linked.describe_all(product["components"], deps)
     licences = Licences()
     launcher_spdx = launcher_package(launcher, product, epoch)
-    files = [release_file_package(path, kind, product, epoch)
-             for path, (kind, _, _) in zip(arguments[4:], RELEASE_FILES)]
+    files = [release_file_package(path, kind, product, epoch) for path, kind in zip(arguments[4:], RELEASE_FILES)]
     msi, zip_file, source = (f["SPDXID"] for f in files)
     packages = [as_spdx_package(c, licences) for c in components]
     document = {
