@@ -5,8 +5,9 @@
 # up and built there with every download impossible, must give every
 # product's launcher, every file of its release (the source archive itself
 # included) and its test kit byte for byte as the build gave them, pass
-# reuse lint, and configure again with nothing to rebuild. An archive missing
-# a source package, or recording another toolchain, must stop, naming it.
+# reuse lint, and configure again with nothing to rebuild. A file changed in
+# the archive, a source package missing from it, or another toolchain than it
+# records must stop the release, the set-up or the configure, naming it.
 #
 # Downloads are made impossible by running the set-up and the build in a
 # network namespace of their own (unshare -n, or unshare -rn where only a
@@ -67,6 +68,12 @@ done < <(made_files "$first")
 expect "reuse lint passes in the unpacked archive" 0 "$(cd "$top" && reuse lint >/dev/null 2>&1; echo $?)"
 
 # Bad input keeps its shape: each stops, naming what is wrong.
+echo "changed" >>"$top/README.md"
+status=0
+message=$("$top/installer/make-release.sh" --product "$second/products/$(value_of name)/$(value_of name).product" \
+    --out "$scratch/changed" 2>&1 >/dev/null) || status=$?
+expect "a file changed in the unpacked archive stops its release, and nothing is made" "1 yes no" \
+    "$status $(yes_if grep -q 'holds changes that are not committed' <<<"$message") $(yes_if test -e "$scratch/changed")"
 sed -i 's/^toolchain cmake .*/toolchain cmake 0.0-other/' "$top/release-inputs"
 message=$(cd "$top" && "${offline[@]}" cmake -S . -B build/other-toolchain 2>&1 >/dev/null)
 expect "an archive recording another toolchain stops the configure, naming the package" "yes" \
