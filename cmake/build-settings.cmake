@@ -62,6 +62,18 @@ else()
         execute_process(COMMAND git log -1 --format=%ct
             WORKING_DIRECTORY "${launcher_clone}"
             OUTPUT_VARIABLE commit_time OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+        # A new commit changes git's index and the log of HEAD: the build is
+        # configured again for its time, rather than go on dating its files,
+        # and its release, with the time of the commit it was configured at.
+        execute_process(COMMAND git rev-parse --path-format=absolute --git-path index --git-path logs/HEAD
+            WORKING_DIRECTORY "${launcher_clone}"
+            OUTPUT_VARIABLE git_files OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+        string(REPLACE "\n" ";" git_files "${git_files}")
+        foreach(file IN LISTS git_files)
+            if(EXISTS "${file}")
+                set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${file}")
+            endif()
+        endforeach()
     endif()
 endif()
 if(NOT commit_time MATCHES "^[0-9]+$")

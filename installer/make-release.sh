@@ -52,7 +52,7 @@
 #   --without-timestamp  ...unless this is given, before --sign
 #   An older release to try upgrades with comes from a build of its own version
 #   (README, "Checking a release on Windows").
-#   SOURCE_DATE_EPOCH defaults to the time of the commit the sources are
+#   SOURCE_DATE_EPOCH, if set, must be the time of the commit the sources are
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd -P)
@@ -75,7 +75,7 @@ toolchain_packages=(
     wixl msitools icoutils imagemagick-6.q16 xz-utils tar python3
 )
 
-usage() { sed -n '/^# Usage:/,/SOURCE_DATE_EPOCH defaults/s/^# \{0,1\}//p' "$0"; }
+usage() { sed -n '/^# Usage:/,/SOURCE_DATE_EPOCH, if set/s/^# \{0,1\}//p' "$0"; }
 die() { echo "make-release.sh: $*" >&2; exit 1; }
 usage_error() { echo "make-release.sh: $*" >&2; usage >&2; exit 2; }
 
@@ -571,7 +571,12 @@ main() {
     [ "$uncommitted" = no ] || echo "make-release.sh: warning: $(test_release_mark)." >&2
     # Archive formats keep local times: UTC makes them the same wherever this runs.
     export TZ=UTC
+    # The source archive records the commit's time, from which a rebuild dates
+    # every file: a release dated otherwise could not be made again from it.
     SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$commit_time}
+    [ "$SOURCE_DATE_EPOCH" = "$commit_time" ] || die "SOURCE_DATE_EPOCH is $SOURCE_DATE_EPOCH, not the time of" \
+        "the commit ($commit_time), which the source archive records: configure the build again" \
+        "(cmake --preset windows-x86), or leave SOURCE_DATE_EPOCH unset"
     export SOURCE_DATE_EPOCH
     stage=""
     trap 'rm -rf "$stage"' EXIT
