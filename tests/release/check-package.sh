@@ -199,13 +199,12 @@ for case in without-juce without-licence changed-licence; do
 done
 rm -r "$work/without-juce/juce" "$work/without-licence/$winpthreads_licence"
 echo "changed" >>"$work/changed-licence/$winpthreads_licence"
-# Each line: what is wrong, what the message must name, the folder whose
-# apt-cache stands in for the system's (one whose lists name a newer
-# revision) or none, and the options.
-while IFS='|' read -r what missing apt options; do
+# Each line: what is wrong, what the message must name, the environment it
+# runs in (an apt-cache whose lists name a newer revision), and the options.
+while IFS='|' read -r what missing environment options; do
     status=0
     # shellcheck disable=SC2086
-    message=$(PATH="$apt${apt:+:}$PATH" "$make_release" --out "$work/partial" --allow-uncommitted $options 2>&1 >/dev/null) \
+    message=$(env $environment "$make_release" --out "$work/partial" --allow-uncommitted $options 2>&1 >/dev/null) \
         || status=$?
     expect "$what: refused, naming it, and nothing made" "1 yes no" \
         "$status $(yes_if grep -qF -- "$missing" <<<"$message") $(yes_if test -e "$work/partial")"
@@ -214,7 +213,8 @@ without Debian's source package juce|Debian's source package juce ||--product $p
 without winpthreads' licence file|$work/without-licence/$winpthreads_licence||--product $product --deps $work/without-licence
 with winpthreads' licence file changed|licence file mingw-w64-libraries/winpthreads/COPYING in Debian's source package mingw-w64 is not the text||--product $product --deps $work/changed-licence
 without the family's address|gives no releases address||--product $work/without-address.product
-while Debian lists a newer revision|mingw-w64-i686-dev $newer, newer than $installed|$work/bin|--product $product
+while Debian lists a newer revision|mingw-w64-i686-dev $newer, newer than $installed|PATH=$work/bin:$PATH|--product $product
+dated otherwise than the commit|SOURCE_DATE_EPOCH is 1, not the time of the commit|SOURCE_DATE_EPOCH=1|--product $product
 CASES
 
 # A link map: a line it does not know, an input of a package no component is
