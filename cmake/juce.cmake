@@ -25,25 +25,73 @@ target_compile_definitions(juce_core_module PUBLIC
     # timer rate would also load winmm at every start.
     JUCE_WIN32_TIMER_PERIOD=0)
 
+find_package(Threads REQUIRED)
+target_link_libraries(juce_core_module PUBLIC Threads::Threads)
+# juce_core's GZIP streams call zlib. The launcher never runs them: its link
+# (add_launcher sets JUCE_CORE_WITHOUT_ZLIB) keeps only the code it reaches,
+# and is given no zlib at all, so that no zlib can end up in it. The tests,
+# whose link keeps every function of juce_core, and the native build link the
+# system's zlib; on Windows that is Debian's libz-mingw-w64-dev, whose
+# zlib.h juce_core is compiled with everywhere.
 if(WIN32)
     set(ZLIB_USE_STATIC_LIBS ON)
     # Looked up again at each configure: a build folder configured when the
-    # toolchain's own zlib was taken must not keep linking it.
+    # set-up still built a zlib of its own must not keep linking that.
     unset(ZLIB_LIBRARY_RELEASE CACHE)
     unset(ZLIB_INCLUDE_DIR CACHE)
 endif()
 find_package(ZLIB REQUIRED)
-find_package(Threads REQUIRED)
-target_link_libraries(juce_core_module PUBLIC ZLIB::ZLIB Threads::Threads)
+target_include_directories(juce_core_module SYSTEM PRIVATE ${ZLIB_INCLUDE_DIRS})
+target_link_libraries(juce_core_module PUBLIC "$<$<NOT:$<BOOL:$<TARGET_PROPERTY:JUCE_CORE_WITHOUT_ZLIB>>>:ZLIB::ZLIB>")
 
 if(NOT WIN32)
     target_link_libraries(juce_core_module PUBLIC ${CMAKE_DL_LIBS})
     return()
 endif()
 
+# JUCE's graphics module as JUCE's own unity file makes it, less its PNG, JPEG
+# and GIF loaders, written to out_file: with them, the module would register
+# libpng, libjpeg-turbo and zlib as decoders and link them into every program
+# that draws, the launcher's error box included, which decodes no image. The
+# loaders' formats come from juce_graphics_mingw.cpp instead, declining every
+# image. JUCE's list of the module's files is its own: only the three lines
+# go, and a module whose image formats are not exactly these stops the build.
+function(write_juce_graphics_without_image_formats out_file)
+    set(module "${JUCE_MODULES_DIR}/juce_graphics/juce_graphics.cpp")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${module}")
+    file(GLOB loaders RELATIVE "${JUCE_MODULES_DIR}/juce_graphics/image_formats"
+        "${JUCE_MODULES_DIR}/juce_graphics/image_formats/*")
+    list(SORT loaders)
+    set(known_loaders juce_GIFLoader.cpp juce_JPEGLoader.cpp juce_PNGLoader.cpp)
+    if(NOT loaders STREQUAL known_loaders)
+        message(FATAL_ERROR "JUCE's juce_graphics/image_formats holds ${loaders}, not the ${known_loaders} "
+            "this build leaves out (cmake/juce.cmake): see what changed before building it")
+    endif()
+    file(READ "${module}" text)
+    foreach(loader IN LISTS known_loaders)
+        set(line "#include \"image_formats/${loader}\"\n")
+        string(FIND "${text}" "${line}" at)
+        if(at EQUAL -1)
+            message(FATAL_ERROR "${module} no longer includes image_formats/${loader} as this build expects")
+        endif()
+        string(REPLACE "${line}" "" text "${text}")
+    endforeach()
+    if(text MATCHES "image_formats/")
+        message(FATAL_ERROR "${module} includes image_formats/ in a way this build does not know")
+    endif()
+    # Written only when it changes: a new file would compile the module again.
+    set(old_text "")
+    if(EXISTS "${out_file}")
+        file(READ "${out_file}" old_text)
+    endif()
+    if(NOT old_text STREQUAL text)
+        file(WRITE "${out_file}" "${text}")
+    endif()
+endfunction()
+
 # The GUI modules are needed only for the error box, and only on Windows.
-find_package(PNG REQUIRED)
-find_package(JPEG REQUIRED)
+set(juce_graphics_folder "${CMAKE_BINARY_DIR}/juce-graphics")
+write_juce_graphics_without_image_formats("${juce_graphics_folder}/juce_graphics_without_image_formats.cpp")
 
 add_library(juce_gui_modules STATIC
     "${JUCE_MODULES_DIR}/juce_events/juce_events.cpp"
@@ -52,10 +100,13 @@ add_library(juce_gui_modules STATIC
     "${CMAKE_CURRENT_LIST_DIR}/juce/juce_gui_basics_mingw.cpp")
 set_source_files_properties("${CMAKE_CURRENT_LIST_DIR}/juce/juce_gui_basics_mingw.cpp"
     PROPERTIES COMPILE_OPTIONS -fpermissive)
-# JUCE's own notice that it draws text without DirectWrite under MinGW; the
-# error box is native and draws none.
-set_source_files_properties("${CMAKE_CURRENT_LIST_DIR}/juce/juce_graphics_mingw.cpp"
-    PROPERTIES COMPILE_OPTIONS -Wno-cpp)
+# The module file written above includes the module's own files as JUCE's
+# does, by paths relative to the module's folder. -Wno-cpp: JUCE's own notice
+# that it draws text without DirectWrite under MinGW; the error box is native
+# and draws none.
+set_source_files_properties("${CMAKE_CURRENT_LIST_DIR}/juce/juce_graphics_mingw.cpp" PROPERTIES
+    COMPILE_OPTIONS "-iquote;${juce_graphics_folder};-iquote;${JUCE_MODULES_DIR}/juce_graphics;-Wno-cpp"
+    OBJECT_DEPENDS "${juce_graphics_folder}/juce_graphics_without_image_formats.cpp")
 # The PE linker keeps every function's unwind entry, and with it the function,
 # so section garbage collection can drop nothing from a module compiled with
 # unwind tables. The graphics and GUI modules throw no exceptions; without
@@ -65,9 +116,8 @@ set_property(SOURCE
     "${CMAKE_CURRENT_LIST_DIR}/juce/juce_graphics_mingw.cpp"
     "${CMAKE_CURRENT_LIST_DIR}/juce/juce_gui_basics_mingw.cpp"
     APPEND PROPERTY COMPILE_OPTIONS -fno-exceptions -fno-asynchronous-unwind-tables -fno-unwind-tables)
-target_include_directories(juce_gui_modules PRIVATE ${PNG_INCLUDE_DIRS} ${JPEG_INCLUDE_DIRS})
 target_compile_options(juce_gui_modules PRIVATE -Wno-deprecated-declarations)
-target_link_libraries(juce_gui_modules PUBLIC juce_core_module PNG::PNG JPEG::JPEG)
+target_link_libraries(juce_gui_modules PUBLIC juce_core_module)
 
 # The Windows libraries JUCE calls into. The first set is mapped into every
 # program here anyway, through shell32, and all of them are known DLLs, which

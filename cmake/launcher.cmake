@@ -56,6 +56,6 @@ function(add_launcher name)
     # The product's values, as constants.
     target_include_directories(${name} PRIVATE "${folder}")
     target_link_libraries(${name} PRIVATE launcher_windows)
-    # Read by the link of JUCE's Windows libraries (cmake/juce.cmake).
-    set_target_properties(${name} PROPERTIES DELAY_LOAD_GUI_LIBRARIES ON)
+    # Read by the link of JUCE and its Windows libraries (cmake/juce.cmake).
+    set_target_properties(${name} PROPERTIES DELAY_LOAD_GUI_LIBRARIES ON JUCE_CORE_WITHOUT_ZLIB ON)
 endfunction()

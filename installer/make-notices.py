@@ -1,15 +1,19 @@
 #!/usr/bin/env python3
-"""Writes THIRD-PARTY-NOTICES.txt of a product's built launcher: its own licence,
-the acknowledgements its components' licences ask of a program's
-documentation, the list of those components, Debian's copyright file of each
-(every notice and licence it carries), and the full text of the GNU GPL.
+"""Writes THIRD-PARTY-NOTICES.txt of a product's built launcher: its own licence
+and where its source is published, the acknowledgements its components'
+licences ask of a program's documentation, the list of those components,
+Debian's copyright file of each (every notice and licence it carries), the
+components' own licence files as their source ships them, and the full text
+of the GNU GPL.
 
 The components are those of the list of what the launcher was linked with
 (NAME.components, read from the link map, which the product's description
 names); everything said about them
 comes from Debian (components.py). CR LF line ends: it is read on Windows.
 
-Usage: make-notices.py PRODUCT DEPS LICENSE SOURCE_DATE_EPOCH > THIRD-PARTY-NOTICES.txt
+Usage: make-notices.py PRODUCT DEPS LICENSE SOURCE_DATE_EPOCH [--test-release COMMIT]
+  --test-release  marks the notices as those of a test release, made from
+                  changes not committed on top of COMMIT
 """
 
 import os
@@ -38,22 +42,32 @@ def heading(title):
     return f"{RULE}\n{title}\n{RULE}"
 
 
-def own_licence(product, year):
+def own_licence(product, year, test_commit):
     name, version, executable = product["name"], product["version"], product["executable"] + ".exe"
-    return [
-        f"{name} {version}: licence and third-party notices",
-        "",
+    lines = [f"{name} {version}: licence and third-party notices", ""]
+    if test_commit:
+        lines += [paragraph(f"Test release, made from changes not committed on top of commit {test_commit}: "
+                            f"no release of {name} {version}."), ""]
+    return lines + [
         paragraph(f"{executable} is Copyright (C) {year} {product['manufacturer']}. It is free software: you can "
-                  "redistribute it and/or modify it under the terms of the GNU General Public License as published "
-                  "by the Free Software Foundation, either version 3 of the License, or (at your option) any later "
-                  "version. It is distributed in the hope that it will be useful, but WITHOUT ANY WARRANTY; "
-                  "without even the implied warranty of MERCHANTABILITY or FITNESS FOR A PARTICULAR PURPOSE. The "
-                  "licence's full text closes this file."),
+                  "redistribute it and/or modify it under the terms of the GNU General Public License, version 3, "
+                  "as published by the Free Software Foundation. It is distributed in the hope that it will be "
+                  "useful, but WITHOUT ANY WARRANTY; without even the implied warranty of MERCHANTABILITY or "
+                  "FITNESS FOR A PARTICULAR PURPOSE. The licence's full text closes this file."),
+        "",
+        paragraph(f"{name}'s own source files may be used under version 3 of the GNU GPL or any later version; "
+                  f"{executable} is built with modules of JUCE that are offered under version 3 only, so the "
+                  "program as a whole is under version 3."),
         "",
         paragraph(f"Its Corresponding Source, the source of {name} and Debian's source packages of the "
-                  f"libraries built into it, is {name}-{version}-source.tar.xz, published with the installer "
-                  f"and the ZIP. Whoever passes {executable} on passes that archive on with it, or offers it as "
-                  "section 6 of the GNU GPL says."),
+                  f"libraries built into it, is {name}-{version}-source.tar.xz, published at "
+                  f"{product['releases_address']}, the place {product['manufacturer']} offers the installer "
+                  f"and the ZIP from, beside them (section 6(d) of the GNU GPL):"),
+        "",
+        f"    {product['releases_address']}{name}-{version}-source.tar.xz",
+        "",
+        paragraph(f"Whoever passes {executable} on passes that archive on with it, or offers it as section 6 of "
+                  "the GNU GPL says."),
     ]
 
 
@@ -72,8 +86,7 @@ def acknowledgements(copyright_texts):
 def component_table(components):
     lines = [f"  {'Component':<20}{'Version':<28}Debian source package"]
     for c in components:
-        version = c["packages"][0]["Version"] if c["packages"] else c["source_version"]
-        lines.append(f"  {c['name']:<20}{version:<28}{c['source']} {c['source_version']}")
+        lines.append(f"  {c['name']:<20}{c['packages'][0]['Version']:<28}{c['code_source']} {c['code_version']}")
     return lines
 
 
@@ -82,7 +95,7 @@ def system_libraries(components, name):
     if not run_time:
         return []
     names = ", ".join(c["name"] for c in run_time)
-    sources = ", ".join(sorted({f"{c['source']} {c['source_version']}" for c in run_time}))
+    sources = ", ".join(sorted({f"{c['code_source']} {c['code_version']}" for c in run_time}))
     return ["", paragraph(f"{names}: the compiler's run-time libraries, System Libraries in the sense of section 1 "
                           f"of the GNU GPL version 3, whose source is not part of {name}'s Corresponding Source. "
                           f"Their source is Debian's source packages {sources}.")]
@@ -101,24 +114,41 @@ def copyright_sections(components):
     return sections
 
 
+def licence_file_sections(components):
+    """Each component's own licence files, as its source package ships them."""
+    sections = []
+    for c in components:
+        for path, file in c["licence_files"]:
+            sections += ["", heading(f"{c['name']}: its licence file {path}, from Debian's source package "
+                                     f"{c['code_source']} {c['code_version']}"), "",
+                         linked.read_text(file, f"{c['name']}'s licence file").rstrip()]
+    return sections
+
+
 def main():
-    if len(sys.argv) != 5:
-        fail("usage: make-notices.py PRODUCT DEPS LICENSE SOURCE_DATE_EPOCH")
-    product_file, deps, licence, epoch = sys.argv[1:]
+    if len(sys.argv) == 7 and sys.argv[5] == "--test-release":
+        test_commit = sys.argv[6]
+    elif len(sys.argv) == 5:
+        test_commit = None
+    else:
+        fail("usage: make-notices.py PRODUCT DEPS LICENSE SOURCE_DATE_EPOCH [--test-release COMMIT]")
+    product_file, deps, licence, epoch = sys.argv[1:5]
     product = linked.read_product(product_file)
     components = linked.describe_all(product["components"], deps)
     copyright_texts = [linked.read_text(c["copyright"], f"Debian's copyright file of {c['name']}")
                        for c in components]
-    lines = own_licence(product, time.gmtime(int(epoch)).tm_year)
+    lines = own_licence(product, time.gmtime(int(epoch)).tm_year, test_commit)
     statements = acknowledgements(copyright_texts)
     if statements:
         lines += [""] + statements
-    lines += ["", paragraph(f"{product['executable']}.exe is built with the components below. Each section after "
-                            "this list holds Debian's copyright file of one Debian source package: the copyright "
-                            "notices and licences of the components it names."), ""]
+    lines += ["", paragraph(f"{product['executable']}.exe is built with the components below. The sections after "
+                            "this list hold Debian's copyright file of each Debian source package, with the "
+                            "copyright notices and licences of the components it names, and then the licence "
+                            "files of components whose own source states their licence apart."), ""]
     lines += component_table(components)
     lines += system_libraries(components, product["name"])
     lines += copyright_sections(components)
+    lines += licence_file_sections(components)
     lines += ["", heading("GNU General Public License, version 3"), "",
               linked.read_text(licence, "the GNU GPL's text").rstrip(), ""]
     sys.stdout.buffer.write("\n".join(lines).replace("\r\n", "\n").replace("\n", "\r\n").encode("utf-8"))

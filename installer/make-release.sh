@@ -3,23 +3,30 @@
 # folder of its own below the release folder, and nothing else there:
 #   NAME-VERSION.msi            the installer (product.wxs)
 #   NAME-VERSION-win32.zip      the launcher, INSTALL.txt and THIRD-PARTY-NOTICES.txt
-#   NAME-VERSION.spdx.json      the bill of materials of the launcher (SPDX 2.3)
-#   NAME-VERSION-source.tar.xz  the Corresponding Source: this project at the
-#                               commit and Debian's source packages of the
-#                               libraries linked into the launcher
+#   NAME-VERSION.spdx.json      the bill of materials of the release (SPDX 2.3)
+#   NAME-VERSION-source.tar.xz  the Corresponding Source: this project's files,
+#                               what they were made from (release-inputs), and
+#                               Debian's source packages as build/deps holds them
 #   SHA256SUMS                  of the four, as sha256sum -c reads them
 # THIRD-PARTY-NOTICES.txt, in the MSI, the ZIP and the kit, holds the launcher's
-# licence and Debian's copyright file of each component it is linked with.
+# licence, where its source is published, and the copyright and licence files
+# of each component it is linked with.
 # With --kit, also each product's Windows test kit NAME-VERSION-windows-tests.zip
 # in the kit folder (it is not part of the release), with the release's own
 # launcher in it.
+# It works in a git clone and in an unpacked source archive alike, and makes
+# a release only of what is committed (or, in an archive, of what the archive
+# holds): a release's source archive holds exactly what built its binaries.
 # Each file depends only on the product's description and launcher, the
-# commit, the set-up's Debian source packages and SOURCE_DATE_EPOCH, so two
-# builds of one commit give identical files. A missing copyright file or
-# source package stops it before anything is put in the folder.
+# sources, the set-up's Debian source packages and SOURCE_DATE_EPOCH, so two
+# builds of one commit give identical files. Whatever it cannot account for
+# (a component, its copyright file or source package, a newer Debian revision
+# of one, the family's release address) stops it before anything is put in
+# the folder.
 #
 # Usage: make-release.sh --product FILE [--product FILE...] --out FOLDER
 #                        [--deps FOLDER] [--kit FILE --kit-out FOLDER]
+#                        [--allow-uncommitted]
 #                        [--without-timestamp] [--sign OSSLSIGNCODE_OPTION...]
 #   --product     a product's description, as the build writes it from the
 #                 product table (build/windows-x86/products/NAME/NAME.product):
@@ -31,6 +38,12 @@
 #   --kit         the list of the test kit's other files, as the build writes it
 #                 (build/windows-x86/windows-test-kit.files)
 #   --kit-out     where the test kits go (build/windows-x86, beside the release)
+#   --allow-uncommitted  a tree with changes that are not committed (or files
+#                 git does not know and does not ignore) is refused without
+#                 this; with it, the release is a test release, marked as one in
+#                 its notices, INSTALL.txt, the MSI's comments, the bill of
+#                 materials and the source archive's release-inputs, and its
+#                 source archive holds the tree as it is
 #   --sign        signs the launcher before it is packed and the MSI after it is
 #                 built; every option after it goes to osslsigncode sign
 #                 (certificate, key, timestamp server); it must come last.
@@ -39,15 +52,30 @@
 #   --without-timestamp  ...unless this is given, before --sign
 #   An older release to try upgrades with comes from a build of its own version
 #   (README, "Checking a release on Windows").
-#   SOURCE_DATE_EPOCH defaults to the time of the source tree's last commit
+#   SOURCE_DATE_EPOCH, if set, must be the time of the commit the sources are
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd -P)
 repo=$(dirname "$here")
 products=() out="" deps="$repo/build/deps" kit="" kit_out="" sign=() signing=no timestamped=yes
+allow_uncommitted=no
 notices=THIRD-PARTY-NOTICES.txt
+# What an unpacked source archive holds beside the project's files: what they
+# were made from, their sums, the licence of the Debian source packages, and those.
+inputs_record=release-inputs
+files_record=release-files.sha256
+sources_licence=LICENSES/LicenseRef-Debian-source-package.txt
+sources_folder=debian-source-packages
+# The Debian packages whose versions shape the release's files: compiler,
+# binutils, MinGW-w64's headers and run-time, JUCE, CMake, the MSI tools, the
+# icon tools, the archivers and Python. The source archive records each.
+toolchain_packages=(
+    gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix-runtime gcc-mingw-w64-base
+    binutils-mingw-w64-i686 mingw-w64-i686-dev mingw-w64-common juce-modules-source-data cmake
+    wixl msitools icoutils imagemagick-6.q16 xz-utils tar python3
+)
 
-usage() { sed -n '/^# Usage:/,/SOURCE_DATE_EPOCH defaults/s/^# \{0,1\}//p' "$0"; }
+usage() { sed -n '/^# Usage:/,/SOURCE_DATE_EPOCH, if set/s/^# \{0,1\}//p' "$0"; }
 die() { echo "make-release.sh: $*" >&2; exit 1; }
 usage_error() { echo "make-release.sh: $*" >&2; usage >&2; exit 2; }
 
@@ -66,6 +94,7 @@ parse_options() {
                 esac
                 shift 2 ;;
             --without-timestamp) timestamped=no; shift ;;
+            --allow-uncommitted) allow_uncommitted=yes; shift ;;
             --sign)
                 shift
                 signing=yes sign=("$@")
@@ -81,7 +110,7 @@ check_options() {
     local missing=() option product
     for option in "${sign[@]}"; do
         case $option in
-            --product | --out | --deps | --kit | --kit-out | --without-timestamp)
+            --product | --out | --deps | --kit | --kit-out | --without-timestamp | --allow-uncommitted)
                 usage_error "--sign must come last: $option, after it, would go to osslsigncode" ;;
         esac
     done
@@ -109,6 +138,20 @@ check_product() {
     [ "$(head -c 2 "$launcher")" = MZ ] || die "$launcher, which $1 names, is no Windows program"
     [ -f "$components" ] || die "no list of what $launcher was linked with at $components"
     check_version
+    check_releases_address
+    python3 "$here/components.py" --newer-revisions "$components" >&2 \
+        || die "$name's launcher would be released without Debian's latest revisions of what it is built from:" \
+            "upgrade (apt-get update, then apt-get install --only-upgrade of the package named), build again," \
+            "and release (docs/release.md, \"A newer Debian revision\")"
+}
+
+# The family's address goes into the notices, INSTALL.txt and the MSI as the
+# place the release and its source are published: a folder of an https or
+# http address, in characters none of those needs to quote.
+check_releases_address() {
+    [[ $releases_address =~ ^https?://[A-Za-z0-9.-]+(:[0-9]+)?/([A-Za-z0-9._~-]+/)*$ ]] \
+        || die "$description gives no releases address, the family's place of publication (RELEASES_ADDRESS" \
+            "in products/family.cmake), as an http(s) address of a folder ending in /: '$releases_address'"
 }
 
 check_signing() {
@@ -136,6 +179,7 @@ load_product() {
     error_title=$(value_of "$product" error_title)
     launcher=$(value_of "$product" launcher)
     components=$(value_of "$product" components)
+    releases_address=$(value_of "$product" releases_address)
     description=$product
 }
 
@@ -225,7 +269,7 @@ build_msi() {
     # One product code per version: a higher version is a major upgrade of a lower one.
     product_code=$(uuid_of "product $upgrade_code $version")
     package_code=$(uuid_of "package $name $manufacturer $executable $upgrade_code $version $SOURCE_DATE_EPOCH \
-$(sha256_of "$stage/$executable.exe") $(sha256_of "$here/product.wxs") $(wixl --version)")
+$releases_address $uncommitted $(sha256_of "$stage/$executable.exe") $(sha256_of "$here/product.wxs") $(wixl --version)")
     mapfile -t codes < <(component_codes | tr ' ' '\n')
 
     wrestool -x -t14 -n IDI_ICON1 -o "$stage/product.ico" "$stage/$executable.exe"
@@ -235,7 +279,9 @@ $(sha256_of "$stage/$executable.exe") $(sha256_of "$here/product.wxs") $(wixl --
     # wixl finds the files the .wxs names only relative to where it runs.
     (cd "$stage" && wixl -a x86 -D Version="$version" -D ProductCode="$product_code" -D ProductName="$name" \
         -D Manufacturer="$manufacturer" -D Host="${host%.*}" -D Executable="$executable.exe" \
-        -D UpgradeCode="$upgrade_code" "${codes[@]}" -o "$msi" "$here/product.wxs" 2>wixl.log) \
+        -D UpgradeCode="$upgrade_code" -D ReleasesAddress="$releases_address" \
+        -D Comments="$(msi_comments)" \
+        "${codes[@]}" -o "$msi" "$here/product.wxs" 2>wixl.log) \
         || { cat "$stage/wixl.log" >&2; die "wixl could not build $msi"; }
     sed '/^$/d' "$stage/wixl.log" >&2
     complete_msi_tables "$msi"
@@ -258,45 +304,96 @@ build_zip() {
     mkdir "$stage/zip"
     cp "$stage/$executable.exe" "$stage/$notices" "$stage/zip/"
     # The product table and the family allow no character that sed would read.
-    sed -e "s/@PRODUCT_NAME@/$name/g" -e "s/@EXECUTABLE@/$executable.exe/g" \
-        -e "s/@PRODUCTNAME@/$(value_of "$description" productname)/g" -e "s/@HOST_FOLDER@/$host_folder/g" \
-        -e "s/@HOST_FILE@/$host/g" -e "s/@ERROR_TITLE@/$error_title/g" -e "s/@VERSION@/$version/g" \
-        "$repo/resources/INSTALL.txt.in" >"$stage/zip/INSTALL.txt"
+    {
+        if [ "$uncommitted" = yes ]; then
+            echo "$(test_release_mark)." | fold -s -w 78 | sed 's/ *$/\r/'
+            printf '\r\n'
+        fi
+        sed -e "s|@PRODUCT_NAME@|$name|g" -e "s|@EXECUTABLE@|$executable.exe|g" \
+            -e "s|@PRODUCTNAME@|$(value_of "$description" productname)|g" -e "s|@HOST_FOLDER@|$host_folder|g" \
+            -e "s|@HOST_FILE@|$host|g" -e "s|@ERROR_TITLE@|$error_title|g" -e "s|@VERSION@|$version|g" \
+            -e "s|@RELEASES_ADDRESS@|$releases_address|g" "$repo/resources/INSTALL.txt.in"
+    } >"$stage/zip/INSTALL.txt"
     pack_zip "$stage/$zip" "$stage/zip" INSTALL.txt "$notices" "$executable.exe"
 }
 
+# The options that mark a test release in the notices and the bill of materials.
+test_release_options() {
+    [ "$uncommitted" = no ] || echo --test-release "$commit"
+}
+
 build_notices() {
+    # shellcheck disable=SC2046  # none or two words
     python3 "$here/make-notices.py" "$description" "$deps" "$repo/LICENSE" "$SOURCE_DATE_EPOCH" \
-        >"$stage/$notices" || die "could not write $notices"
+        $(test_release_options) >"$stage/$notices" || die "could not write $notices"
 }
 
 build_sbom() {
+    local sbom=$1; shift
+    # shellcheck disable=SC2046  # none or two words
     python3 "$here/make-sbom.py" "$stage/$executable.exe" "$description" "$deps" "$SOURCE_DATE_EPOCH" \
-        >"$stage/$1" || die "could not write the bill of materials"
+        "${@/#/$stage/}" $(test_release_options) >"$stage/$sbom" || die "could not write the bill of materials"
 }
 
-# Every file of Debian's source packages the Corresponding Source carries,
+# Every file of build/deps the release reads and its source archive carries,
 # checked before anything is built: a release without them may not be shipped.
-list_debian_sources() {
-    python3 "$here/components.py" --sources "$components" "$deps" >"$stage/debian-sources" \
+list_release_sources() {
+    python3 "$here/components.py" --sources "$components" "$deps" >"$stage/release-sources" \
         || die "the Corresponding Source is incomplete: run tools/setup.sh"
 }
 
-# The Corresponding Source: this project at the commit, as git archive gives
-# it, and Debian's source packages, unchanged. Sorted names, fixed times,
-# owners and modes, and xz on one thread with fixed settings: one commit
-# gives one archive.
+# What the source archive records of what its release was made from; the
+# build and this script read it in the unpacked archive.
+write_inputs_record() {
+    local package installed
+    echo "# What this source archive's release was made from, as installer/make-release.sh records it:"
+    echo "# the commit, its time, whether the release was a test release of changes not committed, and the"
+    echo "# Debian packages it was built with. The build reads it where there is no git clone."
+    echo "commit $commit"
+    echo "commit-time $commit_time"
+    echo "uncommitted-changes $uncommitted"
+    for package in "${toolchain_packages[@]}"; do
+        installed=$(dpkg-query -W -f='${Version}' "$package" 2>/dev/null) \
+            || die "$package, whose version the source archive records, is not installed"
+        echo "toolchain $package $installed"
+    done
+}
+
+# The licence the source archive's REUSE information (.reuse/dep5) gives the
+# Debian source packages it carries, whose own debian/copyright says each.
+write_sources_licence() {
+    cat <<'TEXT'
+The files below debian-source-packages/ are parts of Debian source packages,
+unchanged: a .dsc, the upstream and Debian tarballs it names, and of some
+packages only the .dsc and the licence files of their components (below
+licence-files/, as the package holds them).
+
+Each file's copyright holders and licence are those the copyright file of its
+source package states: debian/copyright, in the Debian tarball
+(SOURCE_VERSION.debian.tar.*), which dpkg-source -x SOURCE_VERSION.dsc unpacks
+together with the rest of the package.
+TEXT
+}
+
+# The Corresponding Source: this project's files as they are (in a clean tree,
+# the commit), what they were made from, their sums, and the Debian source
+# packages as build/deps holds them. Sorted names, fixed times, owners and
+# modes, and xz on one thread with fixed settings: one commit gives one
+# archive, in a clone or remade in the unpacked archive.
 build_source_archive() {
-    local archive=$1 top="$name-$version-source" file
-    git -C "$repo" rev-parse --verify --quiet HEAD >/dev/null \
-        || die "the source archive holds a commit, and $repo is no git clone with one"
-    git -C "$repo" diff --quiet HEAD -- \
-        || echo "make-release.sh: warning: the source archive holds the commit, not the changes of the working tree" >&2
-    mkdir -p "$stage/source/$top/debian-source-packages"
-    git -C "$repo" archive --format=tar HEAD | tar -x -C "$stage/source/$top"
+    local archive=$1 top="$name-$version-source" file tree
+    tree="$stage/source/$top"
+    mkdir -p "$tree"
+    project_files | (cd "$repo" && tar --null -T - -cf -) | tar -x -C "$tree"
+    (cd "$tree" && find . \( -type f -o -type l \) -printf '%P\n' | LC_ALL=C sort | tr '\n' '\0' \
+        | xargs -0 sha256sum --) >"$stage/$files_record"
+    mv "$stage/$files_record" "$tree/$files_record"
+    write_inputs_record >"$tree/$inputs_record"
+    mkdir -p "$(dirname "$tree/$sources_licence")"
+    write_sources_licence >"$tree/$sources_licence"
     while IFS= read -r file; do
-        cp "$file" "$stage/source/$top/debian-source-packages/"
-    done <"$stage/debian-sources"
+        install -D -m 644 "$deps/$file" "$tree/$sources_folder/$file"
+    done <"$stage/release-sources"
     tar --sort=name --mtime="@$SOURCE_DATE_EPOCH" --owner=0 --group=0 --numeric-owner --mode='u+rw,go=rX' \
         --format=gnu -C "$stage/source" -cf - "$top" | xz -T1 -6 -c >"$stage/$archive"
 }
@@ -379,27 +476,107 @@ release_product() {
     local source="$name-$version-source.tar.xz" kit_zip="$name-$version-windows-tests.zip"
 
     stage_launcher
+    list_release_sources
     build_notices
-    list_debian_sources
     build_msi "$msi"
     sign_msi "$msi"
     build_zip "$zip"
-    build_sbom "$sbom"
     build_source_archive "$source"
+    build_sbom "$sbom" "$msi" "$zip" "$source"
     [ -z "$kit" ] || build_kit "$kit_zip"
     publish "$msi" "$zip" "$sbom" "$source" "$kit_zip"
     rm -rf "$stage"
 }
 
+# A value of the unpacked source archive's release-inputs.
+recorded() { sed -n "s/^$1 //p" "$repo/$inputs_record"; }
+
+# The files of an unpacked source archive that are the project's: all but
+# what make-release.sh added and the build's folder.
+archive_files() {
+    (cd "$repo" && find . -path ./build -prune -o -path "./$sources_folder" -prune \
+        -o \( -type f -o -type l \) ! -path "./$inputs_record" ! -path "./$files_record" \
+        ! -path "./$sources_licence" -printf '%P\0' | LC_ALL=C sort -z)
+}
+
+# Whether an unpacked source archive holds anything but the files it came with.
+archive_is_changed() {
+    [ "$(archive_files | tr '\0' '\n')" != "$(cut -c 67- "$repo/$files_record")" ] \
+        || ! (cd "$repo" && sha256sum --quiet --strict -c "$files_record" >/dev/null 2>&1)
+}
+
+# The project's files, NUL-separated, as the source archive is to hold them:
+# a clone's files that git keeps or would keep (its tree as it is, which is
+# the commit when nothing is uncommitted), or an unpacked archive's own.
+project_files() {
+    local file
+    if [ "$source_kind" = archive ]; then
+        archive_files
+    else
+        git -C "$repo" ls-files -z --cached --others --exclude-standard | LC_ALL=C sort -zu \
+            | while IFS= read -r -d '' file; do
+                if [ -e "$repo/$file" ] || [ -L "$repo/$file" ]; then printf '%s\0' "$file"; fi
+            done
+    fi
+}
+
+# What the sources are: the commit of the git clone this script is in, or
+# what an unpacked source archive records; and whether the tree holds
+# anything the commit (or the archive) does not, which only
+# --allow-uncommitted lets through, as a test release. Sets source_kind,
+# commit, commit_time and uncommitted.
+read_sources() {
+    local changed=no
+    if [ -f "$repo/$inputs_record" ]; then
+        source_kind=archive
+        commit=$(recorded commit) commit_time=$(recorded commit-time) uncommitted=$(recorded uncommitted-changes)
+        [[ $commit =~ ^[0-9a-f]{40}$ && $commit_time =~ ^[0-9]+$ && $uncommitted =~ ^(yes|no)$ ]] \
+            || die "$repo/$inputs_record does not say which commit this source archive holds"
+        if archive_is_changed; then changed=yes; fi
+    elif [ "$(git -C "$repo" rev-parse --show-toplevel 2>/dev/null)" = "$repo" ] \
+        && commit=$(git -C "$repo" rev-parse --verify --quiet HEAD); then
+        source_kind=git uncommitted=no
+        commit_time=$(git -C "$repo" log -1 --format=%ct)
+        [ -z "$(git -C "$repo" status --porcelain --untracked-files=normal)" ] || changed=yes
+    else
+        die "$repo is neither a git clone with a commit nor an unpacked source archive (with its $inputs_record)"
+    fi
+    # sha256sum writes such a name escaped: a newline becomes a backslash here, and either stops it.
+    if project_files | tr '\n\0' '\\\n' | grep -qF "\\"; then
+        die "a file name of $repo holds a newline or a backslash, which the source archive's sums cannot name plainly"
+    fi
+    [ "$changed" = yes ] || return 0
+    [ "$allow_uncommitted" = yes ] || die "$repo holds changes that are not committed, or files that git neither" \
+        "keeps nor ignores (in a source archive: files other than it holds): a release's source archive must hold" \
+        "what built it. Commit them, or give --allow-uncommitted to make a test release, marked as one"
+    uncommitted=yes
+}
+
+# What marks a test release.
+test_release_mark() { echo "Test release, made from changes not committed on top of commit $commit"; }
+
+# What the product is, for Add/Remove Programs.
+msi_comments() {
+    if [ "$uncommitted" = yes ]; then
+        echo "$(test_release_mark): starts $host for $name."
+    else
+        echo "Starts $host for $name."
+    fi
+}
+
 main() {
     local product
     parse_options "$@"
+    read_sources
+    [ "$uncommitted" = no ] || echo "make-release.sh: warning: $(test_release_mark)." >&2
     # Archive formats keep local times: UTC makes them the same wherever this runs.
     export TZ=UTC
-    if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
-        SOURCE_DATE_EPOCH=$(git -C "$here" log -1 --format=%ct) \
-            || die "SOURCE_DATE_EPOCH is not set, and $here is in no git clone to take it from"
-    fi
+    # The source archive records the commit's time, from which a rebuild dates
+    # every file: a release dated otherwise could not be made again from it.
+    SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$commit_time}
+    [ "$SOURCE_DATE_EPOCH" = "$commit_time" ] || die "SOURCE_DATE_EPOCH is $SOURCE_DATE_EPOCH, not the time of" \
+        "the commit ($commit_time), which the source archive records: configure the build again" \
+        "(cmake --preset windows-x86), or leave SOURCE_DATE_EPOCH unset"
     export SOURCE_DATE_EPOCH
     stage=""
     trap 'rm -rf "$stage"' EXIT

@@ -1,16 +1,21 @@
 #!/usr/bin/env python3
-"""Writes the SPDX 2.3 bill of materials of a product's built launcher.
+"""Writes the SPDX 2.3 bill of materials of a product's release: the MSI, the
+ZIP and the source archive, with their SHA-256; the launcher the MSI and the
+ZIP contain, generated from the source archive; and every component the
+launcher is statically linked with.
 
 Every component comes from the list of what the launcher was linked with
 (NAME.components, which the build reads from the link map and the product's
 description names), and
 everything said about it from where its files came from (components.py):
-Debian's package database, or the set-up's record of the source package a
-library was built from; its licence from Debian's copyright file, and its
-SHA-256 from the .dsc of its Debian source package that the set-up
-downloaded. Nothing here names a version.
+Debian's package database, its licence from the component's own licence
+files where its source states it apart and else from Debian's copyright file,
+and its SHA-256 from the .dsc of the Debian source package its code was
+built from, which the set-up keeps. Nothing here names a version.
 
-Usage: make-sbom.py LAUNCHER PRODUCT DEPS SOURCE_DATE_EPOCH > NAME-VERSION.spdx.json
+Usage: make-sbom.py LAUNCHER PRODUCT DEPS SOURCE_DATE_EPOCH MSI ZIP SOURCE_ARCHIVE [--test-release COMMIT]
+  --test-release  marks the document as that of a test release, made from
+                  changes not committed on top of COMMIT
 """
 
 import hashlib
@@ -35,7 +40,6 @@ SPDX_LICENCES = {
     "apache-2.0": "Apache-2.0",
     "bsd-2-clause": "BSD-2-Clause",
     "bsd-3-clause": "BSD-3-Clause",
-    "bsd-by-lc-ne": "IJG",
     "expat": "MIT",
     "gpl-2+": "GPL-2.0-or-later",
     "gpl-3": "GPL-3.0-only",
@@ -43,23 +47,18 @@ SPDX_LICENCES = {
     "isc": "ISC",
     "lgpl-2+": "LGPL-2.0-or-later",
     "lgpl-2.1+": "LGPL-2.1-or-later",
-    "libpng": "libpng-2.0",
-    "ntp": "NTP",
-    "zlib": "Zlib",
     "zpl-2.1": "ZPL-2.1",
 }
 GCC_RUNTIME_LICENCE = "GPL-3.0-or-later WITH GCC-exception-3.1"
-PROJECT_LICENCE = "GPL-3.0-or-later"
+# The project's own files are GPL-3.0-or-later, but the launcher is built with
+# JUCE modules offered under the GPL version 3 only: the program, and what
+# packs it, is GPL-3.0-only.
+PROGRAM_LICENCE = "GPL-3.0-only"
 DISTRO = "debian-12"
 
 
 def fail(message):
     sys.exit(f"make-sbom.py: {message}")
-
-
-def sha256_of(path):
-    with open(path, "rb") as f:
-        return hashlib.sha256(f.read()).hexdigest()
 
 
 class Licences:
@@ -113,13 +112,14 @@ def purl(name, version, arch):
 
 def source_info(component):
     source = f"Debian's source package {component['source']} {component['source_version']}"
-    if component["patches"] is not None:
-        patches = component["patches"]
-        return (f"built with this launcher's cross compiler from {source}, unpacked by dpkg-source with "
-                f"Debian's {len(patches)} patches applied: " + ", ".join(patches))
     packages = ", ".join(f"{p['Package']} {p['Version']}" for p in component["packages"])
     files = ", ".join(sorted({os.path.basename(f) for f in component["files"]}))
     info = f"{files} of Debian's package {packages}, from {source}"
+    if component["code_source"] != component["source"]:
+        info += (f", which builds it from Debian's source package {component['code_source']} "
+                 f"{component['code_version']} (Built-Using)")
+    if component["licence_files"]:
+        info += "; its licence read from its own " + ", ".join(path for path, _ in component["licence_files"])
     if component["system_library"]:
         info += "; part of the compiler's run-time, a System Library in the GNU GPL's sense"
     return info
@@ -131,17 +131,17 @@ def spdx_id(name):
 
 def as_spdx_package(component, licences):
     refs = [purl(p["Package"], p["Version"], p["Architecture"]) for p in component["packages"]]
-    refs.append(purl(component["source"], component["source_version"], "source"))
+    refs.append(purl(component["code_source"], component["code_version"], "source"))
     package = {
         "SPDXID": spdx_id(component["name"]),
         "name": component["name"],
-        "versionInfo": component["packages"][0]["Version"] if component["packages"] else component["source_version"],
+        "versionInfo": component["code_version"],
         "supplier": supplier_of(component["maintainer"]),
         "downloadLocation": "NOASSERTION",
         "filesAnalyzed": False,
         "sourceInfo": source_info(component),
-        "licenseConcluded": licences.of_folders(component, component["folders"]),
-        "licenseDeclared": licences.of_folders(component, [""]),
+        "licenseConcluded": component["licence"] or licences.of_folders(component, component["folders"]),
+        "licenseDeclared": component["licence"] or licences.of_folders(component, [""]),
         "copyrightText": "NOASSERTION",
         "primaryPackagePurpose": "LIBRARY",
         "externalRefs": [{"referenceCategory": "PACKAGE-MANAGER", "referenceType": "purl", "referenceLocator": ref}
@@ -151,7 +151,7 @@ def as_spdx_package(component, licences):
         package["homepage"] = component["homepage"]
     if component["dsc"]:
         package["packageFileName"] = os.path.basename(component["dsc"])
-        package["checksums"] = [{"algorithm": "SHA256", "checksumValue": sha256_of(component["dsc"])}]
+        package["checksums"] = [{"algorithm": "SHA256", "checksumValue": linked.sha256_of(component["dsc"])}]
     return package
 
 
@@ -163,14 +163,51 @@ def launcher_package(launcher, product, epoch):
         "versionInfo": product["version"],
         "supplier": f"Organization: {product['manufacturer']}",
         "packageFileName": product["executable"] + ".exe",
-        "checksums": [{"algorithm": "SHA256", "checksumValue": sha256_of(launcher)}],
+        "checksums": [{"algorithm": "SHA256", "checksumValue": linked.sha256_of(launcher)}],
         "downloadLocation": "NOASSERTION",
         "filesAnalyzed": False,
-        "licenseConcluded": PROJECT_LICENCE,
-        "licenseDeclared": PROJECT_LICENCE,
+        "licenseConcluded": PROGRAM_LICENCE,
+        "licenseDeclared": PROGRAM_LICENCE,
+        "licenseComments": "The project's own source files are GPL-3.0-or-later; the program is built with JUCE "
+                           "modules offered under the GPL version 3 only, and so is GPL-3.0-only as a whole.",
         "copyrightText": f"Copyright (C) {year} {product['manufacturer']}",
         "primaryPackagePurpose": "APPLICATION",
     }
+
+
+# What each file of the release is, in the order the command line gives
+# them: its purpose and its licence, for its package in the document.
+RELEASE_FILES = {"msi": ("INSTALL", PROGRAM_LICENCE), "zip": ("ARCHIVE", PROGRAM_LICENCE),
+                 "source": ("SOURCE", "NOASSERTION")}
+
+
+def release_file_package(path, kind, product, epoch):
+    """A file of the release as a package: its name, SHA-256 and where it is published."""
+    purpose, licence = RELEASE_FILES[kind]
+    name = os.path.basename(path)
+    package = {
+        "SPDXID": spdx_id(f"{product['name']}-{kind}"),
+        "name": name,
+        "versionInfo": product["version"],
+        "supplier": f"Organization: {product['manufacturer']}",
+        "packageFileName": name,
+        "checksums": [{"algorithm": "SHA256", "checksumValue": linked.sha256_of(path)}],
+        "downloadLocation": product["releases_address"] + name,
+        "filesAnalyzed": False,
+        "licenseConcluded": licence,
+        "licenseDeclared": licence,
+        "copyrightText": f"Copyright (C) {time.gmtime(int(epoch)).tm_year} {product['manufacturer']}",
+        "primaryPackagePurpose": purpose,
+    }
+    if kind == "source":
+        package["licenseComments"] = ("Each file's licence is in the archive's REUSE information (.reuse/dep5, "
+                                      "LICENSES/); the Debian source packages it carries state theirs in their "
+                                      "debian/copyright.")
+    return package
+
+
+def relationship(element, kind, related):
+    return {"spdxElementId": element, "relationshipType": kind, "relatedSpdxElement": related}
 
 
 def with_namespace(document, name, version):
@@ -182,14 +219,22 @@ def with_namespace(document, name, version):
 
 
 def main():
-    if len(sys.argv) != 5:
-        fail("usage: make-sbom.py LAUNCHER PRODUCT DEPS SOURCE_DATE_EPOCH")
-    launcher, product_file, deps, epoch = sys.argv[1:]
+    arguments = sys.argv[1:]
+    test_commit = None
+    if len(arguments) == 9 and arguments[7] == "--test-release":
+        test_commit = arguments[8]
+        arguments = arguments[:7]
+    if len(arguments) != 7:
+        fail("usage: make-sbom.py LAUNCHER PRODUCT DEPS SOURCE_DATE_EPOCH MSI ZIP SOURCE_ARCHIVE "
+             "[--test-release COMMIT]")
+    launcher, product_file, deps, epoch = arguments[:4]
     product = linked.read_product(product_file)
     name, version = product["name"], product["version"]
     components = linked.describe_all(product["components"], deps)
     licences = Licences()
     launcher_spdx = launcher_package(launcher, product, epoch)
+    files = [release_file_package(path, kind, product, epoch) for path, kind in zip(arguments[4:], RELEASE_FILES)]
+    msi, zip_file, source = (f["SPDXID"] for f in files)
     packages = [as_spdx_package(c, licences) for c in components]
     document = {
         "spdxVersion": "SPDX-2.3",
@@ -200,12 +245,15 @@ def main():
             "created": time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(int(epoch))),
             "creators": [f"Organization: {product['manufacturer']}", f"Tool: {name}-make-sbom.py-{version}"],
         },
-        "packages": [launcher_spdx] + packages,
-        "relationships": [{"spdxElementId": "SPDXRef-DOCUMENT", "relationshipType": "DESCRIBES",
-                           "relatedSpdxElement": launcher_spdx["SPDXID"]}]
-                         + [{"spdxElementId": launcher_spdx["SPDXID"], "relationshipType": "STATIC_LINK",
-                             "relatedSpdxElement": p["SPDXID"]} for p in packages],
+        "packages": files + [launcher_spdx] + packages,
+        "relationships": [relationship("SPDXRef-DOCUMENT", "DESCRIBES", f["SPDXID"]) for f in files]
+                         + [relationship(msi, "CONTAINS", launcher_spdx["SPDXID"]),
+                            relationship(zip_file, "CONTAINS", launcher_spdx["SPDXID"]),
+                            relationship(launcher_spdx["SPDXID"], "GENERATED_FROM", source)]
+                         + [relationship(launcher_spdx["SPDXID"], "STATIC_LINK", p["SPDXID"]) for p in packages],
     }
+    if test_commit:
+        document["comment"] = f"Test release, made from changes not committed on top of commit {test_commit}."
     if licences.extracted:
         document["hasExtractedLicensingInfos"] = [licences.extracted[ref] for ref in sorted(licences.extracted)]
     json.dump(with_namespace(document, name, version), sys.stdout, indent=2, ensure_ascii=False)

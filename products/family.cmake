@@ -4,6 +4,7 @@
 
 launcher_family(
     MANUFACTURER Orvanel
+    RELEASES_ADDRESS https://downloads.orvanel.example/
     HOST_FOLDER Orvanel
     HOST_FILE Sonvik.exe
     ERROR_TITLE "Invalid SONVIK installation!"

@@ -1,28 +1,33 @@
 #!/usr/bin/env bash
 # Usage: tools/setup.sh
-# Installs everything the build and the tests need, and builds the cross
-# target's zlib, libpng and libjpeg-turbo from Debian's source packages, with
-# Debian's patches applied. The source versions used are recorded in
-# build/deps/mingw-i686/debian-sources for the bill of materials, and those
-# built in build/deps/mingw-i686/build-inputs. Keeps in build/deps the Debian
-# source packages of every library the launcher is linked with, for the
-# release's Corresponding Source.
-# Idempotent: a second run installs nothing and builds nothing, unless the
-# package lists now name a newer source version that downloads. Uses apt-get:
-# run it as root or with sudo.
+# Installs everything the build and the tests need, and keeps in build/deps
+# what the release reads of Debian's source packages: the whole source
+# package of JUCE, at the installed version, for the release's Corresponding
+# Source; of the compiler's run-time (System Libraries) the .dsc of each
+# source, whose SHA-256 the bill of materials names, and its components' own
+# licence files, which the notices carry.
+# In a source archive unpacked (it holds release-inputs), those come from its
+# debian-source-packages/ alone: nothing is downloaded for them, and one that
+# is missing there stops the set-up.
+# Idempotent: a second run installs and downloads nothing. Uses apt-get: run
+# it as root or with sudo.
 set -euo pipefail
 
 # shellcheck source=usage.sh
 source "$(dirname "$0")/usage.sh" "$@"
 deps="$repo/build/deps"
-prefix="$deps/mingw-i686"
+archive_sources="$repo/debian-source-packages"
+in_archive=no
+[ ! -f "$repo/release-inputs" ] || in_archive=yes
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
+# libz-mingw-w64-dev: the zlib the Windows tests link with juce_core; the
+# launcher itself links no zlib.
 packages=(
     cmake ninja-build g++ zlib1g-dev googletest
     clang-14 libclang-rt-14-dev
-    g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+    g++-mingw-w64-i686-posix binutils-mingw-w64-i686 libz-mingw-w64-dev
     g++-mingw-w64-x86-64-posix
     juce-modules-source-data
     wine wine64 wine32:i386 xvfb xauth xdotool
@@ -67,20 +72,7 @@ enable_source_packages() {
     [ -f "$src" ] && return
     sed -e 's/^Types:.*/Types: deb-src/' "$list" | as_root tee "$src" >/dev/null
     apt_updated=0
-}
-
-# The source versions the package lists name, newest first by Debian's ordering.
-listed_source_versions() {
-    local versions version newest
-    versions=$(apt-cache showsrc --only-source "$1" 2>/dev/null | sed -n 's/^Version: //p' | sort -u)
-    while [ -n "$versions" ]; do
-        newest=$(head -n 1 <<<"$versions")
-        for version in $versions; do
-            dpkg --compare-versions "$version" gt "$newest" && newest=$version
-        done
-        echo "$newest"
-        versions=$(grep -vxF -- "$newest" <<<"$versions" || true)
-    done
+    apt_update_once
 }
 
 # The files a .dsc names: itself and those of its Files field.
@@ -89,200 +81,158 @@ dsc_files() {
     sed -n '/^Files:/,/^[^ ]/s/^ [0-9a-f]* [0-9]* //p' "$1"
 }
 
+# Which of a .dsc and the files it names its folder lacks.
+missing_files() {
+    local dsc=$1 file
+    if [ ! -f "$dsc" ]; then
+        basename "$dsc"
+        return
+    fi
+    for file in $(dsc_files "$dsc"); do
+        [ -f "$(dirname "$dsc")/$file" ] || echo "$file"
+    done
+}
+
+is_whole() { [ -z "$(missing_files "$1")" ]; }
+
 # What an earlier version, or a download that failed half-way, left in a
-# package's folder goes, so that it holds one source package whole.
-keep_only_source() {
-    local dir=$1 dsc=$2 file wanted
-    wanted=$(dsc_files "$dsc")
+# package's folder goes, so that it holds one source package and no more.
+keep_only() {
+    local dir=$1 file; shift
     for file in "$dir"/*; do
         [ -f "$file" ] || continue
-        grep -qxF -- "$(basename "$file")" <<<"$wanted" || rm -f "$file"
+        printf '%s\n' "$@" | grep -qxF -- "$(basename "$file")" || rm -f "$file"
     done
 }
 
-# Downloads a source package's files into a folder, unless they are there
-# whole already (apt skips those); apt checks every file against the signed lists.
-fetch_source() {
-    local dir=$1; shift
-    mkdir -p "$dir"
-    (cd "$dir" && apt-get source --download-only -qq "$@" >/dev/null 2>&1)
-}
-
-# Said on every run until the newer version can be built, and not only in
-# a log: the launcher lacks Debian's latest fixes to the library meanwhile.
-warn_newer_version_missing() {
-    local pkg=$1 newest=$2 built=$3
-    {
-        echo "setup: WARNING: Debian's package lists name $pkg $newest, but it cannot be downloaded whole;"
-        echo "setup: WARNING: the launcher is built with $pkg $built, without the fixes $newest brings."
-        echo "setup: WARNING: run tools/setup.sh again later: it builds $newest as soon as it downloads."
-    } >&2
-}
-
-# Fetches the newest source version of a package that downloads whole and
-# prints the path of its .dsc. A mirror has been seen to answer 404 for the
-# newest .dsc while older listed versions download whole, so each listed
-# version is tried in turn.
-download_source() {
-    local pkg=$1 dir=$2 version dsc newest="" tried=()
-    for version in $(listed_source_versions "$pkg"); do
-        newest=${newest:-$version}
-        tried+=("$version")
-        # The file names leave out the epoch.
-        dsc="$dir/${pkg}_${version#*:}.dsc"
-        if fetch_source "$dir" "$pkg=$version" && [ -f "$dsc" ]; then
-            [ "$version" = "$newest" ] || warn_newer_version_missing "$pkg" "$newest" "$version"
-            keep_only_source "$dir" "$dsc"
-            echo "$dsc"
-            return
-        fi
-        echo "setup: $pkg $version is listed but could not be downloaded whole; trying the next listed version" >&2
-    done
-    echo "setup: cannot get Debian's source package $pkg (versions tried: ${tried[*]:-none listed})." >&2
-    echo "setup: the cross build needs it; check that deb-src entries are enabled and reachable." >&2
+# Stops the set-up of an unpacked source archive that lacks files of Debian's
+# source package SOURCE VERSION: FILE...
+lacking_in_archive() {
+    local source=$1 version=$2; shift 2
+    echo "setup: this source archive's debian-source-packages/$source/ lacks Debian's source package" \
+        "$source $version ($*), which the release reads: the archive is incomplete, or the installed" \
+        "packages are not those it was built with (docs/release.md, \"Rebuilding from the source archive\")" >&2
     exit 1
 }
 
-# dpkg-source checks the files against the .dsc's sums and applies Debian's
-# patches; the upstream tarball alone lacks Debian's security fixes.
-unpack_source() {
-    local dsc=$1 src=$2 log
-    rm -rf "$src"
-    log=$(dpkg-source -x "$dsc" "$src" 2>&1) || {
-        echo "$log" >&2
-        echo "setup: dpkg-source could not unpack $dsc" >&2
-        exit 1
+# Downloads a source package's files into a folder (apt checks every file
+# against the signed lists), or in an unpacked source archive stops: there,
+# everything must come from the archive.
+fetch_source() {
+    local dir=$1 source=$2 version=$3; shift 3
+    local missing
+    if [ "$in_archive" = yes ]; then
+        mapfile -t missing < <(missing_files "$dir/${source}_${version#*:}.dsc")
+        lacking_in_archive "$source" "$version" "${missing[@]}"
+    fi
+    enable_source_packages
+    mkdir -p "$dir"
+    # Lists read before this version was published do not name it yet.
+    (cd "$dir" && apt-get source --download-only -qq "$@" "$source=$version" >/dev/null 2>&1) || {
+        apt_update_once
+        (cd "$dir" && apt-get source --download-only -qq "$@" "$source=$version" >/dev/null 2>&1)
     }
 }
 
-# Each function in a section of its own and no unwind tables (C code throws
-# nothing), so the launcher's linker can leave out what it never reaches: the
-# PE linker keeps every function that has an unwind entry.
-cross_c_flags="-ffunction-sections -fdata-sections -fno-asynchronous-unwind-tables"
-# Bumped whenever the way these libraries are built changes, so they are rebuilt.
-cross_build_recipe="5 $cross_c_flags"
+# "SOURCE VERSION" of an installed package.
+installed_source() { dpkg-query -W -f='${source:Package} ${source:Version}\n' "$1"; }
 
-cross_configure() {
-    local src=$1; shift
-    cmake -S "$src" -B "$src/_build" -G Ninja -Wno-dev \
-        -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-i686.cmake" \
-        -DCMAKE_BUILD_TYPE=MinSizeRel -DCMAKE_C_FLAGS="$cross_c_flags" -DCMAKE_INSTALL_PREFIX="$prefix" \
-        -DCMAKE_PREFIX_PATH="$prefix" "$@" >/dev/null
+# The whole source package SOURCE VERSION in build/deps/SOURCE.
+keep_source_package() {
+    local source=$1 version=$2 dir="$deps/$1" dsc wanted=()
+    dsc="$dir/${source}_${version#*:}.dsc"
+    is_whole "$dsc" || fetch_source "$dir" "$source" "$version" || true
+    is_whole "$dsc" || {
+        echo "setup: cannot download Debian's source package $source $version, which the release must carry;" \
+            "if a newer version is listed, upgrade to it (apt-get install --only-upgrade of its package)" >&2
+        exit 1
+    }
+    mapfile -t wanted < <(dsc_files "$dsc")
+    keep_only "$dir" "${wanted[@]}"
 }
 
-cross_build() {
-    cross_configure "$@"
-    cmake --build "$1/_build" >/dev/null
-    cmake --install "$1/_build" >/dev/null
-}
-
-# zlib's build also makes its DLL, whose resource script Debian's source
-# leaves out: only the static library is built, and installed by hand.
-cross_build_zlib() {
-    local src=$1
-    cross_configure "$src"
-    cmake --build "$src/_build" --target zlibstatic >/dev/null
-    install -D -m 644 "$src/_build/libzlibstatic.a" "$prefix/lib/libzlibstatic.a"
-    install -D -m 644 -t "$prefix/include" "$src/zlib.h" "$src/_build/zconf.h"
-}
-
-# "SOURCE VERSION" of a .dsc.
-source_version() {
-    echo "$(sed -n 's/^Source: //p' "$1") $(sed -n 's/^Version: //p' "$1")"
-}
-
-# Records, for the bill of materials, which source package each library was
-# built from: "lib/LIBRARY SOURCE" lines in debian-sources, and that package's
-# .dsc, Debian copyright file and list of the patches applied in share/doc/SOURCE.
-record_source() {
-    local library=$1 dsc=$2 src=$3 source doc
-    source=$(sed -n 's/^Source: //p' "$dsc")
-    doc="$prefix/share/doc/$source"
-    echo "lib/$library $source" >>"$prefix/debian-sources"
-    mkdir -p "$doc"
-    cp "$dsc" "$doc/source.dsc"
-    cp "$src/debian/copyright" "$doc/copyright"
-    if [ -f "$src/.pc/applied-patches" ]; then
-        cp "$src/.pc/applied-patches" "$doc/applied-patches"
-    else
-        : >"$doc/applied-patches"
+# The .dsc of SOURCE VERSION in build/deps/SOURCE, and the licence files of
+# the source package that components.py names, below licence-files/ there:
+# unpacked with dpkg-source, which checks the files against the .dsc and
+# applies Debian's patches, and kept as they are.
+keep_dsc_and_licences() {
+    local source=$1 version=$2 dir="$deps/$1" dsc file licences=() missing=()
+    dsc="$dir/${source}_${version#*:}.dsc"
+    mapfile -t licences < <(python3 "$repo/installer/components.py" --licence-files "$source")
+    for file in "${licences[@]}"; do
+        [ -f "$dir/licence-files/$file" ] || missing+=("licence-files/$file")
+    done
+    [ -f "$dsc" ] || missing+=("$(basename "$dsc")")
+    if [ ${#missing[@]} -gt 0 ]; then
+        [ "$in_archive" = no ] || lacking_in_archive "$source" "$version" "${missing[@]}"
+        fetch_licences "$dir" "$source" "$version" "${licences[@]}"
     fi
-    echo "setup: built $library from Debian's $source $(sed -n 's/^Version: //p' "$dsc")," \
-        "$(wc -l <"$doc/applied-patches") Debian patches applied"
+    [ -f "$dsc" ] || {
+        echo "setup: cannot download the .dsc of Debian's source package $source $version," \
+            "which the bill of materials names" >&2
+        exit 1
+    }
+    keep_only "$dir" "$(basename "$dsc")"
 }
 
-# BUILDER DSC FOLDER LIBRARY [CMAKE_OPTION...]
-build_from_source() {
-    local builder=$1 dsc=$2 dir=$3 library=$4; shift 4
-    unpack_source "$dsc" "$dir/src"
-    "$builder" "$dir/src" "$@"
-    record_source "$library" "$dsc" "$dir/src"
+# Downloads a source package into a folder and keeps its .dsc and the
+# licence files given, the whole package only when there are any.
+fetch_licences() {
+    local dir=$1 source=$2 version=$3 work file; shift 3
+    if [ $# -eq 0 ]; then
+        fetch_source "$dir" "$source" "$version" --dsc-only || true
+        return
+    fi
+    fetch_source "$dir" "$source" "$version" || true
+    work=$(mktemp -d)
+    dpkg-source -x "$dir/${source}_${version#*:}.dsc" "$work/src" >/dev/null 2>&1 || {
+        rm -rf "$work"
+        echo "setup: dpkg-source could not unpack Debian's source package $source $version" >&2
+        exit 1
+    }
+    for file in "$@"; do
+        install -D -m 644 "$work/src/$file" "$dir/licence-files/$file"
+    done
+    rm -rf "$work"
 }
 
-# What the libraries are built from: the recipe and the source version of each
-# that downloads now, which the record then names. A newer Debian revision
-# that downloads (after an apt-get update) rebuilds them.
-build_cross_libraries() {
-    local stamp="$prefix/build-inputs" zlib_dsc jpeg_dsc png_dsc inputs
-    zlib_dsc=$(download_source zlib "$deps/zlib")
-    jpeg_dsc=$(download_source libjpeg-turbo "$deps/libjpeg-turbo")
-    png_dsc=$(download_source libpng1.6 "$deps/libpng")
-    inputs=$(printf '%s\n' "$cross_build_recipe" \
-        "$(source_version "$zlib_dsc")" "$(source_version "$jpeg_dsc")" "$(source_version "$png_dsc")")
-    [ -f "$prefix/lib/libzlibstatic.a" ] && [ -f "$prefix/lib/libpng16.a" ] && [ -f "$prefix/lib/libjpeg.a" ] \
-        && [ -f "$prefix/include/jpegint.h" ] && [ "$(cat "$stamp" 2>/dev/null)" = "$inputs" ] && return
-    rm -rf "$prefix"
-    mkdir -p "$prefix"
-    # Debian's cross zlib (libz-mingw-w64) cannot be had as source here, and
-    # the release must carry the source of what it links: so zlib is built
-    # from Debian's own zlib source, like the two below.
-    build_from_source cross_build_zlib "$zlib_dsc" "$deps/zlib" libzlibstatic.a
-    # A fixed build name: by default it is the day of the build, which would
-    # end up in the launcher and make two builds differ.
-    build_from_source cross_build "$jpeg_dsc" "$deps/libjpeg-turbo" libjpeg.a \
-        -DWITH_SIMD=0 -DENABLE_SHARED=0 -DWITH_TURBOJPEG=0 -DBUILD=debian-source
-    # JUCE's JPEG loader reaches into the library's internals.
-    cp "$deps/libjpeg-turbo/src/jpegint.h" "$prefix/include/"
-    build_from_source cross_build "$png_dsc" "$deps/libpng" libpng16.a -DPNG_SHARED=OFF -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF
-    echo "$inputs" >"$stamp"
-}
-
-# The source package of an installed package, at exactly the installed
-# version, into build/deps/SOURCE; more options go to apt-get source.
-download_installed_source() {
-    local package=$1 source version dsc; shift
-    read -r source version < <(dpkg-query -W -f='${source:Package} ${source:Version}' "$package")
-    dsc="$deps/$source/${source}_${version#*:}.dsc"
-    fetch_source "$deps/$source" "$@" "$source=$version" && [ -f "$dsc" ] || return 1
-    keep_only_source "$deps/$source" "$dsc"
+# In an unpacked source archive: its Debian source packages, and nothing
+# else, as build/deps holds them. What is missing there, or is there at
+# another version than the one installed, stops the set-up below.
+take_archive_sources() {
+    [ -d "$archive_sources" ] || {
+        echo "setup: this source archive holds no debian-source-packages/: it is incomplete" >&2
+        exit 1
+    }
+    rm -rf "$deps"
+    mkdir -p "$deps"
+    cp -R "$archive_sources/." "$deps/"
 }
 
 # JUCE is compiled from its modules as Debian installed them: its source
 # package goes into the release's Corresponding Source, so without it there
-# is no release. The compiler's run-time libraries are System Libraries,
-# whose source the release need not carry: of them only the .dsc is kept,
-# for the bill of materials to name its SHA-256.
-download_installed_sources() {
-    local package=juce-modules-source-data
-    if ! download_installed_source "$package"; then
-        echo "setup: cannot download Debian's source package of $package $(dpkg-query -W -f='${Version}' "$package")," \
-            "which the release must carry; if a newer version is listed, upgrade to it:" \
-            "apt-get install --only-upgrade $package" >&2
+# is no release. The compiler's run-time libraries are System Libraries: of
+# their sources only the .dsc is kept (of gcc's run-time, that of gcc-12,
+# which Debian built it from, as its Built-Using field says), and the
+# licence files of mingw-w64's components.
+keep_release_sources() {
+    local source version built_using
+    read -r source version < <(installed_source juce-modules-source-data)
+    keep_source_package "$source" "$version"
+    read -r source version < <(installed_source mingw-w64-i686-dev)
+    keep_dsc_and_licences "$source" "$version"
+    built_using=$(dpkg-query -W -f='${Built-Using}' gcc-mingw-w64-i686-posix)
+    [[ $built_using =~ ^([a-z0-9.+-]+)\ \(=\ ([^\)]+)\)$ ]] || {
+        echo "setup: gcc-mingw-w64-i686-posix names no single source it was built from: '$built_using'" >&2
         exit 1
-    fi
-    for package in mingw-w64-i686-dev gcc-mingw-w64-i686-posix; do
-        download_installed_source "$package" --dsc-only \
-            || echo "setup: WARNING: no .dsc of the source of $package; the bill of materials names no SHA-256 for it" >&2
-    done
-}
-
-use_source_packages() {
-    enable_source_packages
-    # A source list added just now has not been read yet.
-    [ "$apt_updated" -eq 1 ] || [ -n "$(listed_source_versions libpng1.6)" ] || apt_update_once
+    }
+    keep_dsc_and_licences "${BASH_REMATCH[1]}" "${BASH_REMATCH[2]}"
 }
 
 install_packages
-use_source_packages
-build_cross_libraries
-download_installed_sources
+# What an earlier set-up kept that the release no longer reads: the libraries
+# it built for the launcher, which links none of them now, and the .dsc of
+# gcc-mingw-w64, whose run-time's code is gcc-12's.
+rm -rf "$deps/mingw-i686" "$deps/zlib" "$deps/libpng" "$deps/libjpeg-turbo" "$deps/gcc-mingw-w64"
+[ "$in_archive" = no ] || take_archive_sources
+keep_release_sources

@@ -47,7 +47,7 @@ fi
 mkdir "$work/older"
 sed -e "s|^launcher=.*|launcher=$older_launcher|" -e 's/^version=.*/version=0.9.0/' "$first" >"$work/older/older.product"
 "$here/../../installer/make-release.sh" --product "$work/older/older.product" --out "$work/older/release" \
-    >/dev/null || exit 1
+    --allow-uncommitted >/dev/null || exit 1
 older_msi="$work/older/release/$product_name/$product_name-0.9.0.msi"
 older_code=$(product_code_of "$older_msi")
 
@@ -163,14 +163,20 @@ expect "exit status" 0 "$status"
 expect "the launcher is in $(in_windows_form "$install_folder"), as built" yes \
     "$(yes_if cmp -s "$launcher" "$install_folder/$product_executable")"
 expect "shortcuts: one in the Start menu, none on the desktop by default" "1 0" "$(shortcut_counts)"
-expect "the Add/Remove Programs entry" \
+address=$(product_value "$first" releases_address)
+expect "the Add/Remove Programs entry: the product, where it is installed, where its releases are published" \
     "DisplayIcon=$(in_windows_form "$install_folder/$product_executable"),0
 DisplayName=$product_name
 DisplayVersion=$version
+HelpLink=$address
+InstallLocation=$(in_windows_form "$install_folder")\\
 NoModify=0x1
 Publisher=$(product_value "$first" manufacturer)
-StartMenuShortcut=0x1" \
-    "$(uninstall_entry "$code" | grep -E '^(DisplayName|Publisher|DisplayVersion|DisplayIcon|NoModify|StartMenuShortcut)=' | sort)"
+StartMenuShortcut=0x1
+URLInfoAbout=$address
+URLUpdateInfo=$address" \
+    "$(uninstall_entry "$code" | grep -E '^(Display(Name|Version|Icon)|Publisher|NoModify|StartMenuShortcut|HelpLink|InstallLocation|URL(InfoAbout|UpdateInfo))=' \
+        | sort)"
 
 echo "start the Start-menu shortcut through the shell, with two arguments"
 expect_shortcut_hands_over

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
-# Signs a release exactly as the README's signing commands (the block it marks
-# as run here) do, with their throwaway certificates, in a scratch folder that
+# Signs a release exactly as the signing commands of docs/release.md (the
+# block it marks as run here) do, with their throwaway certificates, in a scratch folder that
 # looks like the clone to them: the launcher signed, the MSI and the kit built
 # from it, both signatures with a timestamp that verifies. Under Wine the signed MSI must
 # then install a signed launcher whose shortcut still hands over.
-# Usage: check-signing.sh README BUILD_DIR Sonvik.exe
+# Usage: check-signing.sh RELEASE_DOC BUILD_DIR Sonvik.exe
 set -uo pipefail
 
-readme=$1
+doc=$1
 build=$2
 host=$3
 here=$(cd "$(dirname "$0")" && pwd)
@@ -19,21 +19,21 @@ ensure_wine_prefix
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# The shell block the README marks as run by this check.
+# The shell block docs/release.md marks as run by this check.
 commands=$(awk '/^<!-- .*tests\/release\/check-signing\.sh/ { marked = 1 } marked && /^```sh$/ { block = 1; next }
-    block && /^```$/ { exit } block { print }' "$readme")
-[ -n "$commands" ] || { echo "FAIL no signing commands found in $readme"; exit 1; }
+    block && /^```$/ { exit } block { print }' "$doc")
+[ -n "$commands" ] || { echo "FAIL no signing commands found in $doc"; exit 1; }
 mkdir -p "$work/build"
 ln -s "$here/../../installer" "$work/installer"
 ln -s "$build" "$work/build/windows-x86"
 output=$(cd "$work" && bash -e -c "$commands" 2>&1)
 status=$?
 echo "$output"
-expect "the README's signing commands succeed" 0 "$status"
+expect "the signing commands of docs/release.md succeed" 0 "$status"
 expect "both signatures verify" 2 "$(grep -cx 'Signature verification: ok' <<<"$output")"
 expect "both timestamps verify" 2 "$(grep -cx 'Timestamp Server Signature verification: ok' <<<"$output")"
 
-# The README signs the product table's first product.
+# The commands sign the product table's first product.
 use_product "$(product_description "$build")"
 release="$work/build/signed/release/$product_name"
 signed="$work/build/signed/launcher/$product_executable"

@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# Rebuilds the releases from the Corresponding Source alone, by its own
+# instructions (docs/release.md): the source archive of the first product of
+# the build given, unpacked into an empty folder whose path holds a space, set
+# up and built there with every download impossible, must give every
+# product's launcher, every file of its release (the source archive itself
+# included) and its test kit byte for byte as the build gave them, pass
+# reuse lint, and configure again with nothing to rebuild. A file changed in
+# the archive, a source package missing from it, or another toolchain than it
+# records must stop the release, the set-up or the configure, naming it.
+#
+# Downloads are made impossible by running the set-up and the build in a
+# network namespace of their own (unshare -n, or unshare -rn where only a
+# user namespace may make one): it has a loopback interface and nothing
+# else, so no mirror, proxy or name server can be reached. A download tried
+# in it must fail, or the check stops.
+# Usage: check-archive-rebuild.sh PRODUCT FIRST_BUILD_DIR
+set -uo pipefail
+
+product=$1
+first=$2
+value_of() { sed -n "s/^$1=//p" "$product"; }
+# shellcheck source=../support/expect.sh
+source "$(dirname "$0")/../support/expect.sh"
+scratch=$(mktemp -d "$(dirname "$first")/archive rebuild.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+
+offline=()
+for namespace in "unshare -n" "unshare -rn"; do
+    read -ra offline <<<"$namespace"
+    "${offline[@]}" true 2>/dev/null && break
+    offline=()
+done
+if [ ${#offline[@]} -eq 0 ]; then
+    echo "SKIP neither unshare -n nor unshare -rn may make a network namespace here, and without one"
+    echo "     downloads cannot be made impossible"
+    exit 77
+fi
+mkdir "$scratch/download"
+status=0
+(cd "$scratch/download" && "${offline[@]}" apt-get source --download-only --dsc-only -qq juce >/dev/null 2>&1) \
+    || status=$?
+expect "in ${offline[*]}, a download fails and leaves nothing" "failed " \
+    "$([ "$status" -ne 0 ] && echo failed) $(ls "$scratch/download")"
+
+archive="$(value_of release)/$(value_of name)-$(value_of version)-source.tar.xz"
+tar -xJf "$archive" -C "$scratch" || exit 1
+top="$scratch/$(value_of name)-$(value_of version)-source"
+second="$top/build/windows-x86"
+
+start=$(date +%s)
+(cd "$top" && "${offline[@]}" tools/setup.sh && "${offline[@]}" cmake --preset windows-x86 >/dev/null \
+    && "${offline[@]}" cmake --build --preset windows-x86 --target release >/dev/null) || exit 1
+echo "The set-up and the release's build from the unpacked archive took $(($(date +%s) - start)) s."
+(cd "$top" && "${offline[@]}" cmake --preset windows-x86 >/dev/null)
+expect "a second configure leaves nothing to rebuild" "ninja: no work to do." "$(ninja -C "$second" -n release | tail -n 1)"
+
+# Every product's launcher, release and test kit: those of the product table
+# and of the tests' own.
+made_files() {
+    (cd "$1" && find release test-products -type f && ls ./*-windows-tests.zip \
+        && sed -n "s|^launcher=$1/||p" products/*/*.product) | sed 's|^\./||' | LC_ALL=C sort
+}
+expect "the same files made" "$(made_files "$first")" "$(made_files "$second")"
+while IFS= read -r file; do
+    expect "$file: the same SHA-256" "$(sha256sum <"$first/$file")" "$(sha256sum <"$second/$file" 2>&1)"
+done < <(made_files "$first")
+expect "reuse lint passes in the unpacked archive" 0 "$(cd "$top" && reuse lint >/dev/null 2>&1; echo $?)"
+
+# Bad input keeps its shape: each stops, naming what is wrong.
+echo "changed" >>"$top/README.md"
+status=0
+message=$("$top/installer/make-release.sh" --product "$second/products/$(value_of name)/$(value_of name).product" \
+    --out "$scratch/changed" 2>&1 >/dev/null) || status=$?
+expect "a file changed in the unpacked archive stops its release, and nothing is made" "1 yes no" \
+    "$status $(yes_if grep -q 'holds changes that are not committed' <<<"$message") $(yes_if test -e "$scratch/changed")"
+sed -i 's/^toolchain cmake .*/toolchain cmake 0.0-other/' "$top/release-inputs"
+message=$(cd "$top" && "${offline[@]}" cmake -S . -B build/other-toolchain 2>&1 >/dev/null)
+expect "an archive recording another toolchain stops the configure, naming the package" "yes" \
+    "$(yes_if grep -q 'cmake: the archive was built with 0.0-other' <<<"$message")"
+rm "$top"/debian-source-packages/juce/*.orig.tar.*
+status=0
+message=$(cd "$top" && "${offline[@]}" tools/setup.sh 2>&1 >/dev/null) || status=$?
+expect "an archive missing a source package stops the set-up, naming it" "1 yes" \
+    "$status $(yes_if grep -q "debian-source-packages/juce/ lacks Debian's source package juce" <<<"$message")"
+
+[ "$failures" -eq 0 ]
