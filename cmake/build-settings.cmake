@@ -1,6 +1,7 @@
 # What every program of the build shares, the sample host built for 64-bit
 # Windows as a project of its own included: the language, warnings, and what
-# makes two builds of one commit give identical files.
+# makes two builds of one commit give identical files (the commit's time, which
+# few files embed, is cmake/commit-time.cmake's).
 get_filename_component(launcher_clone "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
 
 set(CMAKE_CXX_STANDARD 20)
@@ -48,50 +49,11 @@ function(check_recorded_toolchain release_inputs)
     endif()
 endfunction()
 
-# JUCE records its compilation date from __DATE__ and __TIME__. Pinned to the
-# time of the commit, two builds of one commit give identical files: the
-# commit of the git clone this is, or in an unpacked source archive, the
-# commit its release-inputs records. Anything else has no commit time, and
-# stops the configure rather than build files that no commit stands for.
-set(release_inputs "${launcher_clone}/release-inputs")
-set(commit_time "")
-if(EXISTS "${release_inputs}")
-    file(STRINGS "${release_inputs}" commit_time REGEX "^commit-time [0-9]+$")
-    string(REPLACE "commit-time " "" commit_time "${commit_time}")
-    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${release_inputs}")
-    check_recorded_toolchain("${release_inputs}")
-else()
-    execute_process(COMMAND git rev-parse --show-toplevel
-        WORKING_DIRECTORY "${launcher_clone}"
-        OUTPUT_VARIABLE git_top OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-    file(REAL_PATH "${launcher_clone}" real_clone)
-    if(git_top AND git_top STREQUAL real_clone)
-        execute_process(COMMAND git log -1 --format=%ct
-            WORKING_DIRECTORY "${launcher_clone}"
-            OUTPUT_VARIABLE commit_time OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-        # A new commit changes git's index and the log of HEAD: the build is
-        # configured again for its time, rather than go on dating its files,
-        # and its release, with the time of the commit it was configured at.
-        execute_process(COMMAND git rev-parse --path-format=absolute --git-path index --git-path logs/HEAD
-            WORKING_DIRECTORY "${launcher_clone}"
-            OUTPUT_VARIABLE git_files OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-        string(REPLACE "\n" ";" git_files "${git_files}")
-        foreach(file IN LISTS git_files)
-            if(EXISTS "${file}")
-                set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${file}")
-            endif()
-        endforeach()
-    endif()
+# An unpacked source archive records what its release was built with.
+if(EXISTS "${launcher_clone}/release-inputs")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${launcher_clone}/release-inputs")
+    check_recorded_toolchain("${launcher_clone}/release-inputs")
 endif()
-if(NOT commit_time MATCHES "^[0-9]+$")
-    message(FATAL_ERROR "${launcher_clone} is neither a git clone with a commit nor an unpacked source archive "
-        "(its release-inputs): the build has no commit time to pin its files' dates to")
-endif()
-# The copyright year every launcher states is the commit's, like every other date in it.
-execute_process(COMMAND date -u -d "@${commit_time}" +%Y
-    OUTPUT_VARIABLE LAUNCHER_COPYRIGHT_YEAR OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
-set(CMAKE_C_COMPILER_LAUNCHER "${CMAKE_COMMAND}" -E env SOURCE_DATE_EPOCH=${commit_time})
-set(CMAKE_CXX_COMPILER_LAUNCHER "${CMAKE_COMMAND}" -E env SOURCE_DATE_EPOCH=${commit_time})
 
 if(WIN32)
     # Lets the linker drop whatever of JUCE the launcher never reaches.

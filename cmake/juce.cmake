@@ -9,6 +9,9 @@ endif()
 
 add_library(juce_core_module STATIC "${JUCE_MODULES_DIR}/juce_core/juce_core.cpp")
 target_include_directories(juce_core_module SYSTEM PUBLIC "${JUCE_MODULES_DIR}")
+# JUCE's build stamp is its compilation date: the commit's.
+# See JUCE 7.0.5 modules/juce_core/time/juce_Time.cpp, Time::getCompilationDate().
+embed_commit_time(juce_core_module)
 # JUCE still calls some of its own deprecated classes; that is for JUCE to mend.
 target_compile_options(juce_core_module PRIVATE -Wno-deprecated-declarations)
 target_compile_definitions(juce_core_module PUBLIC
@@ -23,6 +26,7 @@ target_compile_definitions(juce_core_module PUBLIC
     JUCE_DISPLAY_SPLASH_SCREEN=0
     # No 1 ms system timer period: nothing here runs a timer, and raising the
     # timer rate would also load winmm at every start.
+    # See JUCE 7.0.5 modules/juce_core/native/juce_win32_SystemStats.cpp, HiResCounterHandler (timeBeginPeriod).
     JUCE_WIN32_TIMER_PERIOD=0)
 
 find_package(Threads REQUIRED)

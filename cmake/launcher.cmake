@@ -50,9 +50,10 @@ function(add_launcher name)
         # as an object of the program's own.
         "${folder}/launcher.rc"
         ${arg_SOURCES})
+    # Its copyright names the commit's year.
     set_source_files_properties("${folder}/launcher.rc" TARGET_DIRECTORY ${name} PROPERTIES
-        OBJECT_DEPENDS "${folder}/IDI_ICON1.ico;${folder}/launcher.manifest")
-    add_dependencies(${name} ${arg_RESOURCES})
+        OBJECT_DEPENDS "${folder}/IDI_ICON1.ico;${folder}/launcher.manifest;${PROJECT_BINARY_DIR}/generated/commit_time.h")
+    add_dependencies(${name} ${arg_RESOURCES} commit_time)
     # The product's values, as constants.
     target_include_directories(${name} PRIVATE "${folder}")
     target_link_libraries(${name} PRIVATE launcher_windows)
