@@ -26,7 +26,7 @@
 #
 # Usage: make-release.sh --product FILE [--product FILE...] --out FOLDER
 #                        [--deps FOLDER] [--kit FILE --kit-out FOLDER]
-#                        [--allow-uncommitted]
+#                        [--allow-uncommitted] [--prune]
 #                        [--without-timestamp] [--sign OSSLSIGNCODE_OPTION...]
 #   --product     a product's description, as the build writes it from the
 #                 product table (build/windows-x86/products/NAME/NAME.product):
@@ -44,6 +44,9 @@
 #                 its notices, INSTALL.txt, the MSI's comments, the bill of
 #                 materials and the source archive's release-inputs, and its
 #                 source archive holds the tree as it is
+#   --prune       removes from --out the release folders of products not given,
+#                 and from --kit-out the test kits of products or versions not
+#                 given, as the build's target "release" does for its tables
 #   --sign        signs the launcher before it is packed and the MSI after it is
 #                 built; every option after it goes to osslsigncode sign
 #                 (certificate, key, timestamp server); it must come last.
@@ -58,7 +61,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd -P)
 repo=$(dirname "$here")
 products=() out="" deps="$repo/build/deps" kit="" kit_out="" sign=() signing=no timestamped=yes
-allow_uncommitted=no
+allow_uncommitted=no prune=no
 notices=THIRD-PARTY-NOTICES.txt
 # What an unpacked source archive holds beside the project's files: what they
 # were made from, their sums, the licence of the Debian source packages, and those.
@@ -95,6 +98,7 @@ parse_options() {
                 shift 2 ;;
             --without-timestamp) timestamped=no; shift ;;
             --allow-uncommitted) allow_uncommitted=yes; shift ;;
+            --prune) prune=yes; shift ;;
             --sign)
                 shift
                 signing=yes sign=("$@")
@@ -110,7 +114,7 @@ check_options() {
     local missing=() option product
     for option in "${sign[@]}"; do
         case $option in
-            --product | --out | --deps | --kit | --kit-out | --without-timestamp | --allow-uncommitted)
+            --product | --out | --deps | --kit | --kit-out | --without-timestamp | --allow-uncommitted | --prune)
                 usage_error "--sign must come last: $option, after it, would go to osslsigncode" ;;
         esac
     done
@@ -449,6 +453,36 @@ clear_out_folder() {
     done
 }
 
+# With --prune: what an earlier release left of products or versions no longer
+# given. A folder of --out goes only if it holds release files and nothing else.
+is_among() { local item=$1; shift; printf '%s\n' "$@" | grep -qxF -- "$item"; }
+
+prune_outputs() {
+    local folder entry kit_zip names=() kits=() product
+    for product in "${products[@]}"; do
+        names+=("$(value_of "$product" name)")
+        kits+=("$(value_of "$product" name)-$(value_of "$product" version)-windows-tests.zip")
+    done
+    for folder in "$out"/*/; do
+        folder=${folder%/}
+        if [ ! -d "$folder" ] || is_among "$(basename "$folder")" "${names[@]}"; then continue; fi
+        for entry in "$folder"/* "$folder"/.[!.]*; do
+            [ ! -e "$entry" ] || is_release_file "$(basename "$entry")" || continue 2
+        done
+        progress "removing $folder: no product given has its release there"
+        rm -rf "$folder"
+    done
+    [ -n "$kit_out" ] || return 0
+    for kit_zip in "$kit_out"/*-windows-tests.zip; do
+        if [ ! -f "$kit_zip" ] || is_among "$(basename "$kit_zip")" "${kits[@]}"; then continue; fi
+        progress "removing $kit_zip: no product given has that kit"
+        rm -f "$kit_zip"
+    done
+}
+
+# A line for each step, as it begins: a release takes a while.
+progress() { echo "make-release.sh: $*"; }
+
 # The finished MSI is signed: the signature covers the whole package.
 sign_msi() {
     local msi=$1
@@ -475,16 +509,25 @@ release_product() {
     local msi="$name-$version.msi" zip="$name-$version-win32.zip" sbom="$name-$version.spdx.json"
     local source="$name-$version-source.tar.xz" kit_zip="$name-$version-windows-tests.zip"
 
+    progress "$name $version: the launcher$([ "$signing" = no ] || echo ", signed"), the notices"
     stage_launcher
     list_release_sources
     build_notices
+    progress "$name $version: $msi"
     build_msi "$msi"
     sign_msi "$msi"
+    progress "$name $version: $zip"
     build_zip "$zip"
+    progress "$name $version: $source"
     build_source_archive "$source"
+    progress "$name $version: $sbom"
     build_sbom "$sbom" "$msi" "$zip" "$source"
-    [ -z "$kit" ] || build_kit "$kit_zip"
+    if [ -n "$kit" ]; then
+        progress "$name $version: $kit_zip"
+        build_kit "$kit_zip"
+    fi
     publish "$msi" "$zip" "$sbom" "$source" "$kit_zip"
+    progress "$name $version: released in $out/$name"
     rm -rf "$stage"
 }
 
@@ -580,6 +623,7 @@ main() {
     export SOURCE_DATE_EPOCH
     stage=""
     trap 'rm -rf "$stage"' EXIT
+    [ "$prune" = no ] || prune_outputs
     for product in "${products[@]}"; do
         release_product "$product"
     done

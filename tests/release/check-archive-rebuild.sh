@@ -5,7 +5,9 @@
 # up and built there with every download impossible, must give every
 # product's launcher, every file of its release (the source archive itself
 # included) and its test kit byte for byte as the build gave them, pass
-# reuse lint, and configure again with nothing to rebuild. A file changed in
+# reuse lint, and configure again with nothing to rebuild. A new commit's
+# time, then this one's again, must rebuild only what embeds it (JUCE's core
+# and the version resources) and give the same launchers. A file changed in
 # the archive, a source package missing from it, or another toolchain than it
 # records must stop the release, the set-up or the configure, naming it.
 #
@@ -52,8 +54,17 @@ start=$(date +%s)
 (cd "$top" && "${offline[@]}" tools/setup.sh && "${offline[@]}" cmake --preset windows-x86 >/dev/null \
     && "${offline[@]}" cmake --build --preset windows-x86 --target release >/dev/null) || exit 1
 echo "The set-up and the release's build from the unpacked archive took $(($(date +%s) - start)) s."
+# What the release is made from: every launcher and the kit's programs.
+mapfile -t launchers < <(sed -n "s|^launcher=$second/||p" "$second"/products/*/*.product)
+# What a build of them compiles and links. A dry run cannot tell: the commit's
+# time is read at every build, and what depends on it waits for its answer.
+made_by_build() {
+    "${offline[@]}" ninja -C "$second" "${launchers[@]}" windows_test_kit \
+        | grep -o '\(Building [A-Z]* object\|Linking [A-Z]* [a-z ]*\) [^ ]*' | sed 's|.* ||; s|.*/||' | LC_ALL=C sort -u \
+        | paste -sd ' '
+}
 (cd "$top" && "${offline[@]}" cmake --preset windows-x86 >/dev/null)
-expect "a second configure leaves nothing to rebuild" "ninja: no work to do." "$(ninja -C "$second" -n release | tail -n 1)"
+expect "a second configure leaves nothing to rebuild" "" "$(made_by_build)"
 
 # Every product's launcher, release and test kit: those of the product table
 # and of the tests' own.
@@ -66,6 +77,19 @@ while IFS= read -r file; do
     expect "$file: the same SHA-256" "$(sha256sum <"$first/$file")" "$(sha256sum <"$second/$file" 2>&1)"
 done < <(made_files "$first")
 expect "reuse lint passes in the unpacked archive" 0 "$(cd "$top" && reuse lint >/dev/null 2>&1; echo $?)"
+
+# A commit followed by a build, as the archive records one: a year later.
+launcher="$second/${launchers[0]}"
+first_launcher=$(sha256sum <"$launcher")
+cp "$top/release-inputs" "$scratch/release-inputs"
+commit_time=$(sed -n 's/^commit-time //p' "$top/release-inputs")
+sed -i "s/^commit-time .*/commit-time $((commit_time + 366 * 86400))/" "$top/release-inputs"
+expect "a new commit recompiles only what embeds its time, then links" "juce_core.cpp.obj launcher.rc.res" \
+    "$(made_by_build | tr ' ' '\n' | grep -v '\.\(exe\|a\|dll\)$' | paste -sd ' ')"
+expect "the launcher names the new commit's year" no "$(yes_if test "$(sha256sum <"$launcher")" = "$first_launcher")"
+cp "$scratch/release-inputs" "$top/release-inputs"
+made_by_build >/dev/null
+expect "back at the commit, its launcher is the commit's again" "$first_launcher" "$(sha256sum <"$launcher")"
 
 # Bad input keeps its shape: each stops, naming what is wrong.
 echo "changed" >>"$top/README.md"
