@@ -107,7 +107,8 @@ set_source_files_properties("${CMAKE_CURRENT_LIST_DIR}/juce/juce_gui_basics_ming
 # The module file written above includes the module's own files as JUCE's
 # does, by paths relative to the module's folder. -Wno-cpp: JUCE's own notice
 # that it draws text without DirectWrite under MinGW; the error box is native
-# and draws none.
+# and draws none. See JUCE 7.0.5 modules/juce_graphics/juce_graphics.cpp:
+# #warning under JUCE_MINGW && JUCE_USE_DIRECTWRITE.
 set_source_files_properties("${CMAKE_CURRENT_LIST_DIR}/juce/juce_graphics_mingw.cpp" PROPERTIES
     COMPILE_OPTIONS "-iquote;${juce_graphics_folder};-iquote;${JUCE_MODULES_DIR}/juce_graphics;-Wno-cpp"
     OBJECT_DEPENDS "${juce_graphics_folder}/juce_graphics_without_image_formats.cpp")
@@ -115,6 +116,7 @@ set_source_files_properties("${CMAKE_CURRENT_LIST_DIR}/juce/juce_graphics_mingw.
 # so section garbage collection can drop nothing from a module compiled with
 # unwind tables. The graphics and GUI modules throw no exceptions; without
 # unwind tables the linker keeps only what the error box reaches from them.
+# binutils 2.40 ld/scripttempl/pe.sc: KEEP(*(.eh_frame*)), as `i686-w64-mingw32-ld --verbose` prints it.
 set_property(SOURCE
     "${JUCE_MODULES_DIR}/juce_data_structures/juce_data_structures.cpp"
     "${CMAKE_CURRENT_LIST_DIR}/juce/juce_graphics_mingw.cpp"
@@ -131,6 +133,7 @@ target_link_libraries(juce_gui_modules PUBLIC juce_core_module)
 # shows the box never maps them, and they are loaded after the launcher has
 # narrowed the library search to the system folder. version is no known DLL:
 # imported directly, it would be taken from beside the launcher at start.
+# https://learn.microsoft.com/windows/win32/dlls/dynamic-link-library-search-order
 set(windows_libraries_loaded_anyway advapi32 gdi32 imm32 shell32 shlwapi user32)
 set(windows_libraries_for_the_gui
     comctl32 comdlg32 d2d1 d3d11 dwmapi dwrite dxgi iphlpapi ole32 oleaut32 rpcrt4 setupapi version winmm wininet ws2_32
@@ -147,6 +150,7 @@ endforeach()
 # through the import pointer (__declspec(dllimport)), leaving the pointer null;
 # calling the stub itself keeps it. Public, so that code of ours calling a
 # delay-loaded library directly gets the same.
+# Seen with binutils 2.40 here; reported as binutils bug 14339 (https://github.com/pbatard/rufus/issues/2728).
 target_compile_definitions(juce_core_module PUBLIC DECLSPEC_IMPORT=)
 
 set(delay_gui "$<BOOL:$<TARGET_PROPERTY:DELAY_LOAD_GUI_LIBRARIES>>")

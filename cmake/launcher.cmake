@@ -35,6 +35,7 @@ target_link_options(launcher_windows INTERFACE "-Wl,-T,${unwind_free_script}"
     # A program for Vista and later (the linker's default, 4.0, marks it as
     # one for NT 4), that a Remote Desktop server runs as it is rather than
     # through its compatibility layer for old programs.
+    # https://learn.microsoft.com/en-us/windows/win32/termserv/application-compatibility-layer
     -Wl,--subsystem,windows:6.0 -Wl,--tsaware)
 set_target_properties(launcher_windows PROPERTIES INTERFACE_LINK_DEPENDS "${unwind_free_script}")
 

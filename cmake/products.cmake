@@ -91,6 +91,7 @@ function(check_product_version version)
     endif()
     # Windows Installer keeps a product version as major.minor.build with at
     # most 255, 255 and 65535; a larger one does not upgrade as it should.
+    # https://learn.microsoft.com/en-us/windows/win32/msi/productversion
     if(CMAKE_MATCH_1 GREATER 255 OR CMAKE_MATCH_2 GREATER 255 OR CMAKE_MATCH_3 GREATER 65535)
         refuse_product("VERSION ${version} is more than an MSI can hold (at most 255.255.65535)")
     endif()
