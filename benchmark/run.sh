@@ -41,7 +41,7 @@ status=0
 wine "$bin/TimeToHost.exe" "$product_executable" || status=1
 
 for launcher in "$measured" BareStub; do
-    "$repo/harness/modules.sh" "$bin/$launcher.exe" >"$out/$launcher.modules" || status=1
+    "$repo/harness/modules.sh" "$product" "$bin/$launcher.exe" >"$out/$launcher.modules" || status=1
     printf '\nModules %s.exe maps before handing over (%d):\n' "$launcher" "$(wc -l <"$out/$launcher.modules")"
     sed 's/^/  /' "$out/$launcher.modules"
 done

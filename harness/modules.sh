@@ -4,18 +4,21 @@
 # the launcher is started once, and the DLLs its own process loaded are
 # printed as sorted, lower-cased base names, one a line. The host runs as a
 # process of its own, so what it loads is left out.
-# Usage: modules.sh PROGRAM.exe      (in $WINEPREFIX, by default the project's)
+# Usage: modules.sh PRODUCT [PROGRAM.exe]   (in $WINEPREFIX, by default the project's)
+#   PRODUCT: a product's description, whose host's place is taken; PROGRAM: by
+#   default the product's launcher
 set -euo pipefail
 
-[ $# -eq 1 ] || { echo "usage: $0 PROGRAM.exe" >&2; exit 2; }
-[ -f "$1" ] || { echo "no such program: $1" >&2; exit 2; }
-program=$(readlink -f "$1")
+if [ $# -lt 1 ] || [ $# -gt 2 ]; then echo "usage: $0 PRODUCT [PROGRAM.exe]" >&2; exit 2; fi
 # shellcheck source=../tools/wine-product.sh
 source "$(dirname "$0")/../tools/wine-product.sh"
+use_product "$1" || exit 2
+program=$(readlink -f "${2:-$product_launcher}")
+[ -f "$program" ] || { echo "no such program: $program" >&2; exit 2; }
 ensure_wine_prefix
 
 log=$(mktemp)
-trap 'rm -f "$log" "$host_report" "$host_folder/Sonvik.exe"; rmdir "$host_folder" 2>/dev/null || true' EXIT
+trap 'rm -f "$log" "$host_report" "$host_folder/$product_host"; rmdir "$host_folder" 2>/dev/null || true' EXIT
 install_sample_host "$(dirname "$program")/Sonvik.exe"
 
 # A launcher that hands over ends with status 0; any other ends the listing.

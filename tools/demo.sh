@@ -31,7 +31,7 @@ carry_on_in_wine_session "$@"
 use_product "$(product_description "$build" "$option_product")"
 msi=$product_msi
 code=$(product_code_of "$msi")
-title=$(product_value "$product" error_title)
+title=$product_error_title
 
 # A Wine desktop of its own draws the box with its title bar, as Windows does.
 wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d "$product_name" /f >/dev/null 2>&1
@@ -68,7 +68,7 @@ show_report() {
 host_folder_listing() { (cd "$host_folder" && find . -printf '%p  %s bytes  %TY-%Tm-%Td %TT\n' | sort); }
 
 install_sample_host "$build/bin/Sonvik-x64.exe"
-printf 'The sample host, built for 64-bit Windows, is installed as %s in a %s prefix.\n' "$(in_windows_form "$host_folder/Sonvik.exe")" "$(wine_prefix_arch)"
+printf 'The sample host, built for 64-bit Windows, is installed as %s in a %s prefix.\n' "$(in_windows_form "$host_folder/$product_host")" "$(wine_prefix_arch)"
 
 printf '\nInstalling %s (msiexec /i, quiet).\n' "$(basename "$msi")"
 status=0
@@ -93,7 +93,7 @@ printf '\nA batch file runs start /wait %s, its host asked to run a second and e
 rm -f "$caller"
 
 printf '\nRemoving the host and starting "%s" from the Start menu again.\n' "$product_name"
-rm -f "$host_folder/Sonvik.exe"
+rm -f "$host_folder/$product_host"
 wine start /wait /unix "$shortcut" </dev/null >/dev/null 2>&1 &
 launcher=$!
 wait_for xdotool search --name "$title" >/dev/null

@@ -5,9 +5,9 @@
 # makes. use_product chooses the product; the functions below then speak of it.
 # shellcheck source=wine-env.sh
 source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
+# shellcheck source=../installer/product-description.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../installer/product-description.sh"
 
-host_folder="$WINEPREFIX/drive_c/ProgramData/Orvanel"
-host_report="$host_folder/Sonvik-received.txt"
 # Where the 32-bit MSI puts the launcher and its Add/Remove Programs entry: on
 # 64-bit Windows in "Program Files (x86)" and below Wow6432Node, where the
 # system redirects a 32-bit installation; on 32-bit Windows in "Program Files".
@@ -19,25 +19,22 @@ else
     uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 fi
 
-# A value of a product's description, as the build writes it from the product
-# table (build/windows-x86/products/NAME/NAME.product).
-product_value() { sed -n "s/^$2=//p" "$1"; }
-
-# The product the functions below speak of, by its description: its name,
-# launcher file, PRODUCTNAME value and version, where its release and kit are,
-# and where its MSI installs it.
+# The product the functions below speak of, by its description: its values
+# (product_KEY, product-description.sh), and where its release is, where its
+# MSI installs it and where its host goes. product_executable is the
+# launcher's file name, .exe included.
 # The variables are for the scripts that source this one.
 # shellcheck disable=SC2034
 use_product() {
     product=$1
-    product_name=$(product_value "$product" name)
-    product_executable=$(product_value "$product" executable).exe
-    product_productname=$(product_value "$product" productname)
-    product_version=$(product_value "$product" version)
-    product_msi="$(product_value "$product" release)/$product_name-$product_version.msi"
-    product_kit=$(product_value "$product" kit)
-    manufacturer_folder="$program_files/$(product_value "$product" manufacturer)"
+    read_product_description "$product" || return 1
+    product_executable+=.exe
+    product_msi="$product_release/$product_name-$product_version.msi"
+    manufacturer_folder="$program_files/$product_manufacturer"
     install_folder="$manufacturer_folder/$product_name"
+    host_folder="$WINEPREFIX/drive_c/ProgramData/$product_host_folder"
+    # The sample host's report, beside it under its own name.
+    host_report="$host_folder/Sonvik-received.txt"
 }
 
 # The description of a product in a build folder, by its name; without one,
@@ -60,9 +57,10 @@ wait_for() {
     done
 }
 
+# The sample host, where the product's launcher looks for its host.
 install_sample_host() {
     mkdir -p "$host_folder"
-    cp "$1" "$host_folder/Sonvik.exe"
+    cp "$1" "$host_folder/$product_host"
     rm -f "$host_report"
 }
 

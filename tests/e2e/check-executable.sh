@@ -7,7 +7,9 @@
 # Usage: check-executable.sh PRODUCT   (its description, as the build writes it)
 set -uo pipefail
 
-value_of() { sed -n "s/^$1=//p" "$product"; }
+# shellcheck source=../../installer/product-description.sh
+source "$(dirname "$0")/../../installer/product-description.sh"
+value_of() { product_value "$product" "$1"; }
 product=$1
 exe=$(value_of launcher)
 expected_version=$(value_of version)

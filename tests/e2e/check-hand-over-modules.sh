@@ -5,7 +5,7 @@
 # and a listed one the launch no longer maps must leave the list. Nothing of
 # the display, Direct3D, OpenGL, OLE, network or multimedia may be mapped at
 # all: those serve only the error box.
-# Usage: check-hand-over-modules.sh LAUNCHER.exe
+# Usage: check-hand-over-modules.sh PRODUCT   (its description: its launcher is checked)
 set -euo pipefail
 
 here=$(dirname "$0")

@@ -22,6 +22,8 @@ host=${*: -1}
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=../support/expect.sh
 source "$here/../support/expect.sh"
+# shellcheck source=../../installer/product-description.sh
+source "$here/../../installer/product-description.sh"
 # shellcheck source=../../tools/wine-product.sh
 source "$here/../../tools/wine-product.sh"
 ensure_wine_prefix
@@ -30,7 +32,7 @@ in_windows_form() { winepath -w "$1" 2>/dev/null; }
 use_product "$first"
 msi=$product_msi
 version=$product_version
-launcher=$(product_value "$first" launcher)
+launcher=$product_launcher
 work=$(mktemp -d)
 host_key='HKLM\Software\Orvanel\Sonvik'
 # Windows' codes, as Wine cuts them to 8 bits.
@@ -62,7 +64,8 @@ trap clean_up EXIT
 
 # The host's files with their sizes, times and modes, their contents, and its key.
 host_state() {
-    (cd "$host_folder/.." && find Orvanel -printf '%p %y %s %T@ %m\n' | sort && sha256sum Orvanel/Sonvik.exe)
+    (cd "$host_folder/.." && find "$product_host_folder" -printf '%p %y %s %T@ %m\n' | sort \
+        && sha256sum "$product_host_folder/$product_host")
     wine reg query "$host_key" 2>/dev/null | tr -d '\r'
 }
 
@@ -117,7 +120,7 @@ run_msiexec() {
 shortcut_counts() { echo "$(product_shortcuts | grep -c '/Start Menu/') $(product_shortcuts | grep -c '/Desktop/')"; }
 
 install_sample_host "$host"
-touch -d '2020-01-02 03:04:05' "$host_folder/Sonvik.exe" "$host_folder"
+touch -d '2020-01-02 03:04:05' "$host_folder/$product_host" "$host_folder"
 wine reg add "$host_key" /v InstallPath /d 'C:\ProgramData\Orvanel' /f >/dev/null 2>&1
 size=$(stat -c %s "$msi")
 expect "the MSI is at most 1 MB (1,000,000 bytes)" yes "$([ "$size" -le 1000000 ] && echo yes || echo "no: $size bytes")"
@@ -163,7 +166,7 @@ expect "exit status" 0 "$status"
 expect "the launcher is in $(in_windows_form "$install_folder"), as built" yes \
     "$(yes_if cmp -s "$launcher" "$install_folder/$product_executable")"
 expect "shortcuts: one in the Start menu, none on the desktop by default" "1 0" "$(shortcut_counts)"
-address=$(product_value "$first" releases_address)
+address=$product_releases_address
 expect "the Add/Remove Programs entry: the product, where it is installed, where its releases are published" \
     "DisplayIcon=$(in_windows_form "$install_folder/$product_executable"),0
 DisplayName=$product_name
@@ -171,7 +174,7 @@ DisplayVersion=$version
 HelpLink=$address
 InstallLocation=$(in_windows_form "$install_folder")\\
 NoModify=0x1
-Publisher=$(product_value "$first" manufacturer)
+Publisher=$product_manufacturer
 StartMenuShortcut=0x1
 URLInfoAbout=$address
 URLUpdateInfo=$address" \

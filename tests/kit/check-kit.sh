@@ -12,6 +12,8 @@ build=$2
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=../support/expect.sh
 source "$here/../support/expect.sh"
+# shellcheck source=../../installer/product-description.sh
+source "$here/../../installer/product-description.sh"
 # shellcheck source=../../tools/wine-product.sh
 source "$here/../../tools/wine-product.sh"
 ensure_wine_prefix
@@ -23,10 +25,10 @@ trap 'rm -rf "$folder" "$host_folder"' EXIT
 (cd "$folder" && cmake -E tar xf "$kit")
 
 mkdir -p "$host_folder/data"
-printf 'A host installed before the kit ran.\r\n' >"$host_folder/Sonvik.exe"
+printf 'A host installed before the kit ran.\r\n' >"$host_folder/$product_host"
 printf 'What the host received before the kit ran.\r\n' >"$host_folder/Sonvik-received.txt"
 printf 'A setting of the host.\r\n' >"$host_folder/data/settings.ini"
-touch -d '2020-01-02 03:04:05' "$host_folder"/Sonvik.exe "$host_folder"/Sonvik-received.txt "$host_folder"/data/settings.ini
+touch -d '2020-01-02 03:04:05' "$host_folder/$product_host" "$host_folder"/Sonvik-received.txt "$host_folder"/data/settings.ini
 host_state() { (cd "$host_folder" && find . -type f -printf '%p %s %T@\n' -exec sha256sum {} \; | sort); }
 host_before=$(host_state)
 

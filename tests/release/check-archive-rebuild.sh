@@ -21,7 +21,9 @@ set -uo pipefail
 
 product=$1
 first=$2
-value_of() { sed -n "s/^$1=//p" "$product"; }
+# shellcheck source=../../installer/product-description.sh
+source "$(dirname "$0")/../../installer/product-description.sh"
+value_of() { product_value "$product" "$1"; }
 # shellcheck source=../support/expect.sh
 source "$(dirname "$0")/../support/expect.sh"
 scratch=$(mktemp -d "$(dirname "$first")/archive rebuild.XXXXXX")

@@ -22,7 +22,9 @@ set -uo pipefail
 product=$1
 deps=$2
 source_dir=$3
-value_of() { sed -n "s/^$1=//p" "$product"; }
+# shellcheck source=../../installer/product-description.sh
+source "$(dirname "$0")/../../installer/product-description.sh"
+value_of() { product_value "$product" "$1"; }
 name=$(value_of name)
 version=$(value_of version)
 launcher=$(value_of launcher)

@@ -52,4 +52,12 @@ CASES
 printf '%s\n%s\n' "$good" "$(entry Beta beta)" >"$work/table.cmake"
 expect "a table of two good entries is read" 0 "$(cmake -DTABLE="$work/table.cmake" -P "$work/read-table.cmake" >/dev/null 2>&1; echo $?)"
 
+# The documentation's example of a new product works as written, beside the
+# products of both tables, once its icon is there.
+awk '/^## Adding a product/ { section = 1 } section && /^```cmake$/ { block = 1; next }
+    block && /^```$/ { exit } block { print }' "$repo/docs/maintaining.md" >"$work/table.cmake"
+: >"$work/$(sed -n 's/^ *ICON \([^ ]*\).*/\1/p' "$work/table.cmake")"
+expect "the documentation's example of a product is read" 0 \
+    "$(cmake -DTABLE="$work/table.cmake" -P "$work/read-table.cmake" >/dev/null 2>&1; echo $?)"
+
 [ "$failures" -eq 0 ]
