@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Usage: tools/demo.sh [--product NAME]
 # The main job: a product as a user meets it (by default the product table's
-# first), under Wine in a prefix of its own. Builds the release, installs the
+# first), under Wine in a prefix of its own. Builds its release, installs the
 # sample host where the launcher looks for it, installs the product's MSI,
 # starts it from its Start-menu shortcut with a few arguments and prints what
 # the host received, and shows that a batch file waiting on the launcher gets
@@ -25,7 +25,12 @@ if ! in_wine_session; then
     "$repo/tools/setup.sh"
     cd "$repo"
     cmake --preset windows-x86 >/dev/null
-    cmake --build --preset windows-x86 --target release sample_host_x64
+    # What the demo shows: this product's launcher and release, and the 64-bit host.
+    description=$(product_description "$build" "$option_product") || exit 2
+    use_product "$description"
+    cmake --build --preset windows-x86 --target "${product_executable%.exe}" "${product_name}_components" sample_host_x64
+    # A test release, marked as one, where the tree holds uncommitted work.
+    installer/make-release.sh --product "$product" --out "$(dirname "$product_release")" --allow-uncommitted
 fi
 carry_on_in_wine_session "$@"
 use_product "$(product_description "$build" "$option_product")"
