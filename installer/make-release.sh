@@ -8,6 +8,7 @@
 #                               what they were made from (release-inputs), and
 #                               Debian's source packages as build/deps holds them
 #   SHA256SUMS                  of the four, as sha256sum -c reads them
+#   SHA256SUMS.minisig          with --sign-sums, minisign's signature of SHA256SUMS
 # THIRD-PARTY-NOTICES.txt, in the MSI, the ZIP and the kit, holds the launcher's
 # licence, where its source is published, and the copyright and licence files
 # of each component it is linked with.
@@ -26,7 +27,7 @@
 #
 # Usage: make-release.sh --product FILE [--product FILE...] --out FOLDER
 #                        [--deps FOLDER] [--kit FILE --kit-out FOLDER]
-#                        [--allow-uncommitted] [--prune]
+#                        [--allow-uncommitted] [--prune] [--sign-sums SECRET_KEY_FILE]
 #                        [--without-timestamp] [--sign OSSLSIGNCODE_OPTION...]
 #   --product     a product's description, as the build writes it from the
 #                 product table (build/windows-x86/products/NAME/NAME.product):
@@ -47,6 +48,9 @@
 #   --prune       removes from --out the release folders of products not given,
 #                 and from --kit-out the test kits of products or versions not
 #                 given, as the build's target "release" does for its tables
+#   --sign-sums   signs each product's SHA256SUMS with this minisign secret key
+#                 into SHA256SUMS.minisig beside it; minisign asks for the key's
+#                 password, once for each product. It must come before --sign
 #   --sign        signs the launcher before it is packed and the MSI after it is
 #                 built; every option after it goes to osslsigncode sign
 #                 (certificate, key, timestamp server); it must come last.
@@ -60,7 +64,7 @@ set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd -P)
 repo=$(dirname "$here")
-products=() out="" deps="$repo/build/deps" kit="" kit_out="" sign=() signing=no timestamped=yes
+products=() out="" deps="$repo/build/deps" kit="" kit_out="" sign=() signing=no timestamped=yes sums_key=""
 allow_uncommitted=no prune=no
 notices=THIRD-PARTY-NOTICES.txt
 # What an unpacked source archive holds beside the project's files: what they
@@ -86,7 +90,7 @@ parse_options() {
     while [ $# -gt 0 ]; do
         case $1 in
             -h | --help) usage; exit 0 ;;
-            --product | --out | --deps | --kit | --kit-out)
+            --product | --out | --deps | --kit | --kit-out | --sign-sums)
                 [ $# -ge 2 ] || usage_error "$1 needs a value"
                 case $1 in
                     --product) products+=("$2") ;;
@@ -94,6 +98,7 @@ parse_options() {
                     --deps) deps=$2 ;;
                     --kit) kit=$2 ;;
                     --kit-out) kit_out=$2 ;;
+                    --sign-sums) sums_key=$2 ;;
                 esac
                 shift 2 ;;
             --without-timestamp) timestamped=no; shift ;;
@@ -114,7 +119,8 @@ check_options() {
     local missing=() option product
     for option in "${sign[@]}"; do
         case $option in
-            --product | --out | --deps | --kit | --kit-out | --without-timestamp | --allow-uncommitted | --prune)
+            --product | --out | --deps | --kit | --kit-out | --without-timestamp | --allow-uncommitted | --prune \
+                | --sign-sums)
                 usage_error "--sign must come last: $option, after it, would go to osslsigncode" ;;
         esac
     done
@@ -123,6 +129,7 @@ check_options() {
     [ -z "$kit" ] || [ -n "$kit_out" ] || missing+=(--kit-out)
     [ ${#missing[@]} -eq 0 ] || usage_error "missing ${missing[*]}"
     check_signing
+    check_sums_key
     [ ! -e "$out" ] || [ -d "$out" ] || die "--out $out is a file: give a new or empty folder, or an earlier release's"
     [ -z "$kit_out" ] || [ ! -e "$kit_out" ] || [ -d "$kit_out" ] || die "--kit-out $kit_out is a file: give a folder"
     [ -z "$kit" ] || [ -f "$kit" ] || die "no list of the test kit's files at $kit"
@@ -168,6 +175,17 @@ check_signing() {
     done
     usage_error "--sign without a timestamp server (-ts URL): the signatures would die with the certificate." \
         "Give --without-timestamp before --sign to sign so all the same."
+}
+
+# A key that cannot sign would be found out only after the first product is
+# built. A minisign secret key's second line is 158 bytes in base64; its
+# public key, the file most easily given instead, is 42.
+check_sums_key() {
+    [ -n "$sums_key" ] || return 0
+    [ -f "$sums_key" ] || die "--sign-sums $sums_key: no such file, to sign SHA256SUMS with"
+    [ "$(sed -n 2p "$sums_key" | base64 -d 2>/dev/null | wc -c)" = 158 ] \
+        || die "--sign-sums $sums_key is no minisign secret key (minisign -G writes one; a public key cannot sign)"
+    command -v minisign >/dev/null || die "no minisign to sign SHA256SUMS with: run tools/setup.sh"
 }
 
 # Reads a product's description into the variables the steps below use.
@@ -426,7 +444,7 @@ build_kit() {
 # refused.
 is_release_file() {
     case $1 in
-        SHA256SUMS | *.msi | *-win32.zip | *.spdx.json | *-source.tar.xz) return 0 ;;
+        SHA256SUMS | SHA256SUMS.minisig | *.msi | *-win32.zip | *.spdx.json | *-source.tar.xz) return 0 ;;
         *) return 1 ;;
     esac
 }
@@ -491,11 +509,26 @@ sign_msi() {
     sign_file "$stage/unsigned.msi" "$stage/$msi"
 }
 
+# The trusted comment is signed with the sums and shown by every verification:
+# it says which product and version they are of. Left without minisign's
+# default timestamp, one key signs one list to the same bytes.
+sign_sums() {
+    progress "$name $version: SHA256SUMS.minisig"
+    minisign -S -s "$sums_key" -t "$name $version: SHA256SUMS of its release" -m "$stage/SHA256SUMS" >/dev/null \
+        || die "minisign could not sign $name's SHA256SUMS with $sums_key (a wrong password?)"
+}
+
+# The sums, and their signature, are made before the folder is touched: a
+# signing that fails leaves the earlier release there as it was.
 publish() {
-    local folder="$out/$name" msi=$1 zip=$2 sbom=$3 source=$4 kit_zip=$5
+    local folder="$out/$name" msi=$1 zip=$2 sbom=$3 source=$4 kit_zip=$5 sums=(SHA256SUMS)
+    (cd "$stage" && sha256sum "$msi" "$zip" "$sbom" "$source" >SHA256SUMS)
+    if [ -n "$sums_key" ]; then
+        sign_sums
+        sums+=(SHA256SUMS.minisig)
+    fi
     clear_out_folder "$folder"
-    cp "$stage/$msi" "$stage/$zip" "$stage/$sbom" "$stage/$source" "$folder/"
-    (cd "$folder" && sha256sum "$msi" "$zip" "$sbom" "$source" >SHA256SUMS)
+    cp "$stage/$msi" "$stage/$zip" "$stage/$sbom" "$stage/$source" "${sums[@]/#/$stage/}" "$folder/"
     if [ -n "$kit" ]; then
         mkdir -p "$kit_out"
         cp "$stage/$kit_zip" "$kit_out/$kit_zip"

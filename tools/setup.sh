@@ -32,7 +32,7 @@ packages=(
     juce-modules-source-data
     wine wine64 wine32:i386 xvfb xauth xdotool
     icoutils imagemagick file
-    openssl osslsigncode unzip
+    openssl osslsigncode minisign unzip
     wixl msitools fonts-wine
     dpkg-dev python3 python3-jsonschema
     git xz-utils reuse

@@ -2,8 +2,10 @@
 # Signs a release exactly as the signing commands of docs/release.md (the
 # block it marks as run here) do, with their throwaway certificates, in a scratch folder that
 # looks like the clone to them: the launcher signed, the MSI and the kit built
-# from it, both signatures with a timestamp that verifies. Under Wine the signed MSI must
-# then install a signed launcher whose shortcut still hands over.
+# from it, both signatures with a timestamp that verifies, and SHA256SUMS
+# signed with the throwaway minisign key, which a byte changed in a copy of the
+# sums fails. Under Wine the signed MSI must then install a signed launcher
+# whose shortcut still hands over.
 # Usage: check-signing.sh RELEASE_DOC BUILD_DIR Sonvik.exe
 set -uo pipefail
 
@@ -38,6 +40,19 @@ use_product "$(product_description "$build")"
 release="$work/build/signed/release/$product_name"
 signed="$work/build/signed/launcher/$product_executable"
 expect "SHA256SUMS matches the signed files" yes "$(cd "$release" && yes_if sha256sum --quiet -c SHA256SUMS)"
+expect "the folder holds what SHA256SUMS lists, and the sums with their signature" \
+    "$( (cut -c 67- "$release/SHA256SUMS" && printf '%s\n' SHA256SUMS SHA256SUMS.minisig) | LC_ALL=C sort | paste -sd ' ')" \
+    "$(find "$release" -mindepth 1 -printf '%P\n' | LC_ALL=C sort | paste -sd ' ')"
+public_key="$work/build/signed/sums.pub"
+expect "the sums' signature verifies, naming the product and version" \
+    "Trusted comment: $product_name $product_version: SHA256SUMS of its release" \
+    "$(minisign -V -p "$public_key" -m "$release/SHA256SUMS" | grep '^Trusted comment')"
+mkdir "$work/changed"
+cp "$release/SHA256SUMS" "$release/SHA256SUMS.minisig" "$work/changed/"
+sed -i '1s/^./X/' "$work/changed/SHA256SUMS"
+status=0
+output=$(minisign -V -p "$public_key" -m "$work/changed/SHA256SUMS" 2>&1) || status=$?
+expect "a copy of the sums with one byte changed fails it" "Signature verification failed 1" "$output $status"
 mkdir "$work/kit"
 (cd "$work/kit" && cmake -E tar xf "$work/build/signed/$product_name-$product_version-windows-tests.zip")
 expect "the test kit holds the signed launcher" yes "$(yes_if cmp -s "$signed" "$work/kit/$product_executable")"

@@ -47,6 +47,7 @@ no product description at missing|--product missing --out release
 --sign must come last|--product product --sign -certs c --out release
 missing --kit-out|--product product --out release --kit a-file
 --sign without a timestamp|--product product --out release --sign -certs c -key k
+a-file is no minisign secret key|--product product --out release --sign-sums a-file
 CASES
 
 [ "$failures" -eq 0 ]
