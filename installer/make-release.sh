@@ -7,8 +7,9 @@
 #   NAME-VERSION-source.tar.xz  the Corresponding Source: this project's files,
 #                               what they were made from (release-inputs), and
 #                               Debian's source packages as build/deps holds them
-#   SHA256SUMS                  of the four, as sha256sum -c reads them
-#   SHA256SUMS.minisig          with --sign-sums, minisign's signature of SHA256SUMS
+#   NAME-VERSION.SHA256SUMS     of the four, as sha256sum -c reads them; named for
+#                               the release, as every release is published at one address
+#   NAME-VERSION.SHA256SUMS.minisig  with --sign-sums, minisign's signature of the sums
 # THIRD-PARTY-NOTICES.txt, in the MSI, the ZIP and the kit, holds the launcher's
 # licence, where its source is published, and the copyright and licence files
 # of each component it is linked with.
@@ -48,8 +49,8 @@
 #   --prune       removes from --out the release folders of products not given,
 #                 and from --kit-out the test kits of products or versions not
 #                 given, as the build's target "release" does for its tables
-#   --sign-sums   signs each product's SHA256SUMS with this minisign secret key
-#                 into SHA256SUMS.minisig beside it; minisign asks for the key's
+#   --sign-sums   signs each release's sums with this minisign secret key, into
+#                 NAME-VERSION.SHA256SUMS.minisig beside them; minisign asks for the key's
 #                 password, once for each product. It must come before --sign
 #   --sign        signs the launcher before it is packed and the MSI after it is
 #                 built; every option after it goes to osslsigncode sign
@@ -140,7 +141,9 @@ check_options() {
 }
 
 # A value of a product's description: "key=value" lines.
-value_of() { sed -n "s/^$2=//p" "$1"; }
+# shellcheck source=product-description.sh
+source "$here/product-description.sh"
+value_of() { product_value "$1" "$2"; }
 
 check_product() {
     [ -f "$1" ] || die "no product description at $1: build first (cmake --build --preset windows-x86)"
@@ -182,26 +185,19 @@ check_signing() {
 # public key, the file most easily given instead, is 42.
 check_sums_key() {
     [ -n "$sums_key" ] || return 0
-    [ -f "$sums_key" ] || die "--sign-sums $sums_key: no such file, to sign SHA256SUMS with"
+    [ -f "$sums_key" ] || die "--sign-sums $sums_key: no such file, to sign the sums with"
     [ "$(sed -n 2p "$sums_key" | base64 -d 2>/dev/null | wc -c)" = 158 ] \
         || die "--sign-sums $sums_key is no minisign secret key (minisign -G writes one; a public key cannot sign)"
-    command -v minisign >/dev/null || die "no minisign to sign SHA256SUMS with: run tools/setup.sh"
+    command -v minisign >/dev/null || die "no minisign to sign the sums with: run tools/setup.sh"
 }
 
 # Reads a product's description into the variables the steps below use.
 load_product() {
     local product=$1
-    name=$(value_of "$product" name)
-    executable=$(value_of "$product" executable)
-    version=$(value_of "$product" version)
-    upgrade_code=$(value_of "$product" upgrade_code)
-    manufacturer=$(value_of "$product" manufacturer)
-    host=$(value_of "$product" host)
-    host_folder=$(value_of "$product" host_folder)
-    error_title=$(value_of "$product" error_title)
-    launcher=$(value_of "$product" launcher)
-    components=$(value_of "$product" components)
-    releases_address=$(value_of "$product" releases_address)
+    read_product_description "$product" || die "no product description at $product"
+    name=$product_name executable=$product_executable version=$product_version upgrade_code=$product_upgrade_code
+    manufacturer=$product_manufacturer host=$product_host launcher=$product_launcher components=$product_components
+    releases_address=$product_releases_address productname=$product_productname
     description=$product
 }
 
@@ -318,25 +314,34 @@ pack_zip() {
     (cd "$folder" && cmake -E tar cf "$zip" --format=zip -- "$@")
 }
 
-# The launcher, INSTALL.txt and the notices. Its SHA-256 is in SHA256SUMS
+# The launcher, INSTALL.txt and the notices. Its SHA-256 is in the sums
 # beside it: a sum inside the ZIP could be changed along with the launcher it
 # vouches for.
 build_zip() {
     local zip=$1
     mkdir "$stage/zip"
     cp "$stage/$executable.exe" "$stage/$notices" "$stage/zip/"
-    # The product table and the family allow no character that sed would read.
+    # CR LF line ends: older Notepad shows a text of LF line ends as one line.
     {
         if [ "$uncommitted" = yes ]; then
-            echo "$(test_release_mark)." | fold -s -w 78 | sed 's/ *$/\r/'
-            printf '\r\n'
+            echo "$(test_release_mark)." | fold -s -w 78 | sed 's/ *$//'
+            echo
         fi
-        sed -e "s|@PRODUCT_NAME@|$name|g" -e "s|@EXECUTABLE@|$executable.exe|g" \
-            -e "s|@PRODUCTNAME@|$(value_of "$description" productname)|g" -e "s|@HOST_FOLDER@|$host_folder|g" \
-            -e "s|@HOST_FILE@|$host|g" -e "s|@ERROR_TITLE@|$error_title|g" -e "s|@VERSION@|$version|g" \
-            -e "s|@RELEASES_ADDRESS@|$releases_address|g" "$repo/resources/INSTALL.txt.in"
-    } >"$stage/zip/INSTALL.txt"
+        fill_in_product "$repo/resources/INSTALL.txt.in"
+    } | sed 's/\r*$/\r/' >"$stage/zip/INSTALL.txt"
     pack_zip "$stage/$zip" "$stage/zip" INSTALL.txt "$notices" "$executable.exe"
+}
+
+# A text with @KEY@ in place of each value of the product's description, the
+# key in capitals. The product tables and the family allow no character that
+# sed would read in a value.
+fill_in_product() {
+    local key value expressions=()
+    for key in name productname executable version manufacturer releases_address host host_folder error_title; do
+        value="product_$key"
+        expressions+=(-e "s|@${key^^}@|${!value}|g")
+    done
+    sed "${expressions[@]}" "$1"
 }
 
 # The options that mark a test release in the notices and the bill of materials.
@@ -426,7 +431,7 @@ build_kit() {
     local zip=$1 file names=("$executable.exe" "$notices" product-under-test.txt)
     mkdir "$stage/kit"
     cp "$stage/$executable.exe" "$stage/$notices" "$stage/kit/"
-    printf '%s\r\n' "$executable.exe" "$(value_of "$description" productname)" >"$stage/kit/product-under-test.txt"
+    printf '%s\r\n' "$executable.exe" "$productname" >"$stage/kit/product-under-test.txt"
     while IFS= read -r file; do
         # The release's own launcher, signed when it is, stands for any build of it the list names.
         if [ -z "$file" ] || [ "$(basename "$file")" = "$executable.exe" ]; then
@@ -440,11 +445,12 @@ build_kit() {
 }
 
 # Each product's folder must end up holding its release and nothing else:
-# what an earlier release left goes, and a folder holding anything else is
-# refused.
+# what an earlier release left goes (its sums were SHA256SUMS before they were
+# named for their release), and a folder holding anything else is refused.
 is_release_file() {
     case $1 in
-        SHA256SUMS | SHA256SUMS.minisig | *.msi | *-win32.zip | *.spdx.json | *-source.tar.xz) return 0 ;;
+        *.SHA256SUMS | *.SHA256SUMS.minisig | SHA256SUMS | SHA256SUMS.minisig | *.msi | *-win32.zip | *.spdx.json \
+            | *-source.tar.xz) return 0 ;;
         *) return 1 ;;
     esac
 }
@@ -513,19 +519,20 @@ sign_msi() {
 # it says which product and version they are of. Left without minisign's
 # default timestamp, one key signs one list to the same bytes.
 sign_sums() {
-    progress "$name $version: SHA256SUMS.minisig"
-    minisign -S -s "$sums_key" -t "$name $version: SHA256SUMS of its release" -m "$stage/SHA256SUMS" >/dev/null \
-        || die "minisign could not sign $name's SHA256SUMS with $sums_key (a wrong password?)"
+    local sums=$1
+    progress "$name $version: $sums.minisig"
+    minisign -S -s "$sums_key" -t "$name $version: SHA256SUMS of its release" -m "$stage/$sums" >/dev/null \
+        || die "minisign could not sign $name's $sums with $sums_key (a wrong password?)"
 }
 
 # The sums, and their signature, are made before the folder is touched: a
 # signing that fails leaves the earlier release there as it was.
 publish() {
-    local folder="$out/$name" msi=$1 zip=$2 sbom=$3 source=$4 kit_zip=$5 sums=(SHA256SUMS)
-    (cd "$stage" && sha256sum "$msi" "$zip" "$sbom" "$source" >SHA256SUMS)
+    local folder="$out/$name" msi=$1 zip=$2 sbom=$3 source=$4 kit_zip=$5 sums=("$name-$version.SHA256SUMS")
+    (cd "$stage" && sha256sum "$msi" "$zip" "$sbom" "$source" >"${sums[0]}")
     if [ -n "$sums_key" ]; then
-        sign_sums
-        sums+=(SHA256SUMS.minisig)
+        sign_sums "${sums[0]}"
+        sums+=("${sums[0]}.minisig")
     fi
     clear_out_folder "$folder"
     cp "$stage/$msi" "$stage/$zip" "$stage/$sbom" "$stage/$source" "${sums[@]/#/$stage/}" "$folder/"

@@ -57,9 +57,10 @@ sbom="$release/$name-$version.spdx.json"
 source_archive="$name-$version-source.tar.xz"
 notices=THIRD-PARTY-NOTICES.txt
 release_files=("$name-$version-source.tar.xz" "$name-$version-win32.zip" "$name-$version.msi" "$name-$version.spdx.json")
-expect "contents of the release folder" "SHA256SUMS ${release_files[*]}" "$(find "$release" -mindepth 1 -printf '%f\n' | LC_ALL=C sort | paste -sd ' ')"
-expect "SHA256SUMS names the four" "${release_files[*]}" "$(cut -d' ' -f3 "$release/SHA256SUMS" | LC_ALL=C sort | paste -sd ' ')"
-expect "SHA256SUMS matches them" "yes" "$(cd "$release" && yes_if sha256sum --quiet -c SHA256SUMS)"
+sums="$name-$version.SHA256SUMS"
+expect "contents of the release folder" "$(printf '%s\n' "${release_files[@]}" "$sums" | LC_ALL=C sort | paste -sd ' ')" "$(find "$release" -mindepth 1 -printf '%f\n' | LC_ALL=C sort | paste -sd ' ')"
+expect "the sums name the four" "${release_files[*]}" "$(cut -d' ' -f3 "$release/$sums" | LC_ALL=C sort | paste -sd ' ')"
+expect "the sums match them" "yes" "$(cd "$release" && yes_if sha256sum --quiet -c "$sums")"
 
 # No image codec and no zlib: neither given to the link nor kept by it.
 expect "the launcher's link map names no libpng, libjpeg or zlib" "" \

@@ -38,20 +38,21 @@ expect "both timestamps verify" 2 "$(grep -cx 'Timestamp Server Signature verifi
 # The commands sign the product table's first product.
 use_product "$(product_description "$build")"
 release="$work/build/signed/release/$product_name"
+sums="$product_name-$product_version.SHA256SUMS"
 signed="$work/build/signed/launcher/$product_executable"
-expect "SHA256SUMS matches the signed files" yes "$(cd "$release" && yes_if sha256sum --quiet -c SHA256SUMS)"
-expect "the folder holds what SHA256SUMS lists, and the sums with their signature" \
-    "$( (cut -c 67- "$release/SHA256SUMS" && printf '%s\n' SHA256SUMS SHA256SUMS.minisig) | LC_ALL=C sort | paste -sd ' ')" \
+expect "the sums match the signed files" yes "$(cd "$release" && yes_if sha256sum --quiet -c "$sums")"
+expect "the folder holds what the sums list, and the sums with their signature" \
+    "$( (cut -c 67- "$release/$sums" && printf '%s\n' "$sums" "$sums.minisig") | LC_ALL=C sort | paste -sd ' ')" \
     "$(find "$release" -mindepth 1 -printf '%P\n' | LC_ALL=C sort | paste -sd ' ')"
 public_key="$work/build/signed/sums.pub"
 expect "the sums' signature verifies, naming the product and version" \
     "Trusted comment: $product_name $product_version: SHA256SUMS of its release" \
-    "$(minisign -V -p "$public_key" -m "$release/SHA256SUMS" | grep '^Trusted comment')"
+    "$(minisign -V -p "$public_key" -m "$release/$sums" | grep '^Trusted comment')"
 mkdir "$work/changed"
-cp "$release/SHA256SUMS" "$release/SHA256SUMS.minisig" "$work/changed/"
-sed -i '1s/^./X/' "$work/changed/SHA256SUMS"
+cp "$release/$sums" "$release/$sums.minisig" "$work/changed/"
+sed -i '1s/^./X/' "$work/changed/$sums"
 status=0
-output=$(minisign -V -p "$public_key" -m "$work/changed/SHA256SUMS" 2>&1) || status=$?
+output=$(minisign -V -p "$public_key" -m "$work/changed/$sums" 2>&1) || status=$?
 expect "a copy of the sums with one byte changed fails it" "Signature verification failed 1" "$output $status"
 mkdir "$work/kit"
 (cd "$work/kit" && cmake -E tar xf "$work/build/signed/$product_name-$product_version-windows-tests.zip")
