@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Every C and C++ source of the project is as .clang-format writes it, every
 # shell script passes shellcheck (.shellcheckrc), and no file but the product
-# tables, their icons, the README, docs/ and the tests names a product: the
-# build takes each product's values from its table.
+# tables, their icons, the README, the changelog, docs/ and the tests names a
+# product: the build takes each product's values from its table.
 # Usage: check-style.sh SOURCE_DIR
 set -uo pipefail
 
