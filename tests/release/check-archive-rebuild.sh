@@ -53,9 +53,15 @@ top="$scratch/$(value_of name)-$(value_of version)-source"
 second="$top/build/windows-x86"
 
 start=$(date +%s)
-(cd "$top" && "${offline[@]}" tools/setup.sh && "${offline[@]}" cmake --preset windows-x86 >/dev/null \
-    && "${offline[@]}" cmake --build --preset windows-x86 --target release >/dev/null) || exit 1
+(cd "$top" && "${offline[@]}" tools/setup.sh && "${offline[@]}" cmake --preset windows-x86 >/dev/null) || exit 1
+# What an earlier release left of a product no longer in the table, and of an
+# older version, which the release step must remove.
+mkdir -p "$second/release/Gone"
+touch "$second/release/Gone/Gone-1.0.0.msi" "$second/$(value_of name)-0.9.0-windows-tests.zip"
+(cd "$top" && "${offline[@]}" cmake --build --preset windows-x86 --target release >/dev/null) || exit 1
 echo "The set-up and the release's build from the unpacked archive took $(($(date +%s) - start)) s."
+expect "a release of a product or version no longer in the table is gone" "no no" \
+    "$(yes_if test -e "$second/release/Gone") $(yes_if test -e "$second/$(value_of name)-0.9.0-windows-tests.zip")"
 # What the release is made from: every launcher and the kit's programs.
 mapfile -t launchers < <(sed -n "s|^launcher=$second/||p" "$second"/products/*/*.product)
 # What a build of them compiles and links. A dry run cannot tell: the commit's
