@@ -455,15 +455,23 @@ is_release_file() {
     esac
 }
 
+# The name of the first thing in a folder that is no release file, if any.
+foreign_file_in() {
+    local entry
+    for entry in "$1"/* "$1"/.[!.]*; do
+        if [ -e "$entry" ] && ! is_release_file "$(basename "$entry")"; then
+            basename "$entry"
+            return
+        fi
+    done
+}
+
 check_out_folder() {
-    local product entry folder
+    local product folder foreign
     for product in "${products[@]}"; do
         folder="$out/$(value_of "$product" name)"
-        for entry in "$folder"/* "$folder"/.[!.]*; do
-            [ -e "$entry" ] || continue
-            is_release_file "$(basename "$entry")" \
-                || die "$folder holds $(basename "$entry"), which is no release file: give a new or empty folder"
-        done
+        foreign=$(foreign_file_in "$folder")
+        [ -z "$foreign" ] || die "$folder holds $foreign, which is no release file: give a new or empty folder"
     done
 }
 
@@ -482,17 +490,17 @@ clear_out_folder() {
 is_among() { local item=$1; shift; printf '%s\n' "$@" | grep -qxF -- "$item"; }
 
 prune_outputs() {
-    local folder entry kit_zip names=() kits=() product
+    local folder kit_zip names=() kits=() product
     for product in "${products[@]}"; do
         names+=("$(value_of "$product" name)")
         kits+=("$(value_of "$product" name)-$(value_of "$product" version)-windows-tests.zip")
     done
     for folder in "$out"/*/; do
         folder=${folder%/}
-        if [ ! -d "$folder" ] || is_among "$(basename "$folder")" "${names[@]}"; then continue; fi
-        for entry in "$folder"/* "$folder"/.[!.]*; do
-            [ ! -e "$entry" ] || is_release_file "$(basename "$entry")" || continue 2
-        done
+        if [ ! -d "$folder" ] || is_among "$(basename "$folder")" "${names[@]}" \
+            || [ -n "$(foreign_file_in "$folder")" ]; then
+            continue
+        fi
         progress "removing $folder: no product given has its release there"
         rm -rf "$folder"
     done
