@@ -10,10 +10,10 @@
 # time, and stops the build rather than make files no commit stands for.
 #
 # As a module it makes the target commit_time, which every build runs and
-# which writes generated/commit_time.h and generated/commit-time only when the
-# time changes; embed_commit_time(TARGET) compiles a target's sources with it.
-# As a script (cmake -DSOURCE_DIR=... -DGENERATED=... -P)
-# it writes those two files.
+# which writes generated/commit-time (the time) and generated/commit_time.h
+# (its year) only when they change; embed_commit_time(TARGET) compiles a
+# target's sources with it. As a script (cmake -DSOURCE_DIR=... -DGENERATED=...
+# -P) it writes those two files.
 
 function(read_commit_time source_dir out_var)
     set(recorded "${source_dir}/release-inputs")
@@ -46,9 +46,9 @@ if(CMAKE_SCRIPT_MODE_FILE)
     file(CONFIGURE OUTPUT "${GENERATED}/commit-time" CONTENT "${time}\n")
     file(CONFIGURE OUTPUT "${GENERATED}/commit_time.h" CONTENT "#pragma once
 
-/* Made by each build from the commit it stands for (cmake/commit-time.cmake). */
+/* Made by each build from the commit it stands for (cmake/commit-time.cmake):
+   the year its version resource's copyright names. */
 
-#define LAUNCHER_COMMIT_TIME ${time}
 #define LAUNCHER_COMMIT_YEAR \"${year}\"
 ")
     return()
