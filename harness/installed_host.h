@@ -52,25 +52,25 @@ inline std::wstring reportPath()
 // The sample host is built beside the programs that install it, for 32-bit
 // Windows as Sonvik.exe and for 64-bit Windows as Sonvik-x64.exe. Its folder is protected as the launcher
 // needs (docs/security.md), with the owner's entry besides for a run that is not elevated.
-inline bool installSampleHost (const std::wstring& build = hostFileName)
+inline bool installSampleHost (const std::wstring& build = hostFileName, const std::wstring& folder = hostFolder())
 {
     SECURITY_ATTRIBUTES attributes { sizeof (attributes), nullptr, FALSE };
     ConvertStringSecurityDescriptorToSecurityDescriptorW (
         L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;OW)(A;OICI;0x1200a9;;;BU)", SDDL_REVISION_1,
         &attributes.lpSecurityDescriptor, nullptr);
-    CreateDirectoryW (hostFolder().c_str(), &attributes);
+    CreateDirectoryW (folder.c_str(), &attributes);
     LocalFree (attributes.lpSecurityDescriptor);
-    return CopyFileW ((folderOfThisProgram() + build).c_str(), hostPath().c_str(), FALSE) != FALSE;
+    return CopyFileW ((folderOfThisProgram() + build).c_str(), (folder + L"\\" + hostFileName).c_str(), FALSE) != FALSE;
 }
 
 // Whatever stands at the host path, a folder too, and the host's folder once empty.
-inline void removeHost()
+inline void removeHost (const std::wstring& folder = hostFolder())
 {
-    DeleteFileW (reportPath().c_str());
-    DeleteFileW ((hostFolder() + L"\\" + childReportFileName).c_str());
-    DeleteFileW (hostPath().c_str());
-    RemoveDirectoryW (hostPath().c_str());
-    RemoveDirectoryW (hostFolder().c_str());
+    for (const auto& file : { reportFileName, childReportFileName, hostFileName })
+        DeleteFileW ((folder + L"\\" + file).c_str());
+
+    RemoveDirectoryW ((folder + L"\\" + hostFileName).c_str());
+    RemoveDirectoryW (folder.c_str());
 }
 
 // The arguments as the host must see them: its own name, which the launcher

@@ -12,20 +12,29 @@
 #include "family_values.h"
 
 /* Those who administer the machine: an installer running elevated or as a
-   service leaves its files owned by one of them. */
+   service leaves its files owned by one of them. A service's own account
+   (NT SERVICE\name, TrustedInstaller among them) is the NT SERVICE authority
+   followed by five numbers made from its name, and exists only once an
+   administrator has installed that service; NT SERVICE\ALL SERVICES, which
+   every service holds, is that authority followed by one 0.
+   https://learn.microsoft.com/en-us/windows/win32/secauthz/well-known-sids */
 #define FAMILY_SYSTEM_SID "S-1-5-18"
 #define FAMILY_ADMINISTRATORS_SID "S-1-5-32-544"
-#define FAMILY_TRUSTED_INSTALLER_SID "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
+#define FAMILY_SERVICE_AUTHORITY "S-1-5-80-"
+#define FAMILY_SERVICE_SID_NUMBERS 5
 
 /* Rights of an access-list entry that let its holder change what starts: on
-   the host, write it, delete it or change who may; on its folder, also add a
-   file or a folder beside it (a DLL the host would load first) or delete one
-   inside. FILE_ADD_FILE and FILE_ADD_SUBDIRECTORY are the bits of write data
-   and append. */
+   the host, write it, delete it, change who may, or make it a link (setting a
+   reparse point needs write-data or write-attributes alone, and holding the
+   host open does not stop it: sharing counts only data access); on its
+   folder, also add a file or a folder beside it (a DLL the host would load
+   first) or delete one inside. FILE_ADD_FILE and FILE_ADD_SUBDIRECTORY are the
+   bits of write data and append.
+   https://learn.microsoft.com/en-us/openspecs/windows_protocols/ms-fsa/4aeefef8-92c3-4abc-af7a-a610caf8a165 */
 #define FAMILY_RIGHTS_THAT_CHANGE_THE_HOST                                                                             \
-    (0x00000002u /* FILE_WRITE_DATA */ | 0x00000004u /* FILE_APPEND_DATA */ | 0x00010000u /* DELETE */                 \
-     | 0x00040000u /* WRITE_DAC */ | 0x00080000u /* WRITE_OWNER */ | 0x40000000u          /* GENERIC_WRITE */          \
-     | 0x10000000u /* GENERIC_ALL */)
+    (0x00000002u /* FILE_WRITE_DATA */ | 0x00000004u /* FILE_APPEND_DATA */ | 0x00000100u /* FILE_WRITE_ATTRIBUTES */  \
+     | 0x00010000u /* DELETE */ | 0x00040000u /* WRITE_DAC */ | 0x00080000u               /* WRITE_OWNER */            \
+     | 0x40000000u /* GENERIC_WRITE */ | 0x10000000u /* GENERIC_ALL */)
 #define FAMILY_RIGHTS_THAT_CHANGE_THE_FOLDER (FAMILY_RIGHTS_THAT_CHANGE_THE_HOST | 0x00000040u /* FILE_DELETE_CHILD */)
 
 /* The longest command line CreateProcess accepts, its terminating null not counted. */

@@ -17,12 +17,12 @@ namespace
 {
 
 static_assert (FAMILY_RIGHTS_THAT_CHANGE_THE_FOLDER
-                   == (FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER
-                       | GENERIC_WRITE | GENERIC_ALL),
+                   == (FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_WRITE_ATTRIBUTES | FILE_DELETE_CHILD | DELETE
+                       | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL),
                "the family's rights are Windows' own");
 static_assert (FAMILY_RIGHTS_THAT_CHANGE_THE_HOST
-                   == (FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE
-                       | GENERIC_ALL),
+                   == (FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_ATTRIBUTES | DELETE | WRITE_DAC | WRITE_OWNER
+                       | GENERIC_WRITE | GENERIC_ALL),
                "the family's rights are Windows' own");
 static_assert (wofReparseTag == IO_REPARSE_TAG_WOF && dedupReparseTag == IO_REPARSE_TAG_DEDUP,
                "the tags are Windows' own");
@@ -35,10 +35,10 @@ static_assert (wofReparseTag == IO_REPARSE_TAG_WOF && dedupReparseTag == IO_REPA
 // https://learn.microsoft.com/en-us/openspecs/windows_protocols/ms-fsa/8c0e3f4f-0729-49f4-a14d-7f7add593819
 // https://learn.microsoft.com/en-us/windows/win32/FileIO/reparse-point-operations
 // https://learn.microsoft.com/en-us/windows/win32/fileio/obtaining-a-handle-to-a-directory
-OwnedHandle openWithoutFollowingLinks (const juce::String& fullPath)
+OwnedHandle openWithoutFollowingLinks (const juce::String& path)
 {
-    const auto handle = CreateFileW (fullPath.toWideCharPointer(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    const auto handle = CreateFileW (path.toWideCharPointer(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     return OwnedHandle (handle == INVALID_HANDLE_VALUE ? nullptr : handle);
 }
 
@@ -68,11 +68,11 @@ OrUnanswered<bool> volumeKeepsPermissions (HANDLE object, const juce::String& pa
 // By the path the handle was opened with: its drive letter is the launching
 // user's own to map.
 // https://learn.microsoft.com/windows-hardware/drivers/kernel/local-and-global-ms-dos-device-names
-DriveKind driveOf (const juce::String& fullPath)
+DriveKind driveOf (const juce::String& path)
 {
     wchar_t root[MAX_PATH + 1] {};
 
-    if (! GetVolumePathNameW (fullPath.toWideCharPointer(), root, MAX_PATH + 1))
+    if (! GetVolumePathNameW (path.toWideCharPointer(), root, MAX_PATH + 1))
         return DriveKind::unknown;
 
     switch (GetDriveTypeW (root))
@@ -108,18 +108,15 @@ OrUnanswered<Permissions> permissionsOf (HANDLE object, const juce::String& path
     return std::move (std::get<Permissions> (read));
 }
 
-Examined examine (const juce::String& path, bool onTheCurrentDrive, OwnedHandle& held)
+Examined examine (const juce::String& path, bool onTheWindowsDrive, OwnedHandle& held)
 {
-    // The framework's reading: a drive-relative path is on the current drive.
-    // See JUCE 7.0.5 modules/juce_core/files/juce_File.cpp, File::parseAbsolutePath()
-    const auto fullPath = juce::File (path).getFullPathName();
-    held = openWithoutFollowingLinks (fullPath);
+    held = openWithoutFollowingLinks (path);
 
     if (! held)
     {
         const auto error = GetLastError();
 
-        if (GetFileAttributesW (fullPath.toWideCharPointer()) == INVALID_FILE_ATTRIBUTES)
+        if (GetFileAttributesW (path.toWideCharPointer()) == INVALID_FILE_ATTRIBUTES)
             return NothingThere {};
 
         return CannotOpen { describeSystemError (error, path) };
@@ -127,18 +124,24 @@ Examined examine (const juce::String& path, bool onTheCurrentDrive, OwnedHandle&
 
     return FoundObject { .reparseTag = reparseTagOf (held.get(), path),
                          .volumeKeepsPermissions = volumeKeepsPermissions (held.get(), path),
-                         .drive = onTheCurrentDrive ? driveOf (fullPath) : DriveKind::unknown,
+                         .drive = onTheWindowsDrive ? driveOf (path) : DriveKind::unknown,
                          .permissions = permissionsOf (held.get(), path) };
 }
 
 } // namespace
 
 // The folder first: held, it cannot be renamed while the host is opened in it.
+// A place without a drive is not opened at all: Windows would read it on the
+// current drive, or on the network share the launcher was started from.
 HeldHost holdHost (const HostPlace& place)
 {
     HeldHost held;
-    held.found.folder = examine (place.folder, place.onTheCurrentDrive, held.folder);
-    held.found.host = examine (place.path, place.onTheCurrentDrive, held.host);
+
+    if (! place.canBeLookedFor)
+        return held;
+
+    held.found.folder = examine (place.folder, place.onTheWindowsDrive, held.folder);
+    held.found.host = examine (place.path, place.onTheWindowsDrive, held.host);
     return held;
 }
 

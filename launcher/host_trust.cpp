@@ -2,6 +2,8 @@
 
 #include "family.h"
 
+#include <algorithm>
+
 namespace launcher
 {
 
@@ -12,11 +14,27 @@ using Reason = Distrust::Reason;
 
 // Well-known accounts that stand for another: a template entry for CREATOR
 // OWNER is given to whoever creates a file or folder inside, who needed the
-// rights to add it, which are judged; one for OWNER RIGHTS applies to the
-// object's owner, who is judged already.
+// rights to add it, which are judged, and no token holds CREATOR OWNER, so
+// the entry grants nothing on the object itself; one for OWNER RIGHTS applies
+// to the object's owner, who is judged already.
 // https://learn.microsoft.com/en-us/windows/win32/secauthz/well-known-sids
 const juce::String creatorOwner = "S-1-3-0";
 const juce::String ownerRights = "S-1-3-4";
+
+// A service's own account, not one that many services share: LOCAL SERVICE
+// and NETWORK SERVICE are other authorities, and ALL SERVICES has one number.
+bool isOneServicesAccount (const juce::String& sid)
+{
+    if (! sid.startsWith (FAMILY_SERVICE_AUTHORITY))
+        return false;
+
+    const auto numbers =
+        juce::StringArray::fromTokens (sid.substring (juce::String (FAMILY_SERVICE_AUTHORITY).length()), "-", "");
+    return numbers.size() == FAMILY_SERVICE_SID_NUMBERS
+        && std::all_of (numbers.begin(), numbers.end(),
+                        [] (const juce::String& number)
+                        { return number.containsOnly ("0123456789") && number.isNotEmpty(); });
+}
 
 std::uint32_t rightsThatChange (HostObjectKind kind)
 {
@@ -34,7 +52,8 @@ std::uint32_t rightsThatChangeWhatInherits (const AccessEntry& entry)
 bool letsAnotherChangeTheObject (const AccessEntry& entry, HostObjectKind kind, const Sid& launchingUser)
 {
     return (entry.inheritance & AccessEntry::only) == 0 && (entry.rights & rightsThatChange (kind)) != 0
-        && entry.account.text != ownerRights && ! isTrustedAccount (entry.account, launchingUser);
+        && entry.account.text != creatorOwner && entry.account.text != ownerRights
+        && ! isTrustedAccount (entry.account, launchingUser);
 }
 
 // The host's installer writes its DLLs into the folder after it: whoever a
@@ -110,16 +129,17 @@ std::optional<Distrust> distrustOfDrive (DriveKind drive)
 } // namespace
 
 // An account's own files count as that account's alone, whatever groups it
-// belongs to: any program it runs could have written them.
+// belongs to: any program it runs could have written them, so an
+// administrator's own account is not one who administers the machine.
 bool isTrustedAccount (const Sid& account, const Sid& launchingUser)
 {
     return account.text.isNotEmpty()
         && (account == launchingUser || account.text == FAMILY_SYSTEM_SID || account.text == FAMILY_ADMINISTRATORS_SID
-            || account.text == FAMILY_TRUSTED_INSTALLER_SID);
+            || isOneServicesAccount (account.text));
 }
 
 std::optional<Distrust> distrustOf (const FoundObject& object, HostObjectKind kind, const Sid& launchingUser,
-                                    bool onTheCurrentDrive)
+                                    bool onTheWindowsDrive)
 {
     // What a link leads to can be changed by whoever made the link, and what
     // was read of it is the link's own.
@@ -130,7 +150,7 @@ std::optional<Distrust> distrustOf (const FoundObject& object, HostObjectKind ki
         tag && *tag != wofReparseTag && *tag != dedupReparseTag)
         return Distrust { Reason::isLink };
 
-    if (onTheCurrentDrive)
+    if (onTheWindowsDrive)
         if (auto distrust = distrustOfDrive (object.drive))
             return distrust;
 

@@ -96,11 +96,11 @@ enum class DriveKind
 // is one that refuses.
 struct FoundObject
 {
-    OrUnanswered<ReparseTag> reparseTag;
+    OrUnanswered<ReparseTag> reparseTag = Unanswered { "not read" };
     // https://learn.microsoft.com/en-us/windows/win32/api/fileapi/nf-fileapi-getvolumeinformationbyhandlew
-    OrUnanswered<bool> volumeKeepsPermissions = false; // FAT and exFAT keep none
-    DriveKind drive = DriveKind::unknown;              // read only where the host is looked for on the current drive
-    OrUnanswered<Permissions> permissions;
+    OrUnanswered<bool> volumeKeepsPermissions = Unanswered { "not read" }; // FAT and exFAT keep none
+    DriveKind drive = DriveKind::unknown; // read only where the host is looked for on the Windows drive
+    OrUnanswered<Permissions> permissions = Unanswered { "not read" };
 };
 
 struct NothingThere
@@ -159,10 +159,10 @@ struct Distrust
 bool isTrustedAccount (const Sid& account, const Sid& launchingUser);
 
 // Nothing when only the launching user and those who administer the machine
-// can have placed or changed the object. On the current drive, which the
-// host is looked for on when the shared folder cannot be looked up, the
-// drive's kind is judged too.
+// can have placed or changed the object. On the drive Windows is installed
+// on, where the host is looked for when the shared folder cannot be looked
+// up, the drive's kind is judged too.
 std::optional<Distrust> distrustOf (const FoundObject& object, HostObjectKind kind, const Sid& launchingUser,
-                                    bool onTheCurrentDrive = false);
+                                    bool onTheWindowsDrive = false);
 
 } // namespace launcher

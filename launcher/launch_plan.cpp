@@ -34,8 +34,8 @@ juce::String refusalBody (const Distrust& distrust, const juce::String& what, co
     const auto cannotBeTold = " cannot be told (" + distrust.systemReason + ")";
     const juce::String preparedElsewhere =
         ", which another machine could have prepared (the shared application-data folder could not be looked up,"
-        " so the host was looked for on the current drive). Please start the launcher from a folder on the drive"
-        " the host is installed on.";
+        " so the host was looked for on the drive Windows is installed on). Please have an administrator repair"
+        " the location of the shared application-data folder.";
 
     switch (distrust.reason)
     {
@@ -66,8 +66,9 @@ juce::String refusalBody (const Distrust& distrust, const juce::String& what, co
             return what + " has no owner, so another user could have put it there." + reinstallAsAnAdministrator;
         case Reason::ownedByAnother:
             return what + " is owned by " + describeAccount (distrust.account, inputs)
-                + ", not by you or an administrator, so another user could have put it there."
-                + reinstallAsAnAdministrator;
+                + ", and the launcher trusts only what you, SYSTEM, the Administrators group, TrustedInstaller or"
+                  " another service of this machine own, so another user could have put it there. Please have an"
+                  " administrator give it to the Administrators group, or reinstall the host as an administrator.";
         case Reason::changeableByAnother:
             return describeAccount (distrust.account, inputs) + " may change " + what
                 + ", so another user could have put a program there." + protectTheFolder;
@@ -87,13 +88,6 @@ juce::String refusalBody (const Distrust& distrust, const juce::String& what, co
     }
 
     return {};
-}
-
-// Where the shared folder cannot be looked up, the host is looked for at the
-// root of the current drive: a path that starts with the separator.
-juce::String driveRelativeHostFolder()
-{
-    return separator + FAMILY_HOST_FOLDER;
 }
 
 ErrorBox errorBox (const juce::String& body)
@@ -118,7 +112,7 @@ std::optional<ErrorBox> refusalOfAnUntrustedHost (const LaunchInputs& inputs)
 
     for (const auto& [examined, kind] : objects)
         if (const auto distrust = distrustOf (std::get<FoundObject> (examined), kind, inputs.launchingUser,
-                                              inputs.host.onTheCurrentDrive))
+                                              inputs.host.onTheWindowsDrive))
             return refusalBox (*distrust, kind, inputs);
 
     return std::nullopt;
@@ -126,11 +120,12 @@ std::optional<ErrorBox> refusalOfAnUntrustedHost (const LaunchInputs& inputs)
 
 } // namespace
 
-HostPlace placeOfHost (const juce::String& sharedFolder)
+HostPlace placeOfHost (const juce::String& sharedFolder, const juce::String& windowsDrive)
 {
-    const auto folder =
-        sharedFolder.isEmpty() ? driveRelativeHostFolder() : sharedFolder + separator + FAMILY_HOST_FOLDER;
-    return { folder, folder + separator + FAMILY_HOST_FILE, sharedFolder.isEmpty() };
+    const auto onTheWindowsDrive = sharedFolder.isEmpty();
+    const auto folder = (onTheWindowsDrive ? windowsDrive : sharedFolder) + separator + FAMILY_HOST_FOLDER;
+    return { folder, folder + separator + FAMILY_HOST_FILE, onTheWindowsDrive,
+             ! onTheWindowsDrive || windowsDrive.isNotEmpty() };
 }
 
 LaunchPlan planLaunch (const LaunchInputs& inputs)

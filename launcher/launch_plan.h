@@ -21,16 +21,22 @@ using Utf16List = std::vector<Utf16>;
 
 // Where the host is looked for: its folder below the shared application-data
 // folder, and the host's own path in it, both spelt with Windows' separator
-// whatever this is built on.
+// whatever this is built on. The path the launcher opens, judges and starts
+// is this text itself.
 struct HostPlace
 {
     juce::String folder;
     juce::String path;
-    // Where the shared folder cannot be looked up: at the root of the current drive.
-    bool onTheCurrentDrive = false;
+    // Where the shared folder cannot be looked up: at the root of the drive
+    // Windows is installed on ("C:"), never the drive the launcher was started
+    // from, which its caller chose and another machine could have prepared.
+    bool onTheWindowsDrive = false;
+    // False where neither that folder nor that drive can be had: the path
+    // then names no drive, and nothing is looked for.
+    bool canBeLookedFor = true;
 };
 
-HostPlace placeOfHost (const juce::String& sharedFolder);
+HostPlace placeOfHost (const juce::String& sharedFolder, const juce::String& windowsDrive);
 
 struct LaunchInputs
 {

@@ -26,7 +26,7 @@ std::variant<platform::RunningHost, int> startHostInOurPlace()
     if (! arguments)
         return launchFailed;
 
-    const auto host = placeOfHost (platform::sharedApplicationDataFolder());
+    const auto host = placeOfHost (platform::sharedApplicationDataFolder(), platform::windowsDrive());
     // Held from being judged until the host has started, and no longer: a box
     // that asks for the host to be reinstalled must not keep its folder in use.
     auto held = std::optional (platform::holdHost (host));

@@ -16,6 +16,11 @@ static_assert (AccessEntry::toFiles == OBJECT_INHERIT_ACE && AccessEntry::toFold
                    && AccessEntry::only == INHERIT_ONLY_ACE,
                "the entry's inheritance is Windows' own");
 
+// Windows' newest types, which MinGW-w64's headers do not name yet.
+// https://learn.microsoft.com/en-us/windows/win32/api/winnt/ns-winnt-ace_header
+constexpr BYTE systemProcessTrustLabelType = 0x14;
+constexpr BYTE systemAccessFilterType = 0x15;
+
 // The account of an object entry follows the GUIDs it holds.
 // https://learn.microsoft.com/en-us/openspecs/windows_protocols/ms-dtyp/c79a383c-2b3f-4655-abe7-dcbb7ce0cfbe
 PSID sidOfObjectEntry (const void* ace)
@@ -68,6 +73,10 @@ std::optional<AccessEntry> entryOf (const void* ace)
         case SYSTEM_AUDIT_CALLBACK_OBJECT_ACE_TYPE:
         case SYSTEM_ALARM_CALLBACK_OBJECT_ACE_TYPE:
         case SYSTEM_MANDATORY_LABEL_ACE_TYPE:
+        case SYSTEM_RESOURCE_ATTRIBUTE_ACE_TYPE:
+        case SYSTEM_SCOPED_POLICY_ID_ACE_TYPE:
+        case systemProcessTrustLabelType:
+        case systemAccessFilterType:
             return std::nullopt;
         default:
             return AccessEntry { Kind::unknown, {}, 0, inheritance, header->AceType };

@@ -58,6 +58,22 @@ juce::String sharedApplicationDataFolder()
     return juce::File::getSpecialLocation (juce::File::commonApplicationDataDirectory).getFullPathName();
 }
 
+// The shared Windows folder, even on a terminal server where each user has a
+// Windows folder of their own.
+// https://learn.microsoft.com/en-us/windows/win32/api/sysinfoapi/nf-sysinfoapi-getsystemwindowsdirectoryw
+juce::String windowsDrive()
+{
+    wchar_t folder[MAX_PATH + 1] {};
+    const auto length = GetSystemWindowsDirectoryW (folder, MAX_PATH + 1);
+
+    const auto letter = folder[0] | 0x20;
+
+    if (length < 2 || length > MAX_PATH || folder[1] != L':' || letter < L'a' || letter > L'z')
+        return {};
+
+    return juce::String (folder, 2);
+}
+
 // The run-time's _wenviron can still be null in a program with a narrow entry
 // point; the process's own block is always complete.
 // https://learn.microsoft.com/cpp/c-runtime-library/reference/getenv-wgetenv

@@ -37,6 +37,9 @@ std::optional<Utf16List> splitCommandLine();
 
 juce::String sharedApplicationDataFolder();
 
+// The drive Windows is installed on ("C:"); empty where it cannot be told.
+juce::String windowsDrive();
+
 Utf16List currentEnvironment();
 
 Sid launchingUser();
@@ -63,8 +66,8 @@ struct HeldHost
     HostObjects found;
 };
 
-// Reads the paths as the framework's file paths are read: a drive-relative
-// one on the current drive.
+// Opens the place's paths as they are spelt, and nothing where the place
+// cannot be looked for.
 HeldHost holdHost (const HostPlace& place);
 
 // The host, running in the launcher's place.

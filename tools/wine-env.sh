@@ -19,24 +19,34 @@ export HOME="$WINEPREFIX.home"
 # The architecture a prefix was made for, as Wine records it.
 wine_prefix_arch() { sed -n 's/^#arch=//p' "$WINEPREFIX/system.reg" 2>/dev/null; }
 
+# Windows' administrative share of drive C:, \\localhost\c$, as Wine reads a
+# network path: through a link below dosdevices/unc. The cases started from a
+# network share start there.
+share_of_drive_c="$WINEPREFIX/dosdevices/unc/localhost/c\$"
+wine_prefix_ready() { [ "$(wine_prefix_arch)" = "$WINEARCH" ] && [ -L "$share_of_drive_c" ]; }
+
 ensure_wine_prefix() {
-    [ "$(wine_prefix_arch)" = "$WINEARCH" ] && return
+    wine_prefix_ready && return
     mkdir -p "$(dirname "$WINEPREFIX")" "$HOME"
     # Tests start in parallel; only one of them may create the prefix.
     (
         flock 9
-        [ "$(wine_prefix_arch)" = "$WINEARCH" ] && exit 0
-        # A prefix of the other architecture, left by an earlier build, is
-        # the project's own scratch: it is made anew.
-        if [ -f "$WINEPREFIX/system.reg" ]; then
-            echo "wine-env: $WINEPREFIX is $(wine_prefix_arch), $WINEARCH is asked for: making it anew" >&2
-            wineserver -k >/dev/null 2>&1 || true
-            rm -rf "$WINEPREFIX"
+        wine_prefix_ready && exit 0
+        if [ "$(wine_prefix_arch)" != "$WINEARCH" ]; then
+            # A prefix of the other architecture, left by an earlier build, is
+            # the project's own scratch: it is made anew.
+            if [ -f "$WINEPREFIX/system.reg" ]; then
+                echo "wine-env: $WINEPREFIX is $(wine_prefix_arch), $WINEARCH is asked for: making it anew" >&2
+                wineserver -k >/dev/null 2>&1 || true
+                rm -rf "$WINEPREFIX"
+            fi
+            { wineboot -i && wineserver -w; } </dev/null >/dev/null 2>&1
+            # Wine does not look for its own fonts where Debian puts them; without
+            # Marlett, title bars draw their close button as the letter "r".
+            cp -n /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
         fi
-        { wineboot -i && wineserver -w; } </dev/null >/dev/null 2>&1
-        # Wine does not look for its own fonts where Debian puts them; without
-        # Marlett, title bars draw their close button as the letter "r".
-        cp -n /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
+        mkdir -p "$(dirname "$share_of_drive_c")"
+        ln -sfn ../../c: "$share_of_drive_c"
     ) 9>"$WINEPREFIX.lock"
 }
 

@@ -125,9 +125,9 @@ std::wstring accessListOf (const std::wstring& path)
 // The protected list of docs/security.md: only SYSTEM and Administrators may change the folder.
 #define PROTECTED_LIST L"(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
 
-// Gives the host's folder a protected access list and says whether the
+// Gives the host or its folder a protected access list and says whether the
 // platform kept it: the list read back holds `kept`, as Windows writes it.
-bool giveTheHostFolder (const wchar_t* sddl, const wchar_t* kept)
+bool giveAccessList (const std::wstring& path, const wchar_t* sddl, const wchar_t* kept)
 {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     BOOL present = FALSE, defaulted = FALSE;
@@ -137,11 +137,11 @@ bool giveTheHostFolder (const wchar_t* sddl, const wchar_t* kept)
         return false;
 
     GetSecurityDescriptorDacl (descriptor, &present, &accessList, &defaulted);
-    SetNamedSecurityInfoW (hostFolder().data(), SE_FILE_OBJECT,
+    SetNamedSecurityInfoW (const_cast<wchar_t*> (path.c_str()), SE_FILE_OBJECT,
                            DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
                            accessList, nullptr);
     LocalFree (descriptor);
-    return accessListOf (hostFolder()).find (kept) != std::wstring::npos;
+    return accessListOf (path).find (kept) != std::wstring::npos;
 }
 
 std::wstring nameOf (const wchar_t* sidText)
@@ -159,7 +159,7 @@ TEST_F (Launcher, AHostFolderThatOrdinaryUsersMayAddFilesToIsRefused)
     if (! isElevated())
         GTEST_SKIP() << "setting the host folder's access list needs an elevated run";
     // What a folder made below ProgramData inherits: Users may add files and folders to it.
-    if (! giveTheHostFolder (L"D:P" PROTECTED_LIST L"(A;CI;0x100116;;;BU)", L"(A;CI;0x100116;;;BU)"))
+    if (! giveAccessList (hostFolder(), L"D:P" PROTECTED_LIST L"(A;CI;0x100116;;;BU)", L"(A;CI;0x100116;;;BU)"))
         GTEST_SKIP() << "this platform does not keep the access list given to a folder (Wine does not)";
 
     const auto outcome = errorBoxesOnLaunchWith (commandLineOf (launcherPath(), {}));
@@ -176,7 +176,7 @@ TEST_F (Launcher, AHostFolderThatPassesOnWriteAccessToOrdinaryUsersIsRefused)
     installSampleHost();
     if (! isElevated())
         GTEST_SKIP() << "setting the host folder's access list needs an elevated run";
-    if (! giveTheHostFolder (L"D:P" PROTECTED_LIST L"(A;OICIIO;FA;;;BU)", L"(A;OICIIO;FA;;;BU)"))
+    if (! giveAccessList (hostFolder(), L"D:P" PROTECTED_LIST L"(A;OICIIO;FA;;;BU)", L"(A;OICIIO;FA;;;BU)"))
         GTEST_SKIP() << "this platform does not keep the access list given to a folder (Wine does not)";
 
     const auto outcome = errorBoxesOnLaunchWith (commandLineOf (launcherPath(), {}));
@@ -188,12 +188,27 @@ TEST_F (Launcher, AHostFolderThatPassesOnWriteAccessToOrdinaryUsersIsRefused)
     EXPECT_FALSE (readReport()) << "the host ran";
 }
 
+TEST_F (Launcher, AHostWhoseAttributesOrdinaryUsersMayWriteIsRefused)
+{
+    installSampleHost();
+    // Read and run, and write-attributes, which lets them make the host a link.
+    if (! giveAccessList (hostPath(), L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;OW)(A;;0x1201a9;;;BU)", L"D:P"))
+        GTEST_SKIP() << "this platform does not keep the access list given to a file (Wine does not)";
+
+    const auto outcome = errorBoxesOnLaunchWith (commandLineOf (launcherPath(), {}));
+
+    EXPECT_EQ (outcome.boxesShown, 1u);
+    EXPECT_TRUE (refusalStartsWith (outcome, nameOf (L"S-1-5-32-545") + L" may change the host " + hostPath() + L","));
+    EXPECT_EQ (outcome.exitStatus, launchFailedStatus);
+    EXPECT_FALSE (readReport()) << "the host ran";
+}
+
 TEST_F (Launcher, AHostFolderWithTheProtectedAccessListOfTheSecurityNotesHandsOver)
 {
     installSampleHost();
     if (! isElevated())
         GTEST_SKIP() << "setting the host folder's access list needs an elevated run";
-    if (! giveTheHostFolder (L"D:P" PROTECTED_LIST, L"D:P"))
+    if (! giveAccessList (hostFolder(), L"D:P" PROTECTED_LIST, L"D:P"))
         GTEST_SKIP() << "this platform does not keep the access list given to a folder (Wine does not)";
 
     expectBothParsersSee (handOver ({ u"document.txt" }), withHostNameFirst ({ u"document.txt" }));
@@ -252,6 +267,113 @@ TEST_F (Launcher, AHostFolderThatIsAJunctionIsRefused)
     EXPECT_TRUE (refusalStartsWith (outcome, L"the folder " + hostFolder() + L" is a link ("));
     EXPECT_EQ (outcome.exitStatus, launchFailedStatus);
     EXPECT_FALSE (hostRan) << "the host ran";
+}
+
+bool runsUnderWine()
+{
+    return GetProcAddress (GetModuleHandleW (L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+// While it lives, the shared application-data folder cannot be looked up:
+// the registry places it in a folder that does not exist.
+struct SharedFolderLost
+{
+    static constexpr wchar_t key[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    static constexpr wchar_t name[] = L"Common AppData";
+    static constexpr wchar_t nowhere[] = L"C:\\no-such-folder";
+    wchar_t saved[1024] {};
+    DWORD size = sizeof (saved);
+    const bool hadValue = RegGetValueW (HKEY_LOCAL_MACHINE, key, name,
+                                        RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, saved, &size)
+        == ERROR_SUCCESS;
+    const bool isLost =
+        RegSetKeyValueW (HKEY_LOCAL_MACHINE, key, name, REG_EXPAND_SZ, nowhere, sizeof (nowhere)) == ERROR_SUCCESS;
+
+    ~SharedFolderLost()
+    {
+        if (hadValue)
+            RegSetKeyValueW (HKEY_LOCAL_MACHINE, key, name, REG_EXPAND_SZ, saved, size);
+        else
+            RegDeleteKeyValueW (HKEY_LOCAL_MACHINE, key, name);
+    }
+};
+
+// The drive the launcher is started from was once where it looked; now the
+// host is looked for on the Windows drive, from another drive letter and from
+// a network share alike, and that path is the one started and named.
+TEST_F (Launcher, WithoutTheSharedFolderTheHostIsLookedForOnTheWindowsDriveWhereverTheLauncherStarts)
+{
+    if (! runsUnderWine())
+        GTEST_SKIP() << "where the shared application-data folder lies is the machine's own; only the tests' own Wine"
+                        " prefix is made to lose it";
+    wchar_t windows[MAX_PATH] {};
+    GetSystemWindowsDirectoryW (windows, MAX_PATH);
+    const auto folder = std::wstring (windows, 2) + L"\\Orvanel";
+    const auto otherDrive = rootOfAnotherDrive (windows[0]);
+    // Windows' administrative share of its own drive, which the tests' prefix maps (tools/wine-env.sh).
+    const auto share = L"\\\\localhost\\" + std::wstring (1, towlower (windows[0])) + L"$\\users\\Public";
+    ASSERT_TRUE (otherDrive && GetFileAttributesW (share.c_str()) != INVALID_FILE_ATTRIBUTES);
+    ASSERT_TRUE (installed_host::installSampleHost (hostBuild(), folder));
+    const SharedFolderLost lost;
+    wchar_t shared[MAX_PATH] {};
+    ASSERT_TRUE (lost.isLost && ! SHGetSpecialFolderPathW (nullptr, shared, CSIDL_COMMON_APPDATA, FALSE));
+
+    for (const auto& start : { *otherDrive, share })
+    {
+        Process launcher (launcherPath(), commandLineOf (launcherPath(), { u"document.txt" }), std::nullopt, start);
+        expectBothParsersSee (waitForReport (folder + L"\\" + reportFileName), withHostNameFirst ({ u"document.txt" }));
+        EXPECT_TRUE (launcher.hasExited (patienceMs));
+        DeleteFileW ((folder + L"\\" + reportFileName).c_str());
+    }
+
+    installed_host::removeHost (folder);
+    const auto outcome = dismissErrorBoxes (Process (launcherPath(), commandLineOf (launcherPath(), {}), {}, share));
+    EXPECT_EQ (outcome.firstBody,
+               L"Cannot find: " + folder + L"\\" + hostFileName + L", please check your installation.");
+    EXPECT_EQ (outcome.exitStatus, launchFailedStatus);
+}
+
+// The installer's recipe of docs/security.md run as an elevated installer
+// would, writing the sample host; its exit status.
+DWORD runTheHostFolderRecipe()
+{
+    wchar_t windows[MAX_PATH] {};
+    GetSystemWindowsDirectoryW (windows, MAX_PATH);
+    const auto here = folderOfThisProgram();
+    ChildProcess recipe (std::wstring (windows) + L"\\System32\\WindowsPowerShell\\v1.0\\powershell.exe",
+                         L"powershell -NoProfile -ExecutionPolicy Bypass -File \"" + here
+                             + L"make-host-folder.ps1\" -Files \"" + here + hostFileName + L"\"",
+                         std::nullopt, here);
+    return recipe.hasStarted() && recipe.hasExited (5 * patienceMs) ? recipe.exitStatus() : ~0u;
+}
+
+// An ordinary user made Orvanel a junction to a folder of their own before
+// the host's installer ran: the recipe renames the junction as itself,
+// writes nothing through it, and makes the folder the launcher hands over from.
+TEST_F (Launcher, TheHostFolderRecipeSetsASquattersJunctionAsideAndWritesNothingThroughIt)
+{
+    if (! isElevated())
+        GTEST_SKIP() << "the recipe makes the host's folder as an administrator, from an elevated run";
+    const std::wstring target = L"C:\\users\\Public\\Orvanel-junction-target";
+    CreateDirectoryW (target.c_str(), nullptr);
+    const auto made = makeJunction (hostFolder(), target);
+    const auto status = made ? runTheHostFolderRecipe() : 0;
+    WIN32_FIND_DATAW aside {};
+    FindClose (FindFirstFileW ((hostFolder() + L"-set-aside-*").c_str(), &aside));
+    const auto asidePath = hostFolder().substr (0, hostFolder().rfind (L'\\') + 1) + aside.cFileName;
+    const auto writtenThrough = GetFileAttributesW ((target + L"\\" + hostFileName).c_str()) != INVALID_FILE_ATTRIBUTES;
+
+    RemoveDirectoryW (asidePath.c_str());
+    DeleteFileW ((target + L"\\" + hostFileName).c_str());
+    RemoveDirectoryW (target.c_str());
+    if (! made)
+        GTEST_SKIP() << "this platform cannot make a junction (Wine cannot)";
+
+    EXPECT_EQ (status, 0u) << "run make-host-folder.ps1 from an elevated PowerShell to see why";
+    EXPECT_NE (aside.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT, 0u) << "the junction was not set aside as itself";
+    EXPECT_FALSE (writtenThrough) << "the recipe wrote through the junction";
+    EXPECT_EQ (GetFileAttributesW (hostFolder().c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+    expectBothParsersSee (handOver ({ u"document.txt" }), withHostNameFirst ({ u"document.txt" }));
 }
 
 } // namespace

@@ -177,23 +177,6 @@ TEST_P (HandOver, AnEnvironmentValueOf32KiBArrivesWhole)
     expectEnvironmentThenOurEntry (handOver ({}, environment), environment);
 }
 
-// The root of a drive other than the host's that can be read, if there is one.
-std::optional<std::wstring> rootOfAnotherDrive()
-{
-    const auto drives = GetLogicalDrives();
-
-    for (wchar_t letter = L'A'; letter <= L'Z'; ++letter)
-    {
-        const std::wstring root { letter, L':', L'\\' };
-
-        if ((drives & (1u << (letter - L'A'))) != 0 && letter != towupper (hostPath()[0])
-            && GetFileAttributesW (root.c_str()) != INVALID_FILE_ATTRIBUTES)
-            return root;
-    }
-
-    return std::nullopt;
-}
-
 TEST_P (HandOver, AWorkingDirectoryOnAnotherDriveChangesNothing)
 {
     const auto elsewhere = rootOfAnotherDrive();

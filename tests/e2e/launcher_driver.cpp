@@ -44,11 +44,11 @@ std::wstring commandLineOf (const std::wstring& program, const Utf16List& argume
     return line;
 }
 
-Report waitForReport()
+Report waitForReport (const std::wstring& path)
 {
     for (DWORD waited = 0; waited < patienceMs; waited += pollMs)
     {
-        if (auto report = readReport())
+        if (auto report = readReport (path))
             return *report;
 
         Sleep (pollMs);
@@ -75,6 +75,22 @@ ScopedHandle openProcessNamedIn (const Report& report, const std::string& field)
     const auto process =
         id.size() == 1 ? OpenProcess (SYNCHRONIZE | PROCESS_TERMINATE, FALSE, std::stoul (wide (id[0]))) : nullptr;
     return { process, &CloseHandle };
+}
+
+std::optional<std::wstring> rootOfAnotherDrive (wchar_t drive)
+{
+    const auto drives = GetLogicalDrives();
+
+    for (wchar_t letter = L'A'; letter <= L'Z'; ++letter)
+    {
+        const std::wstring root { letter, L':', L'\\' };
+
+        if ((drives & (1u << (letter - L'A'))) != 0 && letter != towupper (drive)
+            && GetFileAttributesW (root.c_str()) != INVALID_FILE_ATTRIBUTES)
+            return root;
+    }
+
+    return std::nullopt;
 }
 
 bool waitForErrorBox (const Process& launcher)

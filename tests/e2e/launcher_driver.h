@@ -51,7 +51,7 @@ public:
 };
 
 // The host runs on after the launcher has gone, so its report is waited for.
-Report waitForReport();
+Report waitForReport (const std::wstring& path = reportPath());
 
 // What the host reports when `program` is started with this environment and
 // these settings: the host itself, for the platform's own view of them, or
@@ -64,6 +64,9 @@ using ScopedHandle = std::unique_ptr<void, decltype (&CloseHandle)>;
 
 // A process whose id the host reported in this field, to wait on or end.
 ScopedHandle openProcessNamedIn (const Report& report, const std::string& field);
+
+// The root of a drive other than this one (by default the host's) that can be read, if there is one.
+std::optional<std::wstring> rootOfAnotherDrive (wchar_t drive = hostPath()[0]);
 
 // Whether the launcher shows its error box within our patience.
 bool waitForErrorBox (const Process& launcher);

@@ -6,6 +6,7 @@
 
 #ifdef _WIN32
 #    include "windows_platform.h"
+#    include <bitset>
 #    include <cstring>
 #    include <sddl.h>
 #endif
@@ -46,6 +47,8 @@ const Sid users { "S-1-5-32-545" };
 const Sid creatorOwner { "S-1-3-0" };
 const Sid creatorGroup { "S-1-3-1" };
 const Sid anotherUser { "S-1-5-21-1004336348-1177238915-682003330-1002" };
+const Sid localService { "S-1-5-19" };
+#define SERVICE "S-1-5-80-1913148863-3492339771-4165695881-2087618961-4109116736"
 constexpr auto folder = HostObjectKind::folder;
 constexpr auto host = HostObjectKind::host;
 
@@ -88,10 +91,34 @@ struct AccessCase
     const char* sddl;
     Permissions reads;
     std::optional<Distrust> refusal = {}; // none: handed over
-    // Wine's SDDL (8.0) writes no object, callback or compound entry: the
-    // access list is then made by hand, of the one entry `reads` holds.
-    bool entryByHand = false;
+    // Wine's SDDL (8.0) writes no NULL list and no object, callback, compound
+    // or newer system entry: the access list is then made by hand, of this
+    // entry alone (none: a NULL list), with the GUIDs an object entry holds
+    // (1 its object type's, 2 its inherited object type's) and the bytes that
+    // follow the account, as a callback entry's condition does.
+    struct ByHand
+    {
+        std::optional<AccessEntry> entry;
+        std::uint32_t guids = 3;
+        std::size_t conditionBytes = 0;
+    };
+    std::optional<ByHand> byHand = {};
 };
+
+// A case of one entry, made by hand, that reads as itself.
+AccessCase byHand (const char* what, HostObjectKind kind, const AccessEntry& entry, std::optional<Distrust> refusal,
+                   std::uint32_t guids = 3, std::size_t conditionBytes = 0)
+{
+    return { what, kind, "O:BA", alone (entry), refusal, AccessCase::ByHand { entry, guids, conditionBytes } };
+}
+
+// A case of one entry of a type that grants nothing in an access list, made by hand.
+AccessCase grantingNothing (const char* what, std::uint8_t type)
+{
+    return { what,   host,
+             "O:BA", { administrators, std::vector<AccessEntry> {} },
+             {},     AccessCase::ByHand { allow (users, fullControl, 0, type) } };
+}
 
 const AccessCase accessCases[] {
     { "ProgramData's default, as a folder made below it inherits it", folder,
@@ -127,13 +154,41 @@ const AccessCase accessCases[] {
     { "folders get Users' delete-child", folder, "O:BAD:P" PROTECTED "(A;CIIO;0x40;;;BU)",
       protectedWith ({ allow (users, 0x40, folders | inheritOnly) }), Distrust { Reason::passesOnChangeTo, users } },
     { "an audit entry, which grants nothing", folder, "O:BAD:P" PROTECTED "(AU;SA;FA;;;BU)", protectedWith ({}) },
-    { "an allowing callback entry", host, "O:BA", alone (allow (users, 0x2, 0, 0x9)),
-      Distrust { Reason::changeableByAnother, users }, true },
-    { "an allowing object entry", folder, "O:BA", alone (allow (anotherUser, fullControl, templateForAll, 0x5)),
-      Distrust { Reason::passesOnChangeTo, anotherUser }, true },
-    { "a denying object entry", folder, "O:BA", alone (deny (users, fullControl, 0x6)), std::nullopt, true },
-    { "a compound entry", host, "O:BA", alone ({ AccessEntry::Kind::unknown, {}, 0, 0, 4 }),
-      Distrust { Reason::entryOfUnknownType, {}, {}, 4 }, true },
+    { "a label entry, which grants nothing", folder, "O:BAD:P" PROTECTED "(ML;;NW;;;LW)", protectedWith ({}) },
+    { "write-attributes on the host, which can make it a link", host, "O:BAD:P" PROTECTED "(A;;0x1201a9;;;BU)",
+      protectedWith ({ allow (users, 0x1201a9) }), Distrust { Reason::changeableByAnother, users } },
+    { "files get Users' write-attributes", folder, "O:BAD:P" PROTECTED "(A;OIIO;0x100;;;BU)",
+      protectedWith ({ allow (users, 0x100, files | inheritOnly) }), Distrust { Reason::passesOnChangeTo, users } },
+    { "a service's own account, which an administrator installed", folder,
+      "O:BAD:P" PROTECTED "(A;OICI;FA;;;" SERVICE ")",
+      protectedWith ({ allow (Sid { SERVICE }, fullControl, files | folders) }) },
+    { "LOCAL SERVICE, which many services share", host, "O:BAD:P" PROTECTED "(A;;FA;;;LS)",
+      protectedWith ({ allow (localService, fullControl) }), Distrust { Reason::changeableByAnother, localService } },
+    { "CREATOR OWNER on the folder itself, which no token holds", folder, "O:BAD:P" PROTECTED "(A;;FA;;;CO)",
+      protectedWith ({ allow (creatorOwner, fullControl) }) },
+    { "a NULL access list",
+      folder,
+      "O:BA",
+      { administrators, std::nullopt },
+      Distrust { Reason::changeableByEveryone },
+      AccessCase::ByHand {} },
+    byHand ("an allowing callback entry and its condition", host, allow (users, 0x2, 0, 0x9),
+            Distrust { Reason::changeableByAnother, users }, 3, 12),
+    byHand ("an allowing object entry", folder, allow (anotherUser, fullControl, templateForAll, 0x5),
+            Distrust { Reason::passesOnChangeTo, anotherUser }),
+    byHand ("an object entry without GUIDs", host, allow (anotherUser, 0x2, 0, 0x5),
+            Distrust { Reason::changeableByAnother, anotherUser }, 0),
+    byHand ("an object entry of an object type", host, allow (anotherUser, 0x2, 0, 0x5),
+            Distrust { Reason::changeableByAnother, anotherUser }, 1),
+    byHand ("an object entry of an inherited object type", host, allow (anotherUser, 0x2, 0, 0x5),
+            Distrust { Reason::changeableByAnother, anotherUser }, 2),
+    byHand ("a denying object entry", folder, deny (users, fullControl, 0x6), std::nullopt),
+    byHand ("a compound entry", host, { AccessEntry::Kind::unknown, {}, 0, 0, 4 },
+            Distrust { Reason::entryOfUnknownType, {}, {}, 4 }),
+    grantingNothing ("a resource attribute entry", 0x12),
+    grantingNothing ("a scoped policy entry", 0x13),
+    grantingNothing ("a process trust label entry", 0x14),
+    grantingNothing ("an access filter entry", 0x15),
 };
 
 FoundObject foundObject (OrUnanswered<ReparseTag> tag, OrUnanswered<bool> keepsPermissions = true,
@@ -156,7 +211,7 @@ struct Inputs
     explicit Inputs (Utf16List arguments = { u"Tessalune.exe" }, Utf16List environment = {})
     {
         launch.launcherArguments = std::move (arguments);
-        launch.host = placeOfHost (sharedFolder);
+        launch.host = placeOfHost (sharedFolder, "C:");
         launch.found = { permitted (protectedWith ({})), permitted (protectedWith ({})) };
         launch.environment = std::move (environment);
         launch.productEntry = u"PRODUCTNAME=tessalune";
@@ -179,19 +234,22 @@ struct Inputs
 
 TEST (HostPlace, IsTheSharedFolderThenOrvanelThenSonvikWithWindowsSeparators)
 {
-    EXPECT_EQ (placeOfHost (sharedFolder).folder, hostFolder);
-    EXPECT_EQ (placeOfHost (sharedFolder).path, hostPath);
+    EXPECT_EQ (placeOfHost (sharedFolder, "D:").folder, hostFolder);
+    EXPECT_EQ (placeOfHost (sharedFolder, "D:").path, hostPath);
+    EXPECT_FALSE (placeOfHost (sharedFolder, "D:").onTheWindowsDrive);
 
     const auto folder = juce::String (juce::CharPointer_UTF8 ("D:\\Donn\xc3\xa9"
                                                               "es \xe6\x97\xa5\xe6\x9c\xac"));
-    EXPECT_EQ (placeOfHost (folder).path, folder + "\\Orvanel\\Sonvik.exe");
+    EXPECT_EQ (placeOfHost (folder, "C:").path, folder + "\\Orvanel\\Sonvik.exe");
 }
 
-TEST (HostPlace, IsOnTheCurrentDriveWhenTheFolderLookupFailed)
+TEST (HostPlace, IsOnTheWindowsDriveWhenTheFolderLookupFailedAndNowhereWithoutThatDrive)
 {
-    EXPECT_EQ (placeOfHost ({}).folder, "\\Orvanel");
-    EXPECT_EQ (placeOfHost ({}).path, "\\Orvanel\\Sonvik.exe");
-    EXPECT_TRUE (placeOfHost ({}).onTheCurrentDrive);
+    EXPECT_EQ (placeOfHost ({}, "D:").folder, "D:\\Orvanel");
+    EXPECT_EQ (placeOfHost ({}, "D:").path, "D:\\Orvanel\\Sonvik.exe");
+    EXPECT_TRUE (placeOfHost ({}, "D:").onTheWindowsDrive);
+    EXPECT_TRUE (placeOfHost ({}, "D:").canBeLookedFor);
+    EXPECT_FALSE (placeOfHost ({}, {}).canBeLookedFor);
 }
 
 TEST (LaunchPlan, NothingAtTheHostPathOrItsFolderGivesTheInstallationError)
@@ -211,11 +269,11 @@ TEST (LaunchPlan, NothingAtTheHostPathOrItsFolderGivesTheInstallationError)
 TEST (LaunchPlan, MissingHostReportShowsThePathAsComposed)
 {
     Inputs inputs;
-    inputs.launch.host = placeOfHost ({});
+    inputs.launch.host = placeOfHost ({}, "D:");
     inputs.launch.found.host = NothingThere {};
 
     EXPECT_EQ (std::get<ErrorBox> (inputs.plan()).body,
-               "Cannot find: \\Orvanel\\Sonvik.exe, please check your installation.");
+               "Cannot find: D:\\Orvanel\\Sonvik.exe, please check your installation.");
 }
 
 TEST (LaunchPlan, AHostThatCannotBeOpenedCannotStartForTheSystemsReason)
@@ -261,13 +319,18 @@ struct OwnerCase
 };
 
 const OwnerCase ownerCases[] {
-    { "S-1-5-21-1004336348-1177238915-682003330-1001", true },                  // the launching user
-    { "S-1-5-18", true },                                                       // SYSTEM
-    { "S-1-5-32-544", true },                                                   // Administrators
-    { "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", true }, // TrustedInstaller
-    { "S-1-5-21-1004336348-1177238915-682003330-1002", false },                 // another user of the machine
-    { "S-1-5-32-545", false },                                                  // Users
-    { "S-1-1-0", false },                                                       // Everyone
+    { "S-1-5-21-1004336348-1177238915-682003330-1001", true },                   // the launching user
+    { "S-1-5-18", true },                                                        // SYSTEM
+    { "S-1-5-32-544", true },                                                    // Administrators
+    { "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", true },  // TrustedInstaller
+    { "S-1-5-80-1913148863-3492339771-4165695881-2087618961-4109116736", true }, // another service's own account
+    { "S-1-5-80-0", false },                                                     // ALL SERVICES
+    { "S-1-5-80-1-2-3-4", false },
+    { "S-1-5-19", false },                                      // LOCAL SERVICE
+    { "S-1-5-20", false },                                      // NETWORK SERVICE
+    { "S-1-5-21-1004336348-1177238915-682003330-1002", false }, // another user of the machine
+    { "S-1-5-32-545", false },                                  // Users
+    { "S-1-1-0", false },                                       // Everyone
     { "s-1-5-18x", false },
     { "", false },
 };
@@ -312,7 +375,7 @@ struct ObjectCase
     HostObjectKind kind;
     FoundObject object;
     juce::String body = {}; // empty: handed over
-    bool onTheCurrentDrive = false;
+    bool onTheWindowsDrive = false;
 };
 
 const juce::String reinstall = " Please reinstall the host as an administrator.";
@@ -322,13 +385,17 @@ const juce::String protect = ". Please reinstall the host; its installer must gi
 const juce::String ntfs = ", so anyone could have put it there. Please install the host on an NTFS drive as an"
                           " administrator.";
 const juce::String elsewhere = ", which another machine could have prepared (the shared application-data folder could"
-                               " not be looked up, so the host was looked for on the current drive). Please start"
-                               " the launcher from a folder on the drive the host is installed on.";
+                               " not be looked up, so the host was looked for on the drive Windows is installed on)."
+                               " Please have an administrator repair the location of the shared application-data"
+                               " folder.";
 const juce::String link = " is a link (a junction, symbolic link, mount point or other reparse point), so it can lead"
                           " to a place another user controls."
     + reinstall;
 
 const ObjectCase objectCases[] {
+    { host, FoundObject {},
+      "whether {} is a link cannot be told (not read), so it could lead to a place another user controls."
+          + reinstall },
     { host, foundObject (ReparseTag { 0x80000017 }) },                // WOF-compressed
     { folder, foundObject (ReparseTag { 0x80000013 }) },              // deduplicated
     { host, foundObject (ReparseTag { 0xA000000C }), "{}" + link },   // a symbolic link
@@ -349,7 +416,10 @@ const ObjectCase objectCases[] {
       "the owner and access list of {} cannot be read (Access is denied.)" + putThere },
     { host, permitted ({ std::nullopt, protectedAdministratorsOnly }), "{} has no owner" + putThere },
     { folder, permitted ({ anotherUser, protectedAdministratorsOnly }),
-      "{} is owned by " + anotherUser.text + ", not by you or an administrator" + putThere }, // no name: its SID
+      "{} is owned by " + anotherUser.text // no name: its SID
+          + ", and the launcher trusts only what you, SYSTEM, the Administrators group, TrustedInstaller or another"
+            " service of this machine own, so another user could have put it there. Please have an administrator give"
+            " it to the Administrators group, or reinstall the host as an administrator." },
     { folder, permitted (protectedWith ({ allow (users, 0x2) })),
       "BUILTIN\\Users may change {}, so another user could have put a program there" + protect },
     { host, permitted (protectedWith ({ allow (Sid {}, 0x2) })),
@@ -373,7 +443,7 @@ TEST (HostTrust, EachRefusalNamesItsObjectWhoCouldHaveChangedItAndWhatToDo)
     {
         Inputs inputs;
         inputs.names = { { users.text, "BUILTIN\\Users" }, { creatorGroup.text, "CREATOR GROUP" } };
-        inputs.launch.host = placeOfHost (objectCase.onTheCurrentDrive ? "" : sharedFolder);
+        inputs.launch.host = placeOfHost (objectCase.onTheWindowsDrive ? "" : sharedFolder, "C:");
         inputs.object (objectCase.kind) = objectCase.object;
         const auto& place = inputs.launch.host;
         const auto what = objectCase.kind == host ? "the host " + place.path : "the folder " + place.folder;
@@ -385,47 +455,58 @@ TEST (HostTrust, EachRefusalNamesItsObjectWhoCouldHaveChangedItAndWhatToDo)
     }
 }
 
-TEST (HostTrust, TheDriveRelativeHostPathIsCheckedToo)
+TEST (HostTrust, TheHostOnTheWindowsDriveIsCheckedToo)
 {
     Inputs inputs;
-    inputs.launch.host = placeOfHost ({});
+    inputs.launch.host = placeOfHost ({}, "D:");
     inputs.permissions (HostObjectKind::folder).owner = users;
 
     const auto plan = inputs.plan();
     ASSERT_TRUE (std::holds_alternative<ErrorBox> (plan));
     EXPECT_TRUE (std::get<ErrorBox> (plan).body.startsWith (
-        "Will not start \\Orvanel\\Sonvik.exe: the folder \\Orvanel is owned by "));
+        "Will not start D:\\Orvanel\\Sonvik.exe: the folder D:\\Orvanel is owned by "));
 }
 
 #ifdef _WIN32
 
-// The owner of `parsed`, with an access list of `entry` alone, kept in `list`: header, rights, an object
-// entry's flags and GUIDs or a compound one's type, then the account (anyone's where none is read).
-SECURITY_DESCRIPTOR byHand (PSECURITY_DESCRIPTOR parsed, const AccessEntry& entry, std::vector<BYTE>& list)
+// The owner of `parsed`, with an access list made as `made` says, kept in `list`: header, rights, an object
+// entry's flags and GUIDs or a compound one's type, the account (anyone's where none is read), its condition.
+SECURITY_DESCRIPTOR byHand (PSECURITY_DESCRIPTOR parsed, const AccessCase::ByHand& made, std::vector<BYTE>& list)
 {
-    const auto isObject = entry.type == ACCESS_ALLOWED_OBJECT_ACE_TYPE || entry.type == ACCESS_DENIED_OBJECT_ACE_TYPE;
-    const DWORD objectFlags = ACE_OBJECT_TYPE_PRESENT | ACE_INHERITED_OBJECT_TYPE_PRESENT;
-    PSID sid = nullptr;
-    ConvertStringSidToSidW (entry.account.text.isEmpty() ? L"S-1-1-0" : entry.account.text.toWideCharPointer(), &sid);
-    const auto sidLength = GetLengthSid (sid);
-    std::vector<unsigned char> ace (8 + (isObject ? 4 + 2 * sizeof (GUID) : entry.type == 4 ? 4 : 0) + sidLength);
-    const ACE_HEADER header { entry.type, entry.inheritance, static_cast<WORD> (ace.size()) };
-    std::memcpy (ace.data(), &header, 4);
-    std::memcpy (ace.data() + 4, &entry.rights, 4);
-    std::memcpy (ace.data() + 8, &objectFlags, isObject ? 4 : 0);
-    std::memcpy (ace.data() + ace.size() - sidLength, sid, sidLength);
-    LocalFree (sid);
-
     PSID owner = nullptr;
     BOOL defaulted = FALSE;
     GetSecurityDescriptorOwner (parsed, &owner, &defaulted);
+    SECURITY_DESCRIPTOR descriptor;
+    InitializeSecurityDescriptor (&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorOwner (&descriptor, owner, FALSE);
+
+    if (! made.entry)
+    {
+        SetSecurityDescriptorDacl (&descriptor, TRUE, nullptr, FALSE);
+        return descriptor;
+    }
+
+    const auto& entry = *made.entry;
+    const auto isObject = entry.type == ACCESS_ALLOWED_OBJECT_ACE_TYPE || entry.type == ACCESS_DENIED_OBJECT_ACE_TYPE;
+    PSID sid = nullptr;
+    ConvertStringSidToSidW (entry.account.text.isEmpty() ? L"S-1-1-0" : entry.account.text.toWideCharPointer(), &sid);
+    const auto sidLength = GetLengthSid (sid);
+    const auto sidOffset = 8
+        + (isObject              ? 4 + std::bitset<2> (made.guids).count() * sizeof (GUID)
+               : entry.type == 4 ? 4
+                                 : 0);
+    std::vector<unsigned char> ace (sidOffset + sidLength + made.conditionBytes, 'c');
+    const ACE_HEADER header { entry.type, entry.inheritance, static_cast<WORD> (ace.size()) };
+    std::memcpy (ace.data(), &header, 4);
+    std::memcpy (ace.data() + 4, &entry.rights, 4);
+    std::memcpy (ace.data() + 8, &made.guids, isObject ? 4 : 0);
+    std::memcpy (ace.data() + sidOffset, sid, sidLength);
+    LocalFree (sid);
+
     list.resize (sizeof (ACL) + ace.size());
     auto* accessList = reinterpret_cast<PACL> (list.data());
     InitializeAcl (accessList, static_cast<DWORD> (list.size()), ACL_REVISION_DS);
     EXPECT_TRUE (AddAce (accessList, ACL_REVISION_DS, MAXDWORD, ace.data(), static_cast<DWORD> (ace.size())));
-    SECURITY_DESCRIPTOR descriptor;
-    InitializeSecurityDescriptor (&descriptor, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorOwner (&descriptor, owner, FALSE);
     SetSecurityDescriptorDacl (&descriptor, TRUE, accessList, FALSE);
     return descriptor;
 }
@@ -439,10 +520,9 @@ TEST (SecurityDescriptor, EachAccessCaseReadsAsTheEntriesItIsJudgedOn)
             juce::String (accessCase.sddl).toWideCharPointer(), SDDL_REVISION_1, &parsed, nullptr))
             << accessCase.what << ": error " << GetLastError();
         std::vector<BYTE> list;
-        auto made = accessCase.entryByHand ? byHand (parsed, accessCase.reads.accessList->front(), list)
-                                           : SECURITY_DESCRIPTOR {};
+        auto made = accessCase.byHand ? byHand (parsed, *accessCase.byHand, list) : SECURITY_DESCRIPTOR {};
 
-        const auto read = launcher::platform::permissionsIn (accessCase.entryByHand ? &made : parsed);
+        const auto read = launcher::platform::permissionsIn (accessCase.byHand ? &made : parsed);
 
         LocalFree (parsed);
         ASSERT_TRUE (std::holds_alternative<Permissions> (read)) << accessCase.what;
