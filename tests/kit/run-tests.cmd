@@ -10,8 +10,9 @@ set "host_folder=%ProgramData%\Orvanel"
 set "host=%host_folder%\Sonvik.exe"
 set "saved_name=Orvanel-before-the-launcher-tests"
 set "saved_folder=%ProgramData%\%saved_name%"
-echo This run creates and removes the host "%host%" and the folders "C:\users\Public\planted-library"
-echo and "C:\users\Public\Orvanel-junction-target".
+echo This run creates and removes the host "%host%", the folders "C:\users\Public\planted-library"
+echo and "C:\users\Public\Orvanel-junction-target", and, run elevated, a junction that the host folder's
+echo recipe make-host-folder.ps1 renames "%host_folder%-set-aside-DATE-TIME".
 echo A folder "%host_folder%" already there is renamed "%saved_name%" for the run
 echo and put back afterwards with every file in it as it was.
 echo.
