@@ -1,0 +1,340 @@
+"""Making each product's release (`release.sh make`, installer/make-release.sh):
+its MSI, ZIP, notices, bill of materials, Corresponding Source, sums and test
+kit, checked first and published last, so that whatever stops it leaves an
+earlier release as it was."""
+
+from __future__ import annotations
+
+import argparse
+import dataclasses
+import os
+import re
+import shutil
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+from . import (components, description, notices, packing, payload, sbom, signing, source_archive, toolchain,
+               version_resource, wix)
+from .errors import ReleaseError, UsageError, read_text
+
+REPO = Path(__file__).resolve().parent.parent.parent
+
+MAKE_USAGE = """\
+Usage: make-release.sh --product FILE [--product FILE...] --out FOLDER
+                       [--deps FOLDER] [--kit FILE --kit-out FOLDER] [--allow-uncommitted]
+                       [--allow-other-toolchain] [--prune] [--sign-sums SECRET_KEY_FILE]
+                       [--without-timestamp] [--sign OSSLSIGNCODE_OPTION...]
+Makes the release of each product given, from its built launcher, in a folder
+of its own below the release folder, and nothing else there:
+  NAME-VERSION.msi            the installer (installer/product.wxs and the product's payload)
+  NAME-VERSION-win32.zip      the launcher, INSTALL.txt and THIRD-PARTY-NOTICES.txt
+  NAME-VERSION.spdx.json      the bill of materials of the release (SPDX 2.3)
+  NAME-VERSION-source.tar.xz  the Corresponding Source: this project's files, what they
+                              were made from (release-inputs), and Debian's source
+                              packages as build/deps holds them
+  NAME-VERSION.SHA256SUMS     of the four, as sha256sum -c reads them, named for the
+                              release, as every release is published at one address
+  NAME-VERSION.SHA256SUMS.minisig  with --sign-sums, minisign's signature of the sums
+and, with --kit, each product's Windows test kit NAME-VERSION-windows-tests.zip
+in the kit folder (not part of the release), with the release's own launcher.
+It works in a git clone and in an unpacked source archive alike, and releases
+only what is committed (or, in an archive, what the archive holds). Each file
+depends only on the product's description and launcher, the sources, the
+set-up's Debian source packages and SOURCE_DATE_EPOCH, so two builds of one
+commit give identical files. What it cannot account for stops it before
+anything is put in the folder.
+  --product     a product's description, as the build writes it from the product
+                table (build/windows-x86/products/NAME/NAME.product)
+  --out         the release folder; each product's release goes into the folder
+                named after it there: new, empty, or an earlier release
+  --deps        where tools/setup.sh keeps Debian's source packages (default:
+                build/deps of this clone)
+  --kit         the list of the test kit's other files, as the build writes it
+                (build/windows-x86/windows-test-kit.files)
+  --kit-out     where the test kits go (build/windows-x86, beside the release)
+  --allow-uncommitted  makes a test release of a tree with changes that are not
+                committed (or files git neither keeps nor ignores), marked as one
+                in its notices, INSTALL.txt, the MSI's comments, the bill of
+                materials and the source archive's release-inputs; refused without
+  --allow-other-toolchain  releases with Debian packages at other versions than
+                toolchain.lock names (the source archive records those used)
+  --prune       removes from --out the release folders of products not given, and
+                from --kit-out the test kits of products or versions not given
+  --sign-sums   signs each release's sums with this minisign secret key, into
+                NAME-VERSION.SHA256SUMS.minisig; minisign asks for the key's
+                password, once for each product. It must come before --sign
+  --sign        signs the launcher before it is packed and the MSI after it is
+                built; every option after it goes to osslsigncode sign
+                (certificate, key, timestamp server); it must come last. A
+                signature without a timestamp dies with its certificate, so one of
+                osslsigncode's -ts, -t or -TSA-certs is required, unless
+  --without-timestamp  is given, before --sign
+An older release to try upgrades with comes from a build of its own version
+(docs/windows.md). SOURCE_DATE_EPOCH, if set, must be the time of the commit
+the sources are: the source archive records it, and a rebuild dates its files
+with it.
+"""
+
+OUR_OPTIONS = {"--product", "--out", "--deps", "--kit", "--kit-out", "--without-timestamp", "--allow-uncommitted",
+               "--allow-other-toolchain", "--prune", "--sign-sums"}
+RELEASE_SUFFIXES = (".SHA256SUMS", ".SHA256SUMS.minisig", ".msi", "-win32.zip", ".spdx.json", "-source.tar.xz")
+# An earlier release's sums, before they were named for their release.
+OLD_SUMS = ("SHA256SUMS", "SHA256SUMS.minisig")
+
+
+@dataclasses.dataclass
+class Options:
+    products: list[Path]
+    out: Path
+    deps: Path
+    kit: Path | None
+    kit_out: Path | None
+    allow_uncommitted: bool
+    allow_other_toolchain: bool
+    prune: bool
+    sums_key: Path | None
+    timestamped: bool
+    sign: list[str] | None  # osslsigncode's options; None: not signed
+
+
+def parse_make(arguments: list[str]) -> Options:
+    if "--sign" in arguments:
+        at = arguments.index("--sign")
+        arguments, sign = arguments[:at], arguments[at + 1:]
+        misplaced = [option for option in sign if option in OUR_OPTIONS]
+        if misplaced:
+            raise UsageError(f"--sign must come last: {misplaced[0]}, after it, would go to osslsigncode")
+    else:
+        sign = None
+    parser = argparse.ArgumentParser(prog="make-release.sh", add_help=False, allow_abbrev=False)
+    parser.error = lambda message: (_ for _ in ()).throw(UsageError(message))  # type: ignore[method-assign]
+    parser.add_argument("--product", action="append", type=Path, default=[])
+    for option in ("--out", "--deps", "--kit", "--kit-out", "--sign-sums"):
+        parser.add_argument(option, type=Path)
+    for flag in ("--without-timestamp", "--allow-uncommitted", "--allow-other-toolchain", "--prune"):
+        parser.add_argument(flag, action="store_true")
+    given = parser.parse_args(arguments)
+    missing = [name for name, value in (("--product", given.product), ("--out", given.out)) if not value]
+    if given.kit and not given.kit_out:
+        missing.append("--kit-out")
+    if missing:
+        raise UsageError(f"missing {' '.join(missing)}")
+    return Options(given.product, given.out, given.deps or REPO / "build" / "deps", given.kit, given.kit_out,
+                   given.allow_uncommitted, given.allow_other_toolchain, given.prune, given.sign_sums,
+                   not given.without_timestamp, sign)
+
+
+def is_release_file(name: str) -> bool:
+    return name.endswith(RELEASE_SUFFIXES) or name in OLD_SUMS
+
+
+def foreign_file_in(folder: Path) -> str | None:
+    """The first thing in a folder that is no release file, if any."""
+    if not folder.is_dir():
+        return None
+    return next((entry.name for entry in sorted(folder.iterdir()) if not is_release_file(entry.name)), None)
+
+
+def check_product(product: description.Product) -> None:
+    if not product.launcher.is_file():
+        raise ReleaseError(f"no launcher at {product.launcher}, which {product.path} names: build it first")
+    if product.launcher.read_bytes()[:2] != b"MZ":
+        raise ReleaseError(f"{product.launcher}, which {product.path} names, is no Windows program")
+    if not product.components.is_file():
+        raise ReleaseError(f"no list of what {product.launcher} was linked with at {product.components}")
+    built = version_resource.read(product.launcher).get("FileVersion", "")
+    if built != product.version:
+        raise ReleaseError(f"{product.name}'s version is {product.version}, but its launcher's FileVersion is "
+                           f"'{built}': build again after changing the product table")
+    if not re.fullmatch(r"https?://[A-Za-z0-9.-]+(:[0-9]+)?/([A-Za-z0-9._~-]+/)*", product.releases_address):
+        raise ReleaseError(f"{product.path} gives no releases address, the family's place of publication "
+                           "(RELEASES_ADDRESS in products/family.cmake), as an http(s) address of a folder ending "
+                           f"in /: '{product.releases_address}'")
+    newer = components.newer_revisions(product.components)
+    if newer:
+        raise ReleaseError(f"{product.name}'s launcher would be released without Debian's latest revisions of what "
+                           "it is built from:\n  " + "\n  ".join(newer) + "\nUpgrade (apt-get update, then apt-get "
+                           "install --only-upgrade of the package named), build again, and release "
+                           "(docs/release.md, \"A newer Debian revision\")")
+
+
+def check(options: Options) -> list[description.Product]:
+    """Everything wrong with the options is said before anything is built."""
+    if options.sign is not None:
+        problem = signing.check_authenticode_options(options.sign, options.timestamped)
+        if problem:
+            raise UsageError(problem)
+    if options.sums_key:
+        signing.check_sums_key(options.sums_key)
+    if options.out.exists() and not options.out.is_dir():
+        raise ReleaseError(f"--out {options.out} is a file: give a new or empty folder, or an earlier release's")
+    if options.kit_out and options.kit_out.exists() and not options.kit_out.is_dir():
+        raise ReleaseError(f"--kit-out {options.kit_out} is a file: give a folder")
+    if options.kit and not options.kit.is_file():
+        raise ReleaseError(f"no list of the test kit's files at {options.kit}")
+    products = [description.read(path) for path in options.products]
+    for product in products:
+        check_product(product)
+    for product in products:
+        foreign = foreign_file_in(options.out / product.name)
+        if foreign:
+            raise ReleaseError(f"{options.out / product.name} holds {foreign}, which is no release file: give a new "
+                               "or empty folder")
+    return products
+
+
+def check_toolchain(options: Options, lock: list[tuple[str, str]]) -> None:
+    """The release is made with the toolchain the lock names, or told otherwise."""
+    differences = toolchain.differences(lock)
+    if differences and not options.allow_other_toolchain:
+        raise ReleaseError("the installed Debian packages are not those toolchain.lock names:\n  "
+                           + "\n  ".join(differences) + "\nInstall those versions, or bump the lock in a commit "
+                           "of its own (docs/maintaining.md), or give --allow-other-toolchain")
+
+
+def progress(message: str) -> None:
+    print(f"make-release.sh: {message}", flush=True)
+
+
+def prune(options: Options, products: list[description.Product]) -> None:
+    """What an earlier release left of products or versions no longer given.
+    A folder of --out goes only if it holds release files and nothing else."""
+    names = {product.name for product in products}
+    for folder in sorted(options.out.glob("*/")) if options.out.is_dir() else []:
+        if folder.name not in names and foreign_file_in(folder) is None:
+            progress(f"removing {folder}: no product given has its release there")
+            shutil.rmtree(folder)
+    kits = {f"{product.name}-{product.version}-windows-tests.zip" for product in products}
+    for kit in sorted(options.kit_out.glob("*-windows-tests.zip")) if options.kit_out else []:
+        if kit.name not in kits:
+            progress(f"removing {kit}: no product given has that kit")
+            kit.unlink()
+
+
+@dataclasses.dataclass(frozen=True)
+class Made:
+    """What one product's release is made of, before it is published."""
+
+    product: description.Product
+    sources: source_archive.Sources
+    options: Options
+    epoch: int
+    toolchain: list[str]
+
+    @property
+    def base(self) -> str:
+        return f"{self.product.name}-{self.product.version}"
+
+    def release_files(self) -> dict[str, str]:
+        return {"msi": f"{self.base}.msi", "zip": f"{self.base}-win32.zip", "source": f"{self.base}-source.tar.xz"}
+
+
+def msi_comments(made: Made) -> str:
+    """What the product is, for Add/Remove Programs."""
+    if made.sources.uncommitted:
+        return f"{made.sources.test_release_mark()}: starts {made.product.host} for {made.product.name}."
+    return f"Starts {made.product.host} for {made.product.name}."
+
+
+def stage_launcher(made: Made, stage: Path) -> Path:
+    """The launcher every file of the release and the kit is made from: signed first, when signing."""
+    staged = stage / made.product.launcher_file
+    if made.options.sign is not None:
+        signing.sign_authenticode(made.options.sign, made.product.name, made.product.launcher, staged)
+    else:
+        shutil.copyfile(made.product.launcher, staged)
+    return staged
+
+
+def make_product(made: Made, stage: Path) -> list[str]:
+    """Every file of one product's release in the stage; their names."""
+    product, options, epoch = made.product, made.options, made.epoch
+    test_commit = made.sources.commit if made.sources.uncommitted else None
+    files = made.release_files()
+    progress(f"{product.name} {product.version}: the launcher{', signed' if options.sign is not None else ''}, "
+             "the notices")
+    launcher = stage_launcher(made, stage)
+    release_sources = components.release_sources(product.components, options.deps)
+    described = components.describe_all(product.components, options.deps)
+    year = time.gmtime(epoch).tm_year
+    (stage / payload.NOTICES).write_bytes(notices.render(product, described, read_text(REPO / "LICENSE",
+                                          "the GNU GPL's text"), year, test_commit))
+    progress(f"{product.name} {product.version}: {files['msi']}")
+    wix.extract_icon(launcher, stage / "product.ico")
+    wix.build(product, stage, files["msi"], msi_comments(made), epoch)
+    if options.sign is not None:
+        unsigned = stage / "unsigned.msi"
+        (stage / files["msi"]).rename(unsigned)
+        signing.sign_authenticode(options.sign, product.name, unsigned, stage / files["msi"])
+    progress(f"{product.name} {product.version}: {files['zip']}")
+    mark = made.sources.test_release_mark() if made.sources.uncommitted else None
+    packing.build_zip(product, stage, stage / files["zip"], mark, epoch)
+    progress(f"{product.name} {product.version}: {files['source']}")
+    source_archive.build(made.sources, f"{made.base}-source", stage, stage / files["source"], options.deps,
+                         release_sources, made.toolchain, epoch)
+    sbom_name = f"{made.base}.spdx.json"
+    progress(f"{product.name} {product.version}: {sbom_name}")
+    (stage / sbom_name).write_text(sbom.render(product, launcher, described, epoch,
+                                               {kind: stage / name for kind, name in files.items()}, test_commit,
+                                               payload.launcher_in(product)), encoding="utf-8")
+    if options.kit:
+        kit = f"{made.base}-windows-tests.zip"
+        progress(f"{product.name} {product.version}: {kit}")
+        packing.build_kit(product, stage, stage / kit, options.kit, epoch)
+    return [files["msi"], files["zip"], sbom_name, files["source"]]
+
+
+def publish(made: Made, stage: Path, names: list[str]) -> None:
+    """The sums, and their signature, are made before the folder is touched: a
+    signing that fails leaves the earlier release there as it was."""
+    product, options = made.product, made.options
+    sums = f"{made.base}.SHA256SUMS"
+    signing.write_sums(stage, names, sums)
+    published = names + [sums]
+    if options.sums_key:
+        progress(f"{product.name} {product.version}: {sums}.minisig")
+        signing.sign_sums(options.sums_key, stage / sums, product.name, product.version)
+        published.append(f"{sums}.minisig")
+    folder = options.out / product.name
+    folder.mkdir(parents=True, exist_ok=True)
+    for entry in folder.iterdir():
+        if is_release_file(entry.name):
+            entry.unlink()
+    for name in published:
+        shutil.copyfile(stage / name, folder / name)
+    if options.kit and options.kit_out:
+        kit = f"{made.base}-windows-tests.zip"
+        options.kit_out.mkdir(parents=True, exist_ok=True)
+        shutil.copyfile(stage / kit, options.kit_out / kit)
+    progress(f"{product.name} {product.version}: released in {folder}")
+
+
+def make(arguments: list[str]) -> None:
+    if arguments and arguments[0] in ("-h", "--help"):
+        sys.stdout.write(MAKE_USAGE)
+        return
+    options = parse_make(arguments)
+    products = check(options)
+    sources = source_archive.read(REPO, options.allow_uncommitted)
+    if sources.uncommitted:
+        print(f"make-release.sh: warning: {sources.test_release_mark()}.", file=sys.stderr)
+    lock = toolchain.read_lock()
+    check_toolchain(options, lock)
+    built_with = toolchain.as_built(lock)
+    # Archive formats keep local times: UTC makes them the same wherever this runs.
+    os.environ["TZ"] = "UTC"
+    epoch = os.environ.get("SOURCE_DATE_EPOCH", str(sources.commit_time))
+    if epoch != str(sources.commit_time):
+        raise ReleaseError(f"SOURCE_DATE_EPOCH is {epoch}, not the time of the commit ({sources.commit_time}), "
+                           "which the source archive records: configure the build again (cmake --preset "
+                           "windows-x86), or leave SOURCE_DATE_EPOCH unset")
+    os.environ["SOURCE_DATE_EPOCH"] = epoch
+    if options.prune:
+        prune(options, products)
+    for product in products:
+        made = Made(product, sources, options, int(epoch), built_with)
+        with tempfile.TemporaryDirectory() as stage:
+            publish(made, Path(stage), make_product(made, Path(stage)))
+

@@ -1,0 +1,79 @@
+"""Windows Installer's codes of a product's MSI, and the rules they keep.
+
+Every code is a version-8 (custom) UUID made from the SHA-256 of a text, so
+the same inputs give the same code in every build and in a rebuild from the
+source archive, and no code is ever drawn at random.
+
+- UpgradeCode: the product's, from the product table; it never changes, and
+  is how a later version finds an earlier one.
+- ProductCode: from the upgrade code and the version. A higher version is a
+  major upgrade of a lower one, which it removes (RemoveExistingProducts
+  after InstallValidate); a lower one is refused.
+- PackageCode: from every byte of the package it names, read with the code
+  itself left blank: two packages that differ in any byte (a notice, a text,
+  the launcher, a table) never share one, as Windows Installer requires, and
+  one package built twice gets the same one. Signing adds a stream after it
+  is set; a signed package keeps the code of what was signed.
+- Component codes: from the product (the upgrade code; the family's folder,
+  which every product shares, from the manufacturer), the component and its
+  key path. A component whose key path moves gets a new code, as Windows
+  Installer's component rules ask ("Changing the Component Code"); one that
+  stays keeps its code from release to release. The components whose codes
+  were first made before key paths counted keep them for the key path they
+  had then (FIRST_KEY_PATHS); moved, they too get codes of the new kind.
+
+A rebuild of a version already released: when its MSI differs from the
+first's in any byte (signed later, or built with newer Debian packages), it
+has the same ProductCode and another PackageCode, and Windows refuses to
+install it over the first (1638, "Another version of this product is already
+installed"); Wine accepts it, so no test here shows it. The rule the release
+keeps: such a build is a package of its own, and must reach every machine
+that has the first as an upgrade of it, with a ProductCode of its own drawn
+from what it holds and a major upgrade that removes a build of the same
+version. Until the installer is built so, a rebuild that differs is released
+as the next version, never under the first one's.
+"""
+
+from __future__ import annotations
+
+import hashlib
+from pathlib import Path
+
+# The key path each component's code was first made for, when codes came
+# from the product and the component alone.
+FIRST_KEY_PATHS = {
+    "Launcher": "[INSTALLFOLDER]{executable}.exe",
+    "Notices": "[INSTALLFOLDER]THIRD-PARTY-NOTICES.txt",
+    "StartMenuShortcut": r"HKMU\Software\Microsoft\Windows\CurrentVersion\Uninstall\[ProductCode]\StartMenuShortcut",
+    "DesktopShortcut": r"HKMU\Software\Microsoft\Windows\CurrentVersion\Uninstall\[ProductCode]\DesktopShortcut",
+    "ManufacturerFolder": "[ProgramFilesFolder]{manufacturer}",
+}
+
+# What a package's code reads as while the package is hashed for it.
+BLANK_CODE = "{00000000-0000-0000-0000-000000000000}"
+
+
+def uuid_of(text: str) -> str:
+    """A version-8 UUID, in capitals, from the SHA-256 of the text."""
+    digest = hashlib.sha256(text.encode()).hexdigest()[:32]
+    variant = f"{(int(digest[16], 16) & 0x3) | 0x8:x}"
+    return (f"{digest[0:8]}-{digest[8:12]}-8{digest[13:16]}-{variant}{digest[17:20]}-{digest[20:32]}").upper()
+
+
+def product_code(upgrade_code: str, version: str) -> str:
+    return uuid_of(f"product {upgrade_code} {version}")
+
+
+def package_code(blank_package: Path) -> str:
+    """The code of the package whose bytes, its own code left BLANK_CODE, are these."""
+    return uuid_of(f"package {hashlib.sha256(blank_package.read_bytes()).hexdigest()}")
+
+
+def component_code(owner: str, component: str, key_path: str, first_key_path: str | None = None) -> str:
+    """The code of a component of `owner` (the upgrade code, or the manufacturer
+    for what every product shares) with this key path. `first_key_path` is the
+    key path its code was first made for, if it was made before key paths
+    counted."""
+    if key_path == first_key_path:
+        return uuid_of(f"component {owner} {component}")
+    return uuid_of(f"component {owner} {component} {key_path}")

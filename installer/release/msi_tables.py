@@ -1,0 +1,110 @@
+"""An MSI's tables as msitools reads and writes them (`msiinfo export`,
+`msibuild -i`, `msibuild -q`), and what the release sets in them that wixl
+leaves out or writes wrong."""
+
+from __future__ import annotations
+
+import dataclasses
+import subprocess
+import tempfile
+import time
+from pathlib import Path
+
+from .errors import ReleaseError
+
+# The Summary Information's properties the release sets.
+# https://learn.microsoft.com/en-us/windows/win32/msi/summary-information-stream-property-set
+REVISION_NUMBER = "9"  # the package code
+CREATE_TIME = "12"
+LAST_SAVE_TIME = "13"
+
+
+@dataclasses.dataclass
+class Table:
+    """A table in msitools' text form: its column names, their types, the
+    table's name with its key columns, then a row for each record."""
+
+    columns: list[str]
+    types: list[str]
+    name_and_keys: list[str]
+    rows: list[list[str]]
+
+    @property
+    def name(self) -> str:
+        return self.name_and_keys[0]
+
+    def column(self, name: str) -> int:
+        return self.columns.index(name)
+
+    def rows_where(self, column: str, value: str) -> list[list[str]]:
+        at = self.column(column)
+        return [row for row in self.rows if row[at] == value]
+
+    def text(self) -> str:
+        lines = [self.columns, self.types, self.name_and_keys, *self.rows]
+        return "".join("\t".join(fields) + "\r\n" for fields in lines)
+
+
+def _run(arguments: list[str], what: str, cwd: Path | None = None) -> str:
+    done = subprocess.run(arguments, capture_output=True, text=True, cwd=cwd)
+    if done.returncode != 0:
+        raise ReleaseError(f"{what}: {done.stderr.strip() or f'{arguments[0]} failed'}")
+    return done.stdout
+
+
+def parse(text: str) -> Table:
+    lines = [line.split("\t") for line in text.replace("\r\n", "\n").split("\n") if line != ""]
+    if len(lines) < 3:
+        raise ReleaseError("an MSI table without its three header lines")
+    return Table(lines[0], lines[1], lines[2], lines[3:])
+
+
+def export(msi: Path, table: str) -> Table:
+    return parse(_run(["msiinfo", "export", str(msi), table], f"cannot read the table {table} of {msi}"))
+
+
+def write(msi: Path, table: Table) -> None:
+    """Puts the table into the MSI in place of its own."""
+    with tempfile.TemporaryDirectory() as folder:
+        (Path(folder) / f"{table.name}.idt").write_bytes(table.text().encode("utf-8"))
+        _run(["msibuild", str(msi.resolve()), "-i", f"{table.name}.idt"], f"cannot write the table {table.name} "
+             f"into {msi}", cwd=Path(folder))
+
+
+def query(msi: Path, sql: str) -> None:
+    _run(["msibuild", str(msi), "-q", sql], f"cannot change {msi} ({sql})")
+
+
+def set_file_version(msi: Path, file_id: str, version: str, language: str) -> None:
+    """A versioned file's row carries the version and language of its version
+    resource, which wixl does not read: without them Windows Installer takes
+    it for an unversioned file in repairs and upgrades. It loses the hash wixl
+    gave it: Windows Installer compares a versioned file by its version, and
+    its validation (ICE60) refuses a hash for one."""
+    table = export(msi, "File")
+    rows = table.rows_where("File", file_id)
+    if len(rows) != 1:
+        raise ReleaseError(f"{msi} has no File row {file_id}")
+    rows[0][table.column("Version")] = version
+    rows[0][table.column("Language")] = language
+    write(msi, table)
+    query(msi, f"DELETE FROM `MsiFileHash` WHERE `File_` = '{file_id}'")
+
+
+def read_hkmu_as_hkmu(msi: Path) -> None:
+    """wixl writes the registry root HKMU as 4; Windows Installer reads HKMU as -1."""
+    table = export(msi, "Registry")
+    for row in table.rows_where("Root", "4"):
+        row[table.column("Root")] = "-1"
+    write(msi, table)
+
+
+def pin_summary(msi: Path, package_code: str, epoch: int) -> None:
+    """wixl stamps each package with a random package code and the time it
+    ran: both become values that depend only on what went in."""
+    stamp = time.strftime("%Y/%m/%d %H:%M:%S", time.gmtime(epoch))
+    table = export(msi, "_SummaryInformation")
+    values = {REVISION_NUMBER: package_code, CREATE_TIME: stamp, LAST_SAVE_TIME: stamp}
+    for row in table.rows:
+        row[1] = values.get(row[0], row[1])
+    write(msi, table)

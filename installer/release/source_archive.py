@@ -1,0 +1,168 @@
+"""What the release's sources are, and its Corresponding Source.
+
+The sources are a git clone's commit, or what an unpacked source archive
+records (release-inputs) and holds; a tree holding anything its commit (or
+archive) does not is released only as a test release, marked as one. The
+source archive holds the project's files as they are (in a clean tree, the
+commit), what they were made from, their sums, and the Debian source packages
+as tools/setup.sh keeps them: sorted names, fixed times, owners and modes, and
+xz on one thread with fixed settings, so one commit gives one archive, in a
+clone or remade in the unpacked archive.
+"""
+
+from __future__ import annotations
+
+import dataclasses
+import hashlib
+import re
+import shutil
+import subprocess
+from pathlib import Path
+
+from .errors import ReleaseError
+
+# What an unpacked source archive holds beside the project's files: what they
+# were made from, their sums, the licence of the Debian source packages, and those.
+INPUTS_RECORD = "release-inputs"
+FILES_RECORD = "release-files.sha256"
+SOURCES_LICENCE = "LICENSES/LicenseRef-Debian-source-package.txt"
+SOURCES_FOLDER = "debian-source-packages"
+
+SOURCES_LICENCE_TEXT = """\
+The files below debian-source-packages/ are parts of Debian source packages,
+unchanged: a .dsc, the upstream and Debian tarballs it names, and of some
+packages only the .dsc and the licence files of their components (below
+licence-files/, as the package holds them).
+
+Each file's copyright holders and licence are those the copyright file of its
+source package states: debian/copyright, in the Debian tarball
+(SOURCE_VERSION.debian.tar.*), which dpkg-source -x SOURCE_VERSION.dsc unpacks
+together with the rest of the package.
+"""
+
+
+@dataclasses.dataclass(frozen=True)
+class Sources:
+    repo: Path
+    kind: str  # "git" or "archive"
+    commit: str
+    commit_time: int
+    uncommitted: bool  # a test release: the tree holds what its commit does not
+
+    def test_release_mark(self) -> str:
+        return f"Test release, made from changes not committed on top of commit {self.commit}"
+
+
+def _git(repo: Path, *arguments: str) -> str:
+    return subprocess.run(["git", "-C", str(repo), *arguments], capture_output=True, text=True).stdout
+
+
+def recorded(repo: Path, key: str) -> str:
+    """A value of the unpacked source archive's release-inputs."""
+    for line in (repo / INPUTS_RECORD).read_text(encoding="utf-8").splitlines():
+        if line.startswith(key + " "):
+            return line[len(key) + 1:]
+    return ""
+
+
+def _archive_files(repo: Path) -> list[str]:
+    """The files of an unpacked source archive that are the project's: all but
+    what the release added and the build's folder."""
+    added = {INPUTS_RECORD, FILES_RECORD, SOURCES_LICENCE}
+    files = []
+    for path in repo.rglob("*"):
+        relative = path.relative_to(repo).as_posix()
+        if relative.split("/")[0] in ("build", SOURCES_FOLDER) or relative in added:
+            continue
+        if path.is_symlink() or path.is_file():
+            files.append(relative)
+    return sorted(files, key=lambda name: name.encode())
+
+
+def project_files(sources: Sources) -> list[str]:
+    """The project's files as the source archive is to hold them: a clone's
+    files that git keeps or would keep (its tree as it is, which is the commit
+    when nothing is uncommitted), or an unpacked archive's own."""
+    if sources.kind == "archive":
+        return _archive_files(sources.repo)
+    listed = _git(sources.repo, "ls-files", "-z", "--cached", "--others", "--exclude-standard").split("\0")
+    present = {name for name in listed if name and ((sources.repo / name).exists() or (sources.repo / name).is_symlink())}
+    return sorted(present, key=lambda name: name.encode())
+
+
+def _sha256(path: Path) -> str:
+    return hashlib.sha256(path.read_bytes()).hexdigest()
+
+
+def _archive_is_changed(repo: Path) -> bool:
+    """Whether an unpacked source archive holds anything but the files it came with, as they came."""
+    sums = [line.split("  ", 1) for line in (repo / FILES_RECORD).read_text(encoding="utf-8").splitlines()]
+    if _archive_files(repo) != [name for _, name in sums]:
+        return True
+    return any(not (repo / name).is_file() or _sha256(repo / name) != digest for digest, name in sums)
+
+
+def read(repo: Path, allow_uncommitted: bool) -> Sources:
+    """The sources of the clone or unpacked archive at `repo`."""
+    if (repo / INPUTS_RECORD).is_file():
+        commit, time, uncommitted = (recorded(repo, key) for key in ("commit", "commit-time", "uncommitted-changes"))
+        if not (re.fullmatch("[0-9a-f]{40}", commit) and time.isdigit() and uncommitted in ("yes", "no")):
+            raise ReleaseError(f"{repo / INPUTS_RECORD} does not say which commit this source archive holds")
+        sources = Sources(repo, "archive", commit, int(time), uncommitted == "yes")
+        changed = _archive_is_changed(repo)
+    elif _git(repo, "rev-parse", "--show-toplevel").strip() == str(repo) and \
+            (commit := _git(repo, "rev-parse", "--verify", "--quiet", "HEAD").strip()):
+        sources = Sources(repo, "git", commit, int(_git(repo, "log", "-1", "--format=%ct").strip()), False)
+        changed = _git(repo, "status", "--porcelain", "--untracked-files=normal") != ""
+    else:
+        raise ReleaseError(f"{repo} is neither a git clone with a commit nor an unpacked source archive "
+                           f"(with its {INPUTS_RECORD})")
+    # sha256sum writes such a name escaped, which the archive's sums cannot name plainly.
+    if any("\n" in name or "\\" in name for name in project_files(sources)):
+        raise ReleaseError(f"a file name of {repo} holds a newline or a backslash, which the source archive's "
+                           "sums cannot name plainly")
+    if not changed:
+        return sources
+    if not allow_uncommitted:
+        raise ReleaseError(f"{repo} holds changes that are not committed, or files that git neither keeps nor "
+                           "ignores (in a source archive: files other than it holds): a release's source archive "
+                           "must hold what built it. Commit them, or give --allow-uncommitted to make a test "
+                           "release, marked as one")
+    return dataclasses.replace(sources, uncommitted=True)
+
+
+def inputs_record(sources: Sources, toolchain: list[str]) -> str:
+    """What the source archive records of what its release was made from; the
+    build and the release read it in the unpacked archive."""
+    lines = ["# What this source archive's release was made from, as installer/make-release.sh records it:",
+             "# the commit, its time, whether the release was a test release of changes not committed, and the",
+             "# Debian packages it was built with. The build reads it where there is no git clone.",
+             f"commit {sources.commit}", f"commit-time {sources.commit_time}",
+             f"uncommitted-changes {'yes' if sources.uncommitted else 'no'}"]
+    return "".join(line + "\n" for line in lines + [f"toolchain {entry}" for entry in toolchain])
+
+
+def build(sources: Sources, top: str, stage: Path, archive: Path, deps: Path, release_sources: list[str],
+          toolchain: list[str], epoch: int) -> None:
+    """The Corresponding Source, `top`/ in the xz-compressed tar `archive`."""
+    tree = stage / "source" / top
+    tree.mkdir(parents=True)
+    for name in project_files(sources):
+        target = tree / name
+        target.parent.mkdir(parents=True, exist_ok=True)
+        shutil.copy2(sources.repo / name, target, follow_symlinks=False)
+    sums = "".join(f"{_sha256(tree / name)}  {name}\n" for name in project_files(dataclasses.replace(
+        sources, repo=tree, kind="archive")))
+    (tree / FILES_RECORD).write_text(sums, encoding="utf-8")
+    (tree / INPUTS_RECORD).write_text(inputs_record(sources, toolchain), encoding="utf-8")
+    (tree / SOURCES_LICENCE).parent.mkdir(parents=True, exist_ok=True)
+    (tree / SOURCES_LICENCE).write_text(SOURCES_LICENCE_TEXT, encoding="utf-8")
+    for name in release_sources:
+        target = tree / SOURCES_FOLDER / name
+        target.parent.mkdir(parents=True, exist_ok=True)
+        shutil.copyfile(deps / name, target)
+        target.chmod(0o644)
+    tar = subprocess.run(["tar", "--sort=name", f"--mtime=@{epoch}", "--owner=0", "--group=0", "--numeric-owner",
+                          "--mode=u+rw,go=rX", "--format=gnu", "-C", str(stage / "source"), "-cf", "-", top],
+                         capture_output=True, check=True).stdout
+    archive.write_bytes(subprocess.run(["xz", "-T1", "-6", "-c"], input=tar, capture_output=True, check=True).stdout)

@@ -1,0 +1,85 @@
+"""The release's options, its sources, the toolchain lock and the texts it fills in."""
+
+import subprocess
+
+import pytest
+
+from release import make, packing, source_archive, toolchain
+from release.errors import ReleaseError, UsageError
+
+
+@pytest.mark.parametrize("arguments, refusal", [
+    (["--out", "o"], "missing --product"),
+    (["--product", "p", "--out", "o", "--kit", "k"], "missing --kit-out"),
+    (["--product", "p", "--out", "o", "--sign", "-ts", "u", "--prune"], "--sign must come last: --prune"),
+    (["--product", "p", "--out", "o", "--bogus"], "unrecognized arguments: --bogus"),
+])
+def test_options_that_cannot_be_are_refused_before_anything_is_read(arguments, refusal):
+    with pytest.raises(UsageError, match=refusal):
+        make.parse_make(arguments)
+
+
+def test_everything_after_sign_goes_to_osslsigncode():
+    options = make.parse_make(["--product", "a", "--product", "b", "--out", "o", "--sign", "-pkcs12", "k", "-ts", "u"])
+    assert [str(p) for p in options.products] == ["a", "b"] and options.sign == ["-pkcs12", "k", "-ts", "u"]
+
+
+@pytest.mark.parametrize("name, is_release_file", [("Tessalune-1.0.0.msi", True), ("SHA256SUMS", True),
+                                                   ("Tessalune-1.0.0.SHA256SUMS.minisig", True),
+                                                   ("notes.txt", False), ("Tessalune-1.0.0-windows-tests.zip", False)])
+def test_a_release_folder_holds_release_files_and_nothing_else(name, is_release_file):
+    assert make.is_release_file(name) == is_release_file
+
+
+def test_install_text_fills_in_the_product_and_marks_a_test_release(product, tmp_path):
+    template = tmp_path / "INSTALL.txt.in"
+    template.write_text("@EXECUTABLE@.exe of @NAME@ @VERSION@\n@UNKNOWN@\n", encoding="utf-8")
+    mark = "Test release, made from changes not committed on top of commit " + "f" * 40
+    text = packing.install_text(product, mark, template).decode()
+    assert text.endswith("\r\n\r\nExample.exe of Example 1.2.3\r\n@UNKNOWN@\r\n")
+    assert all(len(line) <= 78 and line == line.rstrip() for line in text.split("\r\n"))
+    assert text.count("\n") == text.count("\r\n") == 5
+
+
+def test_the_toolchain_lock_reads_its_lines_and_names_each_difference(tmp_path):
+    lock = tmp_path / "toolchain.lock"
+    lock.write_text("# the toolchain\ncmake 3.25.1-1  # the build\nwixl 0.101-1\n", encoding="utf-8")
+    entries = toolchain.read_lock(lock)
+    assert entries == [("cmake", "3.25.1-1"), ("wixl", "0.101-1")]
+    assert toolchain.differences(entries, {"cmake": "3.25.1-1", "wixl": "0.102-1"}.get) == \
+        ["wixl: the lock says 0.101-1, this machine has 0.102-1"]
+    lock.write_text("cmake\n", encoding="utf-8")
+    with pytest.raises(ReleaseError, match="line 1"):
+        toolchain.read_lock(lock)
+
+
+def git(repo, *arguments):
+    subprocess.run(["git", "-C", str(repo), "-c", "user.name=t", "-c", "user.email=t@t", *arguments], check=True,
+                   capture_output=True)
+
+
+def test_a_tree_with_what_its_commit_lacks_is_released_only_as_a_test_release(tmp_path):
+    repo = tmp_path.resolve()
+    git(repo, "init", "-q")
+    (repo / "kept").write_text("kept\n")
+    git(repo, "add", "kept")
+    git(repo, "commit", "-q", "-m", "one")
+    assert not source_archive.read(repo, allow_uncommitted=False).uncommitted
+
+    (repo / "untracked").write_text("new\n")
+    with pytest.raises(ReleaseError, match="not committed"):
+        source_archive.read(repo, allow_uncommitted=False)
+    sources = source_archive.read(repo, allow_uncommitted=True)
+    assert sources.uncommitted and source_archive.project_files(sources) == ["kept", "untracked"]
+
+
+def test_an_unpacked_archive_with_a_file_changed_is_no_longer_what_it_records(tmp_path):
+    (tmp_path / "kept").write_text("kept\n")
+    (tmp_path / source_archive.INPUTS_RECORD).write_text(f"commit {'a' * 40}\ncommit-time 5\nuncommitted-changes no\n")
+    digest = subprocess.run(["sha256sum", "kept"], cwd=tmp_path, capture_output=True, text=True).stdout
+    (tmp_path / source_archive.FILES_RECORD).write_text(digest)
+    assert source_archive.read(tmp_path, allow_uncommitted=False).commit_time == 5
+
+    (tmp_path / "kept").write_text("changed\n")
+    with pytest.raises(ReleaseError, match="not committed"):
+        source_archive.read(tmp_path, allow_uncommitted=False)

@@ -1,0 +1,85 @@
+"""The MSI's codes, the tables the release completes, and the payload as wixl builds it."""
+
+import dataclasses
+import re
+import shutil
+import subprocess
+
+import pytest
+
+from release import msi_identity, msi_tables, payload, wix
+
+# Codes Tessalune 1.0.0's MSI was released with, which an upgrade must find again.
+TESSALUNE_UPGRADE = "655CAF59-8A28-4862-B7B1-29EE8A7A1FF5"
+RELEASED = [("Launcher", "[INSTALLFOLDER]Tessalune.exe", "BEDBD4DE-0F27-828E-B9E5-7AEB346B1476"),
+            ("Notices", "[INSTALLFOLDER]THIRD-PARTY-NOTICES.txt", "547D2125-4314-8D28-85FE-C0530B4307F4")]
+
+needs_msitools = pytest.mark.skipif(not shutil.which("wixl"), reason="wixl and msitools: tools/setup.sh installs them")
+
+
+@pytest.mark.parametrize("component, key_path, released", RELEASED)
+def test_a_component_whose_key_path_stays_keeps_its_released_code_and_one_that_moves_gets_another(
+        component, key_path, released):
+    assert msi_identity.component_code(TESSALUNE_UPGRADE, component, key_path, key_path) == released
+    moved = msi_identity.component_code(TESSALUNE_UPGRADE, component, key_path + ".moved", key_path)
+    assert moved != released and re.fullmatch(r"[0-9A-F]{8}-[0-9A-F]{4}-8[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}",
+                                              moved)
+
+
+def test_packages_that_differ_in_one_byte_get_two_package_codes_and_one_package_one(tmp_path):
+    one, other = tmp_path / "one.msi", tmp_path / "other.msi"
+    one.write_bytes(b"package" * 100)
+    other.write_bytes(b"package" * 99 + b"packagf")
+    assert msi_identity.package_code(one) == msi_identity.package_code(one) != msi_identity.package_code(other)
+
+
+def build_payload_msi(product, folder):
+    """The product's .wxs and payload built by wixl, as the release builds it, before the tables are completed."""
+    for name in [file.name for file in payload.files(product)] + ["product.ico"]:
+        (folder / name).write_bytes(b"x")
+    (folder / wix.INCLUDE).write_text(wix.render_payload(product), encoding="utf-8")
+    defines = {"Version": product.version, "ProductCode": "11111111-1111-8111-8111-111111111111",
+               "ProductName": product.name, "Manufacturer": product.manufacturer, "Host": "Host",
+               "UpgradeCode": product.upgrade_code, "ReleasesAddress": product.releases_address, "Comments": "c"}
+    subprocess.run(["wixl", "-a", "x86", *[a for k, v in defines.items() for a in ("-D", f"{k}={v}")], "-o",
+                    "p.msi", str(wix.TEMPLATE)], cwd=folder, check=True, capture_output=True)
+    return folder / "p.msi"
+
+
+@needs_msitools
+def test_the_msi_holds_each_component_of_the_payload_with_its_code_feature_and_key_path(product, tmp_path):
+    product = dataclasses.replace(product, upgrade_code=TESSALUNE_UPGRADE)
+    msi = build_payload_msi(product, tmp_path)
+    rows = {row[0]: row for row in msi_tables.export(msi, "Component").rows}
+    files = {row[0]: row[2] for row in msi_tables.export(msi, "File").rows}
+    registry = {row[0]: row for row in msi_tables.export(msi, "Registry").rows}
+    features = {(row[1], row[0]) for row in msi_tables.export(msi, "FeatureComponents").rows}
+    for component in payload.components(product):
+        code, key = rows[component.name][1], rows[component.name][5]
+        assert code == "{" + component.code() + "}"
+        assert (component.name, component.feature) in features
+        if component.kind is payload.KeyPath.FILE:
+            assert files[key].endswith(component.file.name)
+        elif component.kind is payload.KeyPath.REGISTRY:
+            assert component.key_path.endswith("\\".join(registry[key][2:4]))
+        else:
+            assert key == "" and component.directory == rows[component.name][2]
+
+
+@needs_msitools
+def test_the_release_completes_what_wixl_leaves_out(product, tmp_path):
+    msi = build_payload_msi(product, tmp_path)
+    launcher = payload.shipped(product, payload.Made.LAUNCHER).msi_id
+
+    msi_tables.set_file_version(msi, launcher, "1.2.3.0", "1033")
+    msi_tables.read_hkmu_as_hkmu(msi)
+    msi_tables.pin_summary(msi, "{" + msi_identity.package_code(msi) + "}", 86400 * 365)
+
+    file = msi_tables.export(msi, "File").rows_where("File", launcher)[0]
+    assert file[4:6] == ["1.2.3.0", "1033"]
+    assert launcher not in {row[0] for row in msi_tables.export(msi, "MsiFileHash").rows}
+    roots = {row[3]: row[1] for row in msi_tables.export(msi, "Registry").rows}
+    assert roots["StartMenuShortcut"] == "-1" and roots["DisplayIcon"] == "2"
+    summary = dict(row[:2] for row in msi_tables.export(msi, "_SummaryInformation").rows)
+    assert summary["12"] == summary["13"] == "1971/01/01 00:00:00"
+    assert re.fullmatch(r"\{[0-9A-F-]{36}\}", summary["9"])
