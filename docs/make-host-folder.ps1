@@ -19,7 +19,9 @@ $ErrorActionPreference = 'Stop'
 Set-StrictMode -Version 3
 
 # Administrators own it; only SYSTEM and Administrators may change it or what
-# is made in it; Users may read and run, and write no attributes.
+# is made in it; Users may read and run, and write no attributes. This list,
+# and the rights below, are held to the launchers' code
+# (tests/tools/check-host-folder-values.sh): they change there first.
 $protectedSddl = 'O:BAG:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)'
 # SYSTEM, Administrators, TrustedInstaller.
 $administer = 'S-1-5-18', 'S-1-5-32-544', 'S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464'

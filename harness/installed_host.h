@@ -3,6 +3,7 @@
 // Where the launcher looks for its host, the sample host put there, and the
 // report it leaves beside itself, for the programs that install it and read it.
 
+#include "host_folder_access.h"
 #include "received_report.h"
 #include "utf16.h"
 
@@ -50,14 +51,18 @@ inline std::wstring reportPath()
 }
 
 // The sample host is built beside the programs that install it, for 32-bit
-// Windows as Sonvik.exe and for 64-bit Windows as Sonvik-x64.exe. Its folder is protected as the launcher
-// needs (docs/security.md), with the owner's entry besides for a run that is not elevated.
+// Windows as Sonvik.exe and for 64-bit Windows as Sonvik-x64.exe. Its folder
+// gets the protected list the host's installer gives it (docs/security.md),
+// and deliberately an OWNER RIGHTS entry besides: a run that is not elevated
+// owns the folder it makes but acts as neither SYSTEM nor Administrators, so
+// without that entry it could neither copy the host in nor remove it again.
+// The launcher judges the entry as the owner's, the very user who starts it,
+// so the folder is trusted all the same.
 inline bool installSampleHost (const std::wstring& build = hostFileName, const std::wstring& folder = hostFolder())
 {
     SECURITY_ATTRIBUTES attributes { sizeof (attributes), nullptr, FALSE };
-    ConvertStringSecurityDescriptorToSecurityDescriptorW (
-        L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;OW)(A;OICI;0x1200a9;;;BU)", SDDL_REVISION_1,
-        &attributes.lpSecurityDescriptor, nullptr);
+    ConvertStringSecurityDescriptorToSecurityDescriptorW (L"D:P" HOST_FOLDER_ACCESS_LIST L"(A;OICI;FA;;;OW)",
+                                                          SDDL_REVISION_1, &attributes.lpSecurityDescriptor, nullptr);
     CreateDirectoryW (folder.c_str(), &attributes);
     LocalFree (attributes.lpSecurityDescriptor);
     return CopyFileW ((folderOfThisProgram() + build).c_str(), (folder + L"\\" + hostFileName).c_str(), FALSE) != FALSE;

@@ -2,6 +2,7 @@
 // links that Windows keeps and Wine does not. Each case changes only the
 // host's folder, which every case removes, and says why when it skips.
 
+#include "host_folder_access.h"
 #include "launcher_driver.h"
 
 #include <gtest/gtest.h>
@@ -122,9 +123,6 @@ std::wstring accessListOf (const std::wstring& path)
     return sddl;
 }
 
-// The protected list of docs/security.md: only SYSTEM and Administrators may change the folder.
-#define PROTECTED_LIST L"(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
-
 // Gives the host or its folder a protected access list and says whether the
 // platform kept it: the list read back holds `kept`, as Windows writes it.
 bool giveAccessList (const std::wstring& path, const wchar_t* sddl, const wchar_t* kept)
@@ -159,7 +157,8 @@ TEST_F (Launcher, AHostFolderThatOrdinaryUsersMayAddFilesToIsRefused)
     if (! isElevated())
         GTEST_SKIP() << "setting the host folder's access list needs an elevated run";
     // What a folder made below ProgramData inherits: Users may add files and folders to it.
-    if (! giveAccessList (hostFolder(), L"D:P" PROTECTED_LIST L"(A;CI;0x100116;;;BU)", L"(A;CI;0x100116;;;BU)"))
+    if (! giveAccessList (hostFolder(), L"D:P" HOST_FOLDER_ACCESS_LIST L"(A;CI;0x100116;;;BU)",
+                          L"(A;CI;0x100116;;;BU)"))
         GTEST_SKIP() << "this platform does not keep the access list given to a folder (Wine does not)";
 
     const auto outcome = errorBoxesOnLaunchWith (commandLineOf (launcherPath(), {}));
@@ -176,7 +175,7 @@ TEST_F (Launcher, AHostFolderThatPassesOnWriteAccessToOrdinaryUsersIsRefused)
     installSampleHost();
     if (! isElevated())
         GTEST_SKIP() << "setting the host folder's access list needs an elevated run";
-    if (! giveAccessList (hostFolder(), L"D:P" PROTECTED_LIST L"(A;OICIIO;FA;;;BU)", L"(A;OICIIO;FA;;;BU)"))
+    if (! giveAccessList (hostFolder(), L"D:P" HOST_FOLDER_ACCESS_LIST L"(A;OICIIO;FA;;;BU)", L"(A;OICIIO;FA;;;BU)"))
         GTEST_SKIP() << "this platform does not keep the access list given to a folder (Wine does not)";
 
     const auto outcome = errorBoxesOnLaunchWith (commandLineOf (launcherPath(), {}));
@@ -208,7 +207,7 @@ TEST_F (Launcher, AHostFolderWithTheProtectedAccessListOfTheSecurityNotesHandsOv
     installSampleHost();
     if (! isElevated())
         GTEST_SKIP() << "setting the host folder's access list needs an elevated run";
-    if (! giveAccessList (hostFolder(), L"D:P" PROTECTED_LIST, L"D:P"))
+    if (! giveAccessList (hostFolder(), L"" HOST_FOLDER_SDDL, L"D:P"))
         GTEST_SKIP() << "this platform does not keep the access list given to a folder (Wine does not)";
 
     expectBothParsersSee (handOver ({ u"document.txt" }), withHostNameFirst ({ u"document.txt" }));

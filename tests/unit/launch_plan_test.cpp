@@ -1,3 +1,4 @@
+#include "host_folder_access.h"
 #include "launch_plan.h"
 
 #include <gtest/gtest.h>
@@ -66,7 +67,7 @@ AccessEntry deny (const Sid& account, std::uint32_t rights, std::uint8_t type = 
 const std::vector<AccessEntry> protectedAdministratorsOnly { allow (system, fullControl, files | folders),
                                                              allow (administrators, fullControl, files | folders),
                                                              allow (users, readAndExecute, files | folders) };
-#define PROTECTED "(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
+#define PROTECTED HOST_FOLDER_ACCESS_LIST
 
 // Owned by Administrators: `before`, the protected list, then `after`.
 Permissions protectedWith (std::vector<AccessEntry> after, std::vector<AccessEntry> before = {})
@@ -126,6 +127,7 @@ const AccessCase accessCases[] {
       protectedWith ({ allow (users, addFileAndFolder, folders) },
                      { allow (creatorOwner, 0x10000000, templateForAll) }),
       Distrust { Reason::changeableByAnother, users } },
+    { "the host's installer's own descriptor", folder, HOST_FOLDER_SDDL, protectedWith ({}) },
     { "the protected list as a folder inside inherits it, SYSTEM its group", folder,
       "O:BAG:SYD:(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;OICIID;0x1200a9;;;BU)", protectedWith ({}) },
     { "no owner",

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# What the host's installer is told to give the host's folder is what the
+# code holds: the SDDL in docs/security.md's block and in the recipe
+# docs/make-host-folder.ps1 is HOST_FOLDER_SDDL (harness/host_folder_access.h),
+# which the tests set and read, and the recipe's rights that change a folder
+# are launcher/family.h's, by which the launcher judges the folder the recipe
+# keeps. A tiny program compiled against both headers prints them.
+# Usage: check-host-folder-values.sh SOURCE_DIR C_COMPILER GENERATED_HEADERS_DIR
+set -uo pipefail
+
+repo=$1 compiler=$2 generated=$3
+# shellcheck source=../support/expect.sh
+source "$repo/tests/support/expect.sh"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+cat >"$work/values.c" <<'PROGRAM'
+#include "family.h"
+#include "host_folder_access.h"
+#include <stdio.h>
+int main (void)
+{
+    printf ("%s\n%u\n", HOST_FOLDER_SDDL, (unsigned) (FAMILY_RIGHTS_THAT_CHANGE_THE_FOLDER));
+    return 0;
+}
+PROGRAM
+"$compiler" -I"$repo/launcher" -I"$repo/harness" -I"$generated" -o "$work/values" "$work/values.c" || exit 1
+{ read -r sddl && read -r rights; } < <("$work/values") || { echo "FAIL the values program printed nothing"; exit 1; }
+
+# The lines that start as an SDDL does inside docs/security.md's fenced blocks.
+documented=$(awk '/^```/ { inside = ! inside; next } inside && /^O:/' "$repo/docs/security.md")
+recipe=$(sed -n "s/^[$]protectedSddl = '\(.*\)'$/\1/p" "$repo/docs/make-host-folder.ps1")
+recipe_rights=$(sed -n 's/^[$]rightsThatChange = \(0x[0-9A-Fa-f]*\)$/\1/p' "$repo/docs/make-host-folder.ps1")
+
+expect "docs/security.md's SDDL block is the code's" "$sddl" "$documented"
+expect "the recipe's \$protectedSddl is the code's" "$sddl" "$recipe"
+expect "the recipe's \$rightsThatChange is family.h's FAMILY_RIGHTS_THAT_CHANGE_THE_FOLDER" \
+    "$(printf '0x%08X' "$rights")" "$([ -n "$recipe_rights" ] && printf '0x%08X' "$((recipe_rights))")"
+
+[ "$failures" -eq 0 ]
