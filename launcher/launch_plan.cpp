@@ -14,20 +14,21 @@ namespace
 const juce::String separator = "\\";
 
 // A SID that could not be turned into text still names what it is, never nobody.
-juce::String describeAccount (const Sid& account, const LaunchInputs& inputs)
+juce::String describeAccount (const Sid& account, const AccountNameOf& accountNameOf)
 {
     if (account.text.isEmpty())
         return "an account whose SID cannot be turned into text";
 
-    const auto name = inputs.accountNameOf (account);
+    const auto name = accountNameOf (account);
     return name.isNotEmpty() ? name : account.text;
 }
 
 // `what` names the object: "the folder ..." or "the host ...".
-juce::String refusalBody (const Distrust& distrust, const juce::String& what, const LaunchInputs& inputs)
+juce::String refusalBody (const Distrust& distrust, const juce::String& what, const HostPlace& place,
+                          const AccountNameOf& accountNameOf)
 {
     using Reason = Distrust::Reason;
-    const auto protectTheFolder = " Please reinstall the host; its installer must give the folder " + inputs.host.folder
+    const auto protectTheFolder = " Please reinstall the host; its installer must give the folder " + place.folder
         + " a protected access list that lets only administrators change it.";
     const juce::String reinstallAsAnAdministrator = " Please reinstall the host as an administrator.";
     const juce::String installOnNtfs = " Please install the host on an NTFS drive as an administrator.";
@@ -65,15 +66,15 @@ juce::String refusalBody (const Distrust& distrust, const juce::String& what, co
         case Reason::hasNoOwner:
             return what + " has no owner, so another user could have put it there." + reinstallAsAnAdministrator;
         case Reason::ownedByAnother:
-            return what + " is owned by " + describeAccount (distrust.account, inputs)
+            return what + " is owned by " + describeAccount (distrust.account, accountNameOf)
                 + ", and the launcher trusts only what you, SYSTEM, the Administrators group, TrustedInstaller or"
                   " another service of this machine own, so another user could have put it there. Please have an"
                   " administrator give it to the Administrators group, or reinstall the host as an administrator.";
         case Reason::changeableByAnother:
-            return describeAccount (distrust.account, inputs) + " may change " + what
+            return describeAccount (distrust.account, accountNameOf) + " may change " + what
                 + ", so another user could have put a program there." + protectTheFolder;
         case Reason::passesOnChangeTo:
-            return what + " lets " + describeAccount (distrust.account, inputs)
+            return what + " lets " + describeAccount (distrust.account, accountNameOf)
                 + " change the files and folders created in it, so another user could change what the host's"
                   " installer puts there."
                 + protectTheFolder;
@@ -95,13 +96,6 @@ ErrorBox errorBox (const juce::String& body)
     return { FAMILY_ERROR_TITLE, body };
 }
 
-ErrorBox refusalBox (const Distrust& distrust, HostObjectKind kind, const LaunchInputs& inputs)
-{
-    const auto what =
-        kind == HostObjectKind::host ? "the host " + inputs.host.path : "the folder " + inputs.host.folder;
-    return errorBox ("Will not start " + inputs.host.path + ": " + refusalBody (distrust, what, inputs));
-}
-
 // The host file and the folder that holds it: whoever could change either
 // could have put a program of their own there.
 std::optional<ErrorBox> refusalOfAnUntrustedHost (const LaunchInputs& inputs)
@@ -113,7 +107,7 @@ std::optional<ErrorBox> refusalOfAnUntrustedHost (const LaunchInputs& inputs)
     for (const auto& [examined, kind] : objects)
         if (const auto distrust = distrustOf (std::get<FoundObject> (examined), kind, inputs.launchingUser,
                                               inputs.host.onTheWindowsDrive))
-            return refusalBox (*distrust, kind, inputs);
+            return refusalBox (*distrust, kind, inputs.host, inputs.accountNameOf);
 
     return std::nullopt;
 }
@@ -133,7 +127,7 @@ LaunchPlan planLaunch (const LaunchInputs& inputs)
     const auto& found = inputs.found;
 
     if (std::holds_alternative<NothingThere> (found.host) || std::holds_alternative<NothingThere> (found.folder))
-        return errorBox ("Cannot find: " + inputs.host.path + ", please check your installation.");
+        return missingHostBox (inputs.host.path);
 
     for (const auto* examined : { &found.folder, &found.host })
         if (const auto* unopened = std::get_if<CannotOpen> (examined))
@@ -146,9 +140,21 @@ LaunchPlan planLaunch (const LaunchInputs& inputs)
                       buildHostEnvironment (inputs.environment, inputs.productEntry) };
 }
 
+ErrorBox missingHostBox (const juce::String& hostPath)
+{
+    return errorBox ("Cannot find: " + hostPath + ", please check your installation.");
+}
+
 ErrorBox cannotStartBox (const juce::String& hostPath, const juce::String& reason)
 {
     return errorBox ("Cannot start: " + hostPath + " (" + reason + "), please check your installation.");
+}
+
+ErrorBox refusalBox (const Distrust& distrust, HostObjectKind kind, const HostPlace& place,
+                     const AccountNameOf& accountNameOf)
+{
+    const auto what = kind == HostObjectKind::host ? "the host " + place.path : "the folder " + place.folder;
+    return errorBox ("Will not start " + place.path + ": " + refusalBody (distrust, what, place, accountNameOf));
 }
 
 } // namespace launcher

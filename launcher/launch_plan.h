@@ -38,6 +38,9 @@ struct HostPlace
 
 HostPlace placeOfHost (const juce::String& sharedFolder, const juce::String& windowsDrive);
 
+// An account's name, empty where it does not resolve.
+using AccountNameOf = std::function<juce::String (const Sid&)>;
+
 struct LaunchInputs
 {
     Utf16List launcherArguments; // as split from the command line, slot 0 the launcher's own name
@@ -46,10 +49,10 @@ struct LaunchInputs
     Utf16List environment; // NAME=value entries, in the platform's order
     Utf16 productEntry;    // PRODUCTNAME=value, the product's entry for the host
     Sid launchingUser;     // who started the launcher
-    // An account's name, empty where it does not resolve; asked only when the
-    // launcher refuses a host, so a launch that hands over never pays for it,
-    // and never of the network, so the box is not kept waiting.
-    std::function<juce::String (const Sid&)> accountNameOf;
+    // Asked only when the launcher refuses a host, so a launch that hands
+    // over never pays for it, and never of the network, so the box is not
+    // kept waiting.
+    AccountNameOf accountNameOf;
 };
 
 struct HandOver
@@ -70,6 +73,14 @@ using LaunchPlan = std::variant<HandOver, ErrorBox>;
 
 LaunchPlan planLaunch (const LaunchInputs& inputs);
 
+// The boxes a plan shows, each worded here alone, so that whoever checks a
+// box the launcher showed states only why: nothing at the host path or its
+// folder; something there that cannot be opened or started, for the
+// system's reason; the host or its folder at `place` distrusted, naming
+// accounts as `accountNameOf` does.
+ErrorBox missingHostBox (const juce::String& hostPath);
 ErrorBox cannotStartBox (const juce::String& hostPath, const juce::String& reason);
+ErrorBox refusalBox (const Distrust& distrust, HostObjectKind kind, const HostPlace& place,
+                     const AccountNameOf& accountNameOf);
 
 } // namespace launcher

@@ -16,9 +16,7 @@ TEST_F (Launcher, MissingHostShowsOneBoxNamingThePathAndExitsWithMinusOne)
 {
     const auto outcome = errorBoxesOnLaunchWith (commandLineOf (launcherPath(), { u"document.txt" }));
 
-    EXPECT_EQ (outcome.boxesShown, 1u);
-    EXPECT_EQ (outcome.firstBody, L"Cannot find: " + hostPath() + L", please check your installation.");
-    EXPECT_EQ (outcome.exitStatus, launchFailedStatus);
+    expectOneBox (outcome, missingHostBody());
 }
 
 TEST_F (Launcher, FolderAtTheHostPathIsReportedAsNotStartable)

@@ -20,6 +20,12 @@ namespace
 {
 
 using namespace e2e;
+using launcher::Distrust;
+using Reason = Distrust::Reason;
+constexpr auto host = launcher::HostObjectKind::host;
+constexpr auto folder = launcher::HostObjectKind::folder;
+// The Users group stands for any ordinary user who is not the one starting the launcher.
+const launcher::Sid users { "S-1-5-32-545" };
 
 // Only SeRestorePrivilege lets a program give a file to another owner, and
 // only an elevated run holds it.
@@ -54,42 +60,23 @@ std::wstring ownerOf (const std::wstring& path)
     return sid;
 }
 
-std::wstring accountNameOf (PSID sid)
-{
-    wchar_t name[256] {}, domain[256] {};
-    DWORD nameLength = 256, domainLength = 256;
-    SID_NAME_USE use;
-    LookupAccountSidW (nullptr, sid, name, &nameLength, domain, &domainLength, &use);
-    return std::wstring (domain) + L"\\" + name;
-}
-
-// The exact texts are the unit tests'; here, the object and account Windows gave.
-bool refusalStartsWith (const ErrorBoxOutcome& outcome, const std::wstring& part)
-{
-    return outcome.firstBody.find (L"Will not start " + hostPath() + L": " + part) == 0;
-}
-
 TEST_F (Launcher, AHostThatAnotherUserCouldHavePlantedIsRefused)
 {
     installSampleHost();
     if (! enableRestorePrivilege())
         GTEST_SKIP() << "giving the host another owner needs an elevated run (SeRestorePrivilege)";
 
-    // The Users group stands for any ordinary user who is not the one starting the launcher.
-    PSID users = nullptr;
-    ASSERT_TRUE (ConvertStringSidToSidW (L"S-1-5-32-545", &users));
-    SetNamedSecurityInfoW (hostPath().data(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, users, nullptr, nullptr,
+    PSID owner = nullptr;
+    ASSERT_TRUE (ConvertStringSidToSidW (users.text.toWideCharPointer(), &owner));
+    SetNamedSecurityInfoW (hostPath().data(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, owner, nullptr, nullptr,
                            nullptr);
-    const auto usersName = accountNameOf (users);
-    LocalFree (users);
-    if (ownerOf (hostPath()) != L"S-1-5-32-545")
+    LocalFree (owner);
+    if (ownerOf (hostPath()) != users.text.toWideCharPointer())
         GTEST_SKIP() << "this platform does not keep the owner given to a file (Wine does not)";
 
     const auto outcome = errorBoxesOnLaunchWith (commandLineOf (launcherPath(), {}));
 
-    EXPECT_EQ (outcome.boxesShown, 1u);
-    EXPECT_TRUE (refusalStartsWith (outcome, L"the host " + hostPath() + L" is owned by " + usersName + L","));
-    EXPECT_EQ (outcome.exitStatus, launchFailedStatus);
+    expectOneBox (outcome, refusalBody ({ Reason::ownedByAnother, users }, host));
     EXPECT_FALSE (readReport()) << "the host ran";
 }
 
@@ -142,15 +129,6 @@ bool giveAccessList (const std::wstring& path, const wchar_t* sddl, const wchar_
     return accessListOf (path).find (kept) != std::wstring::npos;
 }
 
-std::wstring nameOf (const wchar_t* sidText)
-{
-    PSID sid = nullptr;
-    ConvertStringSidToSidW (sidText, &sid);
-    const auto name = accountNameOf (sid);
-    LocalFree (sid);
-    return name;
-}
-
 TEST_F (Launcher, AHostFolderThatOrdinaryUsersMayAddFilesToIsRefused)
 {
     installSampleHost();
@@ -163,10 +141,7 @@ TEST_F (Launcher, AHostFolderThatOrdinaryUsersMayAddFilesToIsRefused)
 
     const auto outcome = errorBoxesOnLaunchWith (commandLineOf (launcherPath(), {}));
 
-    EXPECT_EQ (outcome.boxesShown, 1u);
-    EXPECT_TRUE (
-        refusalStartsWith (outcome, nameOf (L"S-1-5-32-545") + L" may change the folder " + hostFolder() + L","));
-    EXPECT_EQ (outcome.exitStatus, launchFailedStatus);
+    expectOneBox (outcome, refusalBody ({ Reason::changeableByAnother, users }, folder));
     EXPECT_FALSE (readReport()) << "the host ran";
 }
 
@@ -180,10 +155,7 @@ TEST_F (Launcher, AHostFolderThatPassesOnWriteAccessToOrdinaryUsersIsRefused)
 
     const auto outcome = errorBoxesOnLaunchWith (commandLineOf (launcherPath(), {}));
 
-    EXPECT_EQ (outcome.boxesShown, 1u);
-    EXPECT_TRUE (
-        refusalStartsWith (outcome, L"the folder " + hostFolder() + L" lets " + nameOf (L"S-1-5-32-545") + L" change"));
-    EXPECT_EQ (outcome.exitStatus, launchFailedStatus);
+    expectOneBox (outcome, refusalBody ({ Reason::passesOnChangeTo, users }, folder));
     EXPECT_FALSE (readReport()) << "the host ran";
 }
 
@@ -196,9 +168,7 @@ TEST_F (Launcher, AHostWhoseAttributesOrdinaryUsersMayWriteIsRefused)
 
     const auto outcome = errorBoxesOnLaunchWith (commandLineOf (launcherPath(), {}));
 
-    EXPECT_EQ (outcome.boxesShown, 1u);
-    EXPECT_TRUE (refusalStartsWith (outcome, nameOf (L"S-1-5-32-545") + L" may change the host " + hostPath() + L","));
-    EXPECT_EQ (outcome.exitStatus, launchFailedStatus);
+    expectOneBox (outcome, refusalBody ({ Reason::changeableByAnother, users }, host));
     EXPECT_FALSE (readReport()) << "the host ran";
 }
 
@@ -262,9 +232,7 @@ TEST_F (Launcher, AHostFolderThatIsAJunctionIsRefused)
     if (! made)
         GTEST_SKIP() << "this platform cannot make a junction (Wine cannot)";
 
-    EXPECT_EQ (outcome.boxesShown, 1u);
-    EXPECT_TRUE (refusalStartsWith (outcome, L"the folder " + hostFolder() + L" is a link ("));
-    EXPECT_EQ (outcome.exitStatus, launchFailedStatus);
+    expectOneBox (outcome, refusalBody ({ Reason::isLink }, folder));
     EXPECT_FALSE (hostRan) << "the host ran";
 }
 
@@ -327,9 +295,7 @@ TEST_F (Launcher, WithoutTheSharedFolderTheHostIsLookedForOnTheWindowsDriveWhere
 
     installed_host::removeHost (folder);
     const auto outcome = dismissErrorBoxes (Process (launcherPath(), commandLineOf (launcherPath(), {}), {}, share));
-    EXPECT_EQ (outcome.firstBody,
-               L"Cannot find: " + folder + L"\\" + hostFileName + L", please check your installation.");
-    EXPECT_EQ (outcome.exitStatus, launchFailedStatus);
+    expectOneBox (outcome, missingHostBody (folder + L"\\" + hostFileName));
 }
 
 // The installer's recipe of docs/security.md run as an elevated installer

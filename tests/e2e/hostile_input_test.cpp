@@ -82,10 +82,7 @@ TEST_F (Launcher, ACommandLineOneCharacterOverThePlatformLimitIsReportedAndNothi
 
     const auto outcome = errorBoxesOnLaunchWith (unquotedCommandLineOf (launcherPath(), arguments));
 
-    expectCannotStartBox (outcome);
-    EXPECT_EQ (outcome.firstBody,
-               L"Cannot start: " + hostPath() + L" (" + systemTextOf (ERROR_FILENAME_EXCED_RANGE)
-                   + L"), please check your installation.");
+    expectOneBox (outcome, cannotStartBody (systemTextOf (ERROR_FILENAME_EXCED_RANGE)));
     EXPECT_FALSE (readReport());
 }
 
@@ -242,12 +239,8 @@ TEST_F (Launcher, AZeroByteFileAtTheHostPathIsReportedAsNotStartable)
 TEST_F (Launcher, ATextFileNamedAsTheHostIsReportedAsNotStartable)
 {
     writeHost ("This is not a program.\r\nIt was renamed to Sonvik.exe by mistake.\r\n");
-    const auto outcome = errorBoxesOnLaunchWith (commandLineOf (launcherPath(), {}));
-
-    expectCannotStartBox (outcome);
-    EXPECT_EQ (outcome.firstBody,
-               L"Cannot start: " + hostPath() + L" (" + systemTextOf (ERROR_BAD_EXE_FORMAT)
-                   + L"), please check your installation.");
+    expectOneBox (errorBoxesOnLaunchWith (commandLineOf (launcherPath(), {})),
+                  cannotStartBody (systemTextOf (ERROR_BAD_EXE_FORMAT)));
 }
 
 } // namespace

@@ -2,6 +2,8 @@
 
 #include "command_line.h"
 
+#include <sddl.h>
+
 #include <fstream>
 #include <iostream>
 
@@ -117,10 +119,65 @@ std::wstring systemTextOf (DWORD error)
     return message;
 }
 
+namespace
+{
+
+// The account as Windows names it on this machine, DOMAIN\name, asked here
+// of LookupAccountSidW; empty where it does not resolve, for the launcher
+// then names the SID.
+juce::String accountNameOf (const launcher::Sid& account)
+{
+    PSID sid = nullptr;
+    wchar_t name[256] {}, domain[256] {};
+    DWORD nameLength = 256, domainLength = 256;
+    SID_NAME_USE use;
+    const auto resolved = ConvertStringSidToSidW (account.text.toWideCharPointer(), &sid)
+        && LookupAccountSidW (nullptr, sid, name, &nameLength, domain, &domainLength, &use);
+    LocalFree (sid);
+
+    if (! resolved)
+        return {};
+
+    return domainLength > 0 ? juce::String (domain) + "\\" + juce::String (name) : juce::String (name);
+}
+
+std::wstring wideText (const juce::String& text)
+{
+    return text.toWideCharPointer();
+}
+
+} // namespace
+
+std::wstring missingHostBody (const std::wstring& path)
+{
+    return wideText (launcher::missingHostBox (path.c_str()).body);
+}
+
+std::wstring cannotStartBody (const std::wstring& reason)
+{
+    return wideText (launcher::cannotStartBox (hostPath().c_str(), reason.c_str()).body);
+}
+
+std::wstring refusalBody (const launcher::Distrust& distrust, launcher::HostObjectKind kind)
+{
+    const launcher::HostPlace place { hostFolder().c_str(), hostPath().c_str() };
+    return wideText (launcher::refusalBox (distrust, kind, place, accountNameOf).body);
+}
+
+void expectOneBox (const ErrorBoxOutcome& outcome, const std::wstring& body)
+{
+    EXPECT_EQ (outcome.boxesShown, 1u);
+    EXPECT_EQ (outcome.firstBody, body);
+    EXPECT_EQ (outcome.exitStatus, launchFailedStatus);
+}
+
 void expectCannotStartBox (const ErrorBoxOutcome& outcome)
 {
-    const auto opening = L"Cannot start: " + hostPath() + L" (";
-    const std::wstring closing = L"), please check your installation.";
+    // The box's words on either side of a reason that only the system knows.
+    const std::wstring reason = L"{the system's reason}";
+    const auto wording = cannotStartBody (reason);
+    const auto opening = wording.substr (0, wording.find (reason));
+    const auto closing = wording.substr (opening.size() + reason.size());
     const auto& body = outcome.firstBody;
 
     EXPECT_EQ (outcome.boxesShown, 1u);

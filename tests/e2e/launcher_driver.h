@@ -5,6 +5,8 @@
 // reads back what the sample host received, or the error boxes the launcher
 // showed.
 
+#include "launch_plan.h"
+
 #include "error_box.h"
 #include "installed_host.h"
 
@@ -75,7 +77,19 @@ bool waitForErrorBox (const Process& launcher);
 // with the host path in place of the insert that some texts hold.
 std::wstring systemTextOf (DWORD error);
 
-// The "Cannot start" box, with the system's reason for the host path.
+// A box's words as the launcher's own decision gives them (launch_plan), each
+// sentence asserted word for word by the unit tests alone: a case here states
+// why the launcher must show the box, and what Windows gave (the object, the
+// account as this machine names it, the system's reason).
+std::wstring missingHostBody (const std::wstring& path = hostPath());
+std::wstring cannotStartBody (const std::wstring& reason);
+// Of the host or its folder at the host path.
+std::wstring refusalBody (const launcher::Distrust& distrust, launcher::HostObjectKind kind);
+
+// One box, showing `body`, and the launcher's failure status.
+void expectOneBox (const ErrorBoxOutcome& outcome, const std::wstring& body);
+
+// The "Cannot start" box for the host path, with whatever reason the system gave.
 void expectCannotStartBox (const ErrorBoxOutcome& outcome);
 
 // Every case shares the one host path: each starts with nothing there and

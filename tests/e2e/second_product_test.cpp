@@ -58,9 +58,7 @@ TEST_F (SecondProduct, NamesItselfAndShowsTheFamilysBoxWhenTheHostIsMissing)
     EXPECT_EQ (versionStringOf (launcherPath(), L"ProductName"), L"Velmora");
     const auto outcome = errorBoxesOnLaunchWith (commandLineOf (launcherPath(), {}));
 
-    EXPECT_EQ (outcome.boxesShown, 1u);
-    EXPECT_EQ (outcome.firstBody, L"Cannot find: " + hostPath() + L", please check your installation.");
-    EXPECT_EQ (outcome.exitStatus, launchFailedStatus);
+    expectOneBox (outcome, missingHostBody());
 }
 
 } // namespace

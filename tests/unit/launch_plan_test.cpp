@@ -264,10 +264,11 @@ TEST (LaunchPlan, NothingAtTheHostPathOrItsFolderGivesTheInstallationError)
 
         ASSERT_TRUE (std::holds_alternative<ErrorBox> (plan));
         EXPECT_EQ (std::get<ErrorBox> (plan).title, "Invalid SONVIK installation!");
-        EXPECT_EQ (std::get<ErrorBox> (plan).body, "Cannot find: " + hostPath + ", please check your installation.");
+        EXPECT_EQ (std::get<ErrorBox> (plan).body, missingHostBox (hostPath).body);
     }
 }
 
+// The one assertion of the missing host's sentence.
 TEST (LaunchPlan, MissingHostReportShowsThePathAsComposed)
 {
     Inputs inputs;
@@ -283,8 +284,7 @@ TEST (LaunchPlan, AHostThatCannotBeOpenedCannotStartForTheSystemsReason)
     Inputs inputs;
     inputs.launch.found.host = CannotOpen { "Access is denied." };
 
-    EXPECT_EQ (std::get<ErrorBox> (inputs.plan()).body,
-               "Cannot start: " + hostPath + " (Access is denied.), please check your installation.");
+    EXPECT_EQ (std::get<ErrorBox> (inputs.plan()).body, cannotStartBox (hostPath, "Access is denied.").body);
 }
 
 TEST (LaunchPlan, ExistingHostIsHandedOverWithForwardedArgumentsAndProductEnvironment)
@@ -465,8 +465,10 @@ TEST (HostTrust, TheHostOnTheWindowsDriveIsCheckedToo)
 
     const auto plan = inputs.plan();
     ASSERT_TRUE (std::holds_alternative<ErrorBox> (plan));
-    EXPECT_TRUE (std::get<ErrorBox> (plan).body.startsWith (
-        "Will not start D:\\Orvanel\\Sonvik.exe: the folder D:\\Orvanel is owned by "));
+    EXPECT_EQ (
+        std::get<ErrorBox> (plan).body,
+        refusalBox (Distrust { Reason::ownedByAnother, users }, folder, inputs.launch.host, inputs.launch.accountNameOf)
+            .body);
 }
 
 #ifdef _WIN32
