@@ -122,46 +122,35 @@ std::wstring systemTextOf (DWORD error)
 namespace
 {
 
-// The account as Windows names it on this machine, DOMAIN\name, asked here
-// of LookupAccountSidW; empty where it does not resolve, for the launcher
-// then names the SID.
+// The account as this machine names it, DOMAIN\\name, asked of LookupAccountSidW.
 juce::String accountNameOf (const launcher::Sid& account)
 {
     PSID sid = nullptr;
     wchar_t name[256] {}, domain[256] {};
     DWORD nameLength = 256, domainLength = 256;
     SID_NAME_USE use;
-    const auto resolved = ConvertStringSidToSidW (account.text.toWideCharPointer(), &sid)
-        && LookupAccountSidW (nullptr, sid, name, &nameLength, domain, &domainLength, &use);
+    ConvertStringSidToSidW (account.text.toWideCharPointer(), &sid);
+    LookupAccountSidW (nullptr, sid, name, &nameLength, domain, &domainLength, &use);
     LocalFree (sid);
-
-    if (! resolved)
-        return {};
-
-    return domainLength > 0 ? juce::String (domain) + "\\" + juce::String (name) : juce::String (name);
-}
-
-std::wstring wideText (const juce::String& text)
-{
-    return text.toWideCharPointer();
+    return juce::String (domain) + "\\" + juce::String (name);
 }
 
 } // namespace
 
 std::wstring missingHostBody (const std::wstring& path)
 {
-    return wideText (launcher::missingHostBox (path.c_str()).body);
+    return launcher::missingHostBox (path.c_str()).body.toWideCharPointer();
 }
 
 std::wstring cannotStartBody (const std::wstring& reason)
 {
-    return wideText (launcher::cannotStartBox (hostPath().c_str(), reason.c_str()).body);
+    return launcher::cannotStartBox (hostPath().c_str(), reason.c_str()).body.toWideCharPointer();
 }
 
 std::wstring refusalBody (const launcher::Distrust& distrust, launcher::HostObjectKind kind)
 {
     const launcher::HostPlace place { hostFolder().c_str(), hostPath().c_str() };
-    return wideText (launcher::refusalBox (distrust, kind, place, accountNameOf).body);
+    return launcher::refusalBox (distrust, kind, place, accountNameOf).body.toWideCharPointer();
 }
 
 void expectOneBox (const ErrorBoxOutcome& outcome, const std::wstring& body)

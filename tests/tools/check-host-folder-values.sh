@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
-# What the host's installer is told to give the host's folder is what the
-# code holds: the SDDL in docs/security.md's block and in the recipe
-# docs/make-host-folder.ps1 is HOST_FOLDER_SDDL (harness/host_folder_access.h),
-# which the tests set and read, and the recipe's rights that change a folder
-# are launcher/family.h's, by which the launcher judges the folder the recipe
-# keeps. A tiny program compiled against both headers prints them.
+# What docs/security.md's SDDL block and the host installer's recipe write out
+# is the code's: HOST_FOLDER_SDDL (harness/host_folder_access.h), and the
+# recipe's mask FAMILY_RIGHTS_THAT_CHANGE_THE_FOLDER (launcher/family.h), by
+# which the launcher judges the folder the recipe keeps; a tiny program prints both.
 # Usage: check-host-folder-values.sh SOURCE_DIR C_COMPILER GENERATED_HEADERS_DIR
 set -uo pipefail
 
@@ -18,11 +16,7 @@ cat >"$work/values.c" <<'PROGRAM'
 #include "family.h"
 #include "host_folder_access.h"
 #include <stdio.h>
-int main (void)
-{
-    printf ("%s\n%u\n", HOST_FOLDER_SDDL, (unsigned) (FAMILY_RIGHTS_THAT_CHANGE_THE_FOLDER));
-    return 0;
-}
+int main (void) { return printf ("%s\n%u\n", HOST_FOLDER_SDDL, FAMILY_RIGHTS_THAT_CHANGE_THE_FOLDER) < 0; }
 PROGRAM
 "$compiler" -I"$repo/launcher" -I"$repo/harness" -I"$generated" -o "$work/values" "$work/values.c" || exit 1
 { read -r sddl && read -r rights; } < <("$work/values") || { echo "FAIL the values program printed nothing"; exit 1; }
