@@ -34,7 +34,7 @@ packages=(
     icoutils imagemagick file
     openssl osslsigncode minisign unzip
     wixl msitools fonts-wine
-    dpkg-dev python3 python3-jsonschema
+    dpkg-dev python3 python3-jsonschema python3-pytest
     git xz-utils reuse
     clang-format-14 shellcheck
 )
@@ -152,13 +152,13 @@ keep_source_package() {
 }
 
 # The .dsc of SOURCE VERSION in build/deps/SOURCE, and the licence files of
-# the source package that components.py names, below licence-files/ there:
-# unpacked with dpkg-source, which checks the files against the .dsc and
-# applies Debian's patches, and kept as they are.
+# the source package that the release reads (installer/release/components.py),
+# below licence-files/ there: unpacked with dpkg-source, which checks the
+# files against the .dsc and applies Debian's patches, and kept as they are.
 keep_dsc_and_licences() {
     local source=$1 version=$2 dir="$deps/$1" dsc file licences=() missing=()
     dsc="$dir/${source}_${version#*:}.dsc"
-    mapfile -t licences < <(python3 "$repo/installer/components.py" --licence-files "$source")
+    mapfile -t licences < <("$repo/installer/release.sh" licence-files "$source")
     for file in "${licences[@]}"; do
         [ -f "$dir/licence-files/$file" ] || missing+=("licence-files/$file")
     done

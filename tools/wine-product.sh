@@ -5,8 +5,6 @@
 # makes. use_product chooses the product; the functions below then speak of it.
 # shellcheck source=wine-env.sh
 source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
-# shellcheck source=../installer/product-description.sh
-source "$(dirname "${BASH_SOURCE[0]}")/../installer/product-description.sh"
 
 # Where the 32-bit MSI puts the launcher and its Add/Remove Programs entry: on
 # 64-bit Windows in "Program Files (x86)" and below Wow6432Node, where the
@@ -20,14 +18,22 @@ else
 fi
 
 # The product the functions below speak of, by its description: its values
-# (product_KEY, product-description.sh), and where its release is, where its
+# (product_KEY, as installer/release.sh describes it), and where its release is, where its
 # MSI installs it and where its host goes. product_executable is the
 # launcher's file name, .exe included.
 # The variables are for the scripts that source this one.
 # shellcheck disable=SC2034
+product_name="" product_productname="" product_executable="" product_version="" product_upgrade_code=""
+# shellcheck disable=SC2034
+product_manufacturer="" product_releases_address="" product_host="" product_host_folder="" product_error_title=""
+# shellcheck disable=SC2034
+product_launcher="" product_components="" product_release="" product_kit=""
+# shellcheck disable=SC2034
 use_product() {
+    local values
     product=$1
-    read_product_description "$product" || return 1
+    values=$("$launcher_repo/installer/release.sh" describe --shell "$product") || return 1
+    eval "$values"
     product_executable+=.exe
     product_msi="$product_release/$product_name-$product_version.msi"
     manufacturer_folder="$program_files/$product_manufacturer"

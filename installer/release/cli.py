@@ -18,7 +18,8 @@ Usage: release.sh make OPTIONS...             the release (make-release.sh --hel
        release.sh payload PRODUCT WHAT        what the product ships, a line each: WHAT is --zip (the
                                               ZIP's files, in order), --kit (the kit's own files),
                                               --msi-files (file and its MSI row), --components
-                                              (component, key path kind, key path, feature, code)
+                                              (component, key path kind, key path, feature, code,
+                                              the folder of the shortcut it makes)
        release.sh components LINK_MAP OWN_LIBRARIES BUILD_DIR
                                               what a launcher is linked with, from its link map
        release.sh licence-files SOURCE        the licence files of a Debian source package the
@@ -50,8 +51,8 @@ def show_payload(arguments: list[str]) -> None:
         "--zip": lambda: payload.zip_names(product),
         "--kit": lambda: payload.kit_names(product),
         "--msi-files": lambda: [f"{f.name}\t{f.msi_id}" for f in payload.files(product) if f.msi_id],
-        "--components": lambda: [f"{c.name}\t{c.kind.value}\t{c.key_path}\t{c.feature}\t{c.code()}"
-                                 for c in payload.components(product)],
+        "--components": lambda: [f"{c.name}\t{c.kind.value}\t{c.key_path}\t{c.feature}\t{c.code()}\t"
+                                 f"{c.shortcut_in or ''}" for c in payload.components(product)],
     }
     if arguments[1] not in lines:
         raise UsageError(f"payload lists {', '.join(lines)}, not {arguments[1]}")

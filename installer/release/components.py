@@ -321,12 +321,12 @@ def describe_all(components_file: Path, deps: Path, database: PackageDatabase | 
             for name, entries in read_components(components_file, database).items()]
 
 
-def release_sources(components_file: Path, deps: Path, database: PackageDatabase | None = None) -> list[str]:
+def release_sources(components: list[Component], deps: Path) -> list[str]:
     """The files of DEPS the release reads and its source archive carries, relative to DEPS: the whole
     Debian source package of each component that is no System Library, and of the compiler's run-time
     the .dsc of its source and its own licence files."""
     files: list[str] = []
-    for component in describe_all(components_file, deps, database):
+    for component in components:
         source = (f"Debian's source package {component.code_source} {component.code_version} "
                   f"of {component.name}")
         if not component.dsc:

@@ -256,8 +256,8 @@ def make_product(made: Made, stage: Path) -> list[str]:
     progress(f"{product.name} {product.version}: the launcher{', signed' if options.sign is not None else ''}, "
              "the notices")
     launcher = stage_launcher(made, stage)
-    release_sources = components.release_sources(product.components, options.deps)
     described = components.describe_all(product.components, options.deps)
+    release_sources = components.release_sources(described, options.deps)
     year = time.gmtime(epoch).tm_year
     (stage / payload.NOTICES).write_bytes(notices.render(product, described, read_text(REPO / "LICENSE",
                                           "the GNU GPL's text"), year, test_commit))

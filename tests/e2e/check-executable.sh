@@ -7,9 +7,8 @@
 # Usage: check-executable.sh PRODUCT   (its description, as the build writes it)
 set -uo pipefail
 
-# shellcheck source=../../installer/product-description.sh
-source "$(dirname "$0")/../../installer/product-description.sh"
-value_of() { product_value "$product" "$1"; }
+release_sh="$(dirname "$0")/../../installer/release.sh"
+value_of() { "$release_sh" describe "$product" "$1"; }
 product=$1
 exe=$(value_of launcher)
 expected_version=$(value_of version)
@@ -64,7 +63,7 @@ expect "manifest: DPI awareness per monitor (v2, then v1), dpiAware for older Wi
     "$(sed -n 's|.*<dpiAwareness[^>]*>\([^<]*\)</dpiAwareness>.*|\1|p' <<<"$manifest") $(sed -n 's|.*<dpiAware [^>]*>\([^<]*\)</dpiAware>.*|\1|p' <<<"$manifest")"
 
 # Read by the reader the release uses, against the product table's values.
-version=$(python3 "$(dirname "$0")/../../installer/version_resource.py" "$exe")
+version=$("$release_sh" version-resource "$exe")
 expect "version resource: product name, file version, its fixed part and language" \
     "ProductName=$(value_of name) FileVersion=$expected_version file-version=$expected_version.0 language=1033" \
     "$(for key in ProductName FileVersion file-version language; do

@@ -20,10 +20,9 @@ first=$1
 second="" second_name="" second_code=""
 host=${*: -1}
 here=$(cd "$(dirname "$0")" && pwd)
+release_sh="$here/../../installer/release.sh"
 # shellcheck source=../support/expect.sh
 source "$here/../support/expect.sh"
-# shellcheck source=../../installer/product-description.sh
-source "$here/../../installer/product-description.sh"
 # shellcheck source=../../tools/wine-product.sh
 source "$here/../../tools/wine-product.sh"
 ensure_wine_prefix
@@ -42,13 +41,13 @@ unknown_product=$((1605 % 256))
 code=$(product_code_of "$msi")
 if [ $# -eq 3 ]; then
     second=$2
-    second_name=$(product_value "$second" name)
+    second_name=$("$release_sh" describe "$second" name)
     second_code=$(product_code_of "$(use_product "$second"; echo "$product_msi")")
 fi
 # The older release, of the product's launcher built at 0.9.0.
 mkdir "$work/older"
 sed -e "s|^launcher=.*|launcher=$older_launcher|" -e 's/^version=.*/version=0.9.0/' "$first" >"$work/older/older.product"
-"$here/../../installer/make-release.sh" --product "$work/older/older.product" --out "$work/older/release" \
+"$release_sh" make --product "$work/older/older.product" --out "$work/older/release" \
     --allow-uncommitted >/dev/null || exit 1
 older_msi="$work/older/release/$product_name/$product_name-0.9.0.msi"
 older_code=$(product_code_of "$older_msi")
@@ -130,10 +129,16 @@ for table in Component CreateFolder Registry Shortcut File Upgrade InstallExecut
     msiinfo export "$msi" "$table" | tr -d '\r' | tail -n +4 >"$work/$table"
 done
 cd "$work" || exit 1
+# What the payload declares: each component, its key path's kind (a registry
+# key path by its root as the Registry table numbers it: HKMU is -1), and the
+# shortcuts it makes.
+"$release_sh" payload "$first" --components >components
+declared() { awk -F '\t' -v shortcuts="$1" 'BEGIN { root["HKMU"] = -1; root["HKLM"] = 2; root["HKCU"] = 1 }
+    { kind = $2; if (kind == "registry") { split($3, key, "\\"); kind = root[key[1]] } }
+    !shortcuts { print $1 ":" kind } shortcuts && $6 != "" { print $1 ":" kind ":" }' components | sort | paste -sd ' '; }
 # A key path is a file or a registry value of the component's own (Attributes
 # bit 4 tells which) or, when empty, a folder the component creates (ICE18).
-expect "each component's key path: a file, a registry value (its root) or a folder of its own" \
-    "DesktopShortcut:-1 Launcher:file ManufacturerFolder:folder Notices:file StartMenuShortcut:-1" \
+expect "each component's key path: a file, a registry value (its root) or a folder of its own" "$(declared 0)" \
     "$(awk -F '\t' 'FILENAME == "File" { file[$1] = $2; next } FILENAME == "Registry" { reg[$1] = $6; root[$1] = $2; next }
         FILENAME == "CreateFolder" { created[$1, $2]; next } { kind = "none" }
         $6 == "" && ($3, $1) in created { kind = "folder" }
@@ -142,15 +147,15 @@ expect "each component's key path: a file, a registry value (its root) or a fold
         { print $1 ":" kind }' File Registry CreateFolder Component | sort | paste -sd ' ')"
 # A shortcut's component must be keyed under HKCU, or HKMU (-1) as here
 # (ICE43); a [#file] of another component can resolve to nothing (ICE69).
-expect "each shortcut: the root of its component's key, files of other components it names" \
-    "DesktopShortcut:-1: StartMenuShortcut:-1:" \
+expect "each shortcut: the root of its component's key, files of other components it names" "$(declared 1)" \
     "$(awk -F '\t' 'FILENAME == "File" { file[$1] = $2; next } FILENAME == "Registry" { root[$1] = $2; next }
         FILENAME == "Component" { key[$1] = $6; next } { other = ""; target = $5 }
         { while (match(target, /\[#[^]]*\]/)) { f = substr(target, RSTART + 2, RLENGTH - 3)
               if (file[f] != $4) other = other f; target = substr(target, RSTART + RLENGTH) } }
         { print $1 ":" root[key[$4]] ":" other }' File Registry Component Shortcut | sort | paste -sd ' ')"
+launcher_row=$("$release_sh" payload "$first" --msi-files | awk -F '\t' -v file="$product_executable" '$1 == file { print $2 }')
 expect "the launcher's File row: version and language of its version resource" "$version.0 1033" \
-    "$(awk -F '\t' '$1 == "LauncherExe" { print $5, $6 }' File)"
+    "$(awk -F '\t' -v row="$launcher_row" '$1 == row { print $5, $6 }' File)"
 # Windows keeps the features chosen for an older version (the desktop
 # shortcut) when the row that finds it has MigrateFeatures (1) and the action
 # runs once the features are costed, before they are carried out.

@@ -12,8 +12,6 @@ build=$2
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=../support/expect.sh
 source "$here/../support/expect.sh"
-# shellcheck source=../../installer/product-description.sh
-source "$here/../../installer/product-description.sh"
 # shellcheck source=../../tools/wine-product.sh
 source "$here/../../tools/wine-product.sh"
 ensure_wine_prefix

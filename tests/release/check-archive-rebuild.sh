@@ -21,9 +21,7 @@ set -uo pipefail
 
 product=$1
 first=$2
-# shellcheck source=../../installer/product-description.sh
-source "$(dirname "$0")/../../installer/product-description.sh"
-value_of() { product_value "$product" "$1"; }
+value_of() { "$(dirname "$0")/../../installer/release.sh" describe "$product" "$1"; }
 # shellcheck source=../support/expect.sh
 source "$(dirname "$0")/../support/expect.sh"
 scratch=$(mktemp -d "$(dirname "$first")/archive rebuild.XXXXXX")

@@ -22,9 +22,8 @@ set -uo pipefail
 product=$1
 deps=$2
 source_dir=$3
-# shellcheck source=../../installer/product-description.sh
-source "$(dirname "$0")/../../installer/product-description.sh"
-value_of() { product_value "$product" "$1"; }
+release_sh="$(dirname "$0")/../../installer/release.sh"
+value_of() { "$release_sh" describe "$product" "$1"; }
 name=$(value_of name)
 version=$(value_of version)
 launcher=$(value_of launcher)
@@ -35,6 +34,10 @@ components=$(value_of components)
 address=$(value_of releases_address)
 here=$(cd "$(dirname "$0")" && pwd)
 make_release="$here/../../installer/make-release.sh"
+# What the product ships, as its payload declares it.
+zip_names=$("$release_sh" payload "$product" --zip)
+kit_names=$("$release_sh" payload "$product" --kit)
+msi_files=$("$release_sh" payload "$product" --msi-files)
 # shellcheck source=../support/expect.sh
 source "$here/../support/expect.sh"
 # The SPDX project's JSON schema of SPDX 2.3 (.reuse/dep5 says where it comes from).
@@ -68,8 +71,8 @@ expect "the launcher's link map names no libpng, libjpeg or zlib" "" \
 
 mkdir "$work/zip" "$work/kit" "$work/msi"
 (cd "$work/zip" && cmake -E tar xf "$release/$zip")
-expect "contents of $zip" "$(printf '%s\n' INSTALL.txt "$notices" "$executable" | sort | paste -sd ' ')" \
-    "$(cd "$work/zip" && find . -type f | sed 's|^\./||' | sort | paste -sd ' ')"
+expect "contents of $zip, in the payload's order" "$(paste -sd ' ' <<<"$zip_names")" \
+    "$(unzip -Z1 "$release/$zip" | paste -sd ' ')"
 expect "the launcher is the one built" "yes" "$(yes_if cmp -s "$launcher" "$work/zip/$executable")"
 expect "INSTALL.txt speaks of the product and leaves no placeholder" "yes no" \
     "$(yes_if grep -q "$executable starts the host program" "$work/zip/INSTALL.txt") $(yes_if grep -q @ "$work/zip/INSTALL.txt")"
@@ -78,11 +81,13 @@ for text in INSTALL.txt "$notices"; do
     expect "$text: lines not ending in CR LF" 0 "$(grep -cv $'\r$' "$work/zip/$text")"
 done
 (cd "$work/kit" && cmake -E tar xf "$kit")
-expect "the test kit beside the folder holds that launcher and the notices" "yes yes" \
-    "$(yes_if cmp -s "$launcher" "$work/kit/$executable") $(yes_if cmp -s "$work/zip/$notices" "$work/kit/$notices")"
+expect "the test kit beside the folder holds the payload's files for it, as the ZIP has them" "" \
+    "$(while IFS= read -r file; do [ ! -e "$work/zip/$file" ] || cmp -s "$work/zip/$file" "$work/kit/$file" || echo "$file"
+        done <<<"$kit_names")"
 msiextract -C "$work/msi" "$msi" >/dev/null
-expect "the MSI installs the same notices beside the launcher" "yes" \
-    "$(yes_if cmp -s "$work/zip/$notices" "$(find "$work/msi" -name "$notices" -path "*/$name/*")")"
+expect "the MSI installs the payload's files in the product's folder, as the ZIP has them" "" \
+    "$(cut -f1 <<<"$msi_files" | while IFS= read -r file; do
+        cmp -s "$work/zip/$file" "$(find "$work/msi" -name "$file" -path "*/$name/*")" || echo "$file"; done)"
 linked=$(cut -f1 "$components" | sort -u)
 expect "the notices name every component of the link" "" \
     "$(while IFS= read -r component; do grep -qF "$component" "$work/zip/$notices" || echo "$component"; done <<<"$linked")"
@@ -131,12 +136,12 @@ year=$(date -u -d "@$(git -C "$source_dir" log -1 --format=%ct)" +%Y)
 manufacturer=$(value_of manufacturer)
 expect "the launcher's version resource: its company, and the copyright of the commit's year, GPL version 3" \
     "$manufacturer|Copyright (C) $year $manufacturer. Free software under the GNU GPL version 3." \
-    "$(python3 "$here/../../installer/version_resource.py" "$launcher" | sed -n 's/^\(CompanyName\|LegalCopyright\)=//p' \
+    "$("$release_sh" version-resource "$launcher" | sed -n 's/^\(CompanyName\|LegalCopyright\)=//p' \
         | paste -sd '|')"
 expect "its manifest's identity carries the version" "version=\"$version.0\"" \
     "$(wrestool -x --raw -t24 "$launcher" | grep -o "<assemblyIdentity type=\"win32\" name=\"$manufacturer.$name\" version=\"[^\"]*\"" | grep -o 'version=.*')"
 
-expect "the bill of materials is valid SPDX 2.3" "" "$(python3 -c 'import json, sys, jsonschema
+expect "the bill of materials is valid SPDX 2.3" "" "$(/usr/bin/python3 -c 'import json, sys, jsonschema
 try:
     jsonschema.validate(json.load(open(sys.argv[1])), json.load(open(sys.argv[2])))
 except jsonschema.ValidationError as error:
@@ -230,7 +235,7 @@ for case in "GARBAGE IN THE MAP|nothing this reader knows: 'GARBAGE IN THE MAP'"
     " .text          0x00401000       0x10 no such file.obj|names no such file.obj, which is no file here"; do
     { cat "$map"; echo "${case%%|*}"; } >"$work/odd.map"
     status=0
-    message=$(python3 "$here/../../installer/components.py" "$work/odd.map" "$own" "$build_dir" 2>&1 >/dev/null) \
+    message=$("$release_sh" components "$work/odd.map" "$own" "$build_dir" 2>&1 >/dev/null) \
         || status=$?
     expect "a link map with '${case%%|*}': refused, naming it" "1 yes" "$status $(yes_if grep -qF -- "${case#*|}" <<<"$message")"
 done

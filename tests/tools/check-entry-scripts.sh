@@ -30,8 +30,11 @@ done
 printf 'MZ' >"$work/Launcher.exe"
 : >"$work/Launcher.components"
 : >"$work/a-file"
-printf 'name=Product\nversion=1.0.0\nlauncher=%s\ncomponents=%s\n' "$work/Launcher.exe" "$work/Launcher.components" \
-    >"$work/product"
+for key in name productname executable version upgrade_code manufacturer releases_address host host_folder error_title \
+    release kit; do
+    echo "$key=Product"
+done >"$work/product"
+printf 'launcher=%s\ncomponents=%s\n' "$work/Launcher.exe" "$work/Launcher.components" >>"$work/product"
 sed "s|^launcher=.*|launcher=$work/a-file|" "$work/product" >"$work/not-a-program"
 while IFS='|' read -r wrong options; do
     status=0
