@@ -214,8 +214,8 @@ def prune(options: Options, products: list[description.Product]) -> None:
 
 
 @dataclasses.dataclass(frozen=True)
-class Made:
-    """What one product's release is made of, before it is published."""
+class Release:
+    """One product's release, as it is made and published."""
 
     product: description.Product
     sources: source_archive.Sources
@@ -227,35 +227,35 @@ class Made:
     def base(self) -> str:
         return f"{self.product.name}-{self.product.version}"
 
-    def release_files(self) -> dict[str, str]:
+    def files(self) -> dict[str, str]:
         return {"msi": f"{self.base}.msi", "zip": f"{self.base}-win32.zip", "source": f"{self.base}-source.tar.xz"}
 
 
-def msi_comments(made: Made) -> str:
+def msi_comments(release: Release) -> str:
     """What the product is, for Add/Remove Programs."""
-    if made.sources.uncommitted:
-        return f"{made.sources.test_release_mark()}: starts {made.product.host} for {made.product.name}."
-    return f"Starts {made.product.host} for {made.product.name}."
+    if release.sources.uncommitted:
+        return f"{release.sources.test_release_mark()}: starts {release.product.host} for {release.product.name}."
+    return f"Starts {release.product.host} for {release.product.name}."
 
 
-def stage_launcher(made: Made, stage: Path) -> Path:
+def stage_launcher(release: Release, stage: Path) -> Path:
     """The launcher every file of the release and the kit is made from: signed first, when signing."""
-    staged = stage / made.product.launcher_file
-    if made.options.sign is not None:
-        signing.sign_authenticode(made.options.sign, made.product.name, made.product.launcher, staged)
+    staged = stage / release.product.launcher_file
+    if release.options.sign is not None:
+        signing.sign_authenticode(release.options.sign, release.product.name, release.product.launcher, staged)
     else:
-        shutil.copyfile(made.product.launcher, staged)
+        shutil.copyfile(release.product.launcher, staged)
     return staged
 
 
-def make_product(made: Made, stage: Path) -> list[str]:
+def make_product(release: Release, stage: Path) -> list[str]:
     """Every file of one product's release in the stage; their names."""
-    product, options, epoch = made.product, made.options, made.epoch
-    test_commit = made.sources.commit if made.sources.uncommitted else None
-    files = made.release_files()
+    product, options, epoch = release.product, release.options, release.epoch
+    test_commit = release.sources.commit if release.sources.uncommitted else None
+    files = release.files()
     progress(f"{product.name} {product.version}: the launcher{', signed' if options.sign is not None else ''}, "
              "the notices")
-    launcher = stage_launcher(made, stage)
+    launcher = stage_launcher(release, stage)
     described = components.describe_all(product.components, options.deps)
     release_sources = components.release_sources(described, options.deps)
     year = time.gmtime(epoch).tm_year
@@ -263,34 +263,34 @@ def make_product(made: Made, stage: Path) -> list[str]:
                                           "the GNU GPL's text"), year, test_commit))
     progress(f"{product.name} {product.version}: {files['msi']}")
     wix.extract_icon(launcher, stage / "product.ico")
-    wix.build(product, stage, files["msi"], msi_comments(made), epoch)
+    wix.build(product, stage, files["msi"], msi_comments(release), epoch)
     if options.sign is not None:
         unsigned = stage / "unsigned.msi"
         (stage / files["msi"]).rename(unsigned)
         signing.sign_authenticode(options.sign, product.name, unsigned, stage / files["msi"])
     progress(f"{product.name} {product.version}: {files['zip']}")
-    mark = made.sources.test_release_mark() if made.sources.uncommitted else None
+    mark = release.sources.test_release_mark() if release.sources.uncommitted else None
     packing.build_zip(product, stage, stage / files["zip"], mark, epoch)
     progress(f"{product.name} {product.version}: {files['source']}")
-    source_archive.build(made.sources, f"{made.base}-source", stage, stage / files["source"], options.deps,
-                         release_sources, made.toolchain, epoch)
-    sbom_name = f"{made.base}.spdx.json"
+    source_archive.build(release.sources, f"{release.base}-source", stage, stage / files["source"], options.deps,
+                         release_sources, release.toolchain, epoch)
+    sbom_name = f"{release.base}.spdx.json"
     progress(f"{product.name} {product.version}: {sbom_name}")
     (stage / sbom_name).write_text(sbom.render(product, launcher, described, epoch,
                                                {kind: stage / name for kind, name in files.items()}, test_commit,
                                                payload.launcher_in(product)), encoding="utf-8")
     if options.kit:
-        kit = f"{made.base}-windows-tests.zip"
+        kit = f"{release.base}-windows-tests.zip"
         progress(f"{product.name} {product.version}: {kit}")
         packing.build_kit(product, stage, stage / kit, options.kit, epoch)
     return [files["msi"], files["zip"], sbom_name, files["source"]]
 
 
-def publish(made: Made, stage: Path, names: list[str]) -> None:
+def publish(release: Release, stage: Path, names: list[str]) -> None:
     """The sums, and their signature, are made before the folder is touched: a
     signing that fails leaves the earlier release there as it was."""
-    product, options = made.product, made.options
-    sums = f"{made.base}.SHA256SUMS"
+    product, options = release.product, release.options
+    sums = f"{release.base}.SHA256SUMS"
     signing.write_sums(stage, names, sums)
     published = names + [sums]
     if options.sums_key:
@@ -305,7 +305,7 @@ def publish(made: Made, stage: Path, names: list[str]) -> None:
     for name in published:
         shutil.copyfile(stage / name, folder / name)
     if options.kit and options.kit_out:
-        kit = f"{made.base}-windows-tests.zip"
+        kit = f"{release.base}-windows-tests.zip"
         options.kit_out.mkdir(parents=True, exist_ok=True)
         shutil.copyfile(stage / kit, options.kit_out / kit)
     progress(f"{product.name} {product.version}: released in {folder}")
@@ -334,7 +334,7 @@ def make(arguments: list[str]) -> None:
     if options.prune:
         prune(options, products)
     for product in products:
-        made = Made(product, sources, options, int(epoch), built_with)
+        release = Release(product, sources, options, int(epoch), built_with)
         with tempfile.TemporaryDirectory() as stage:
-            publish(made, Path(stage), make_product(made, Path(stage)))
+            publish(release, Path(stage), make_product(release, Path(stage)))
 

@@ -200,6 +200,12 @@ printf '#!/bin/sh\n/usr/bin/apt-cache "$@"\n%s\n' \
     "case \" \$* \" in *\" mingw-w64-i686-dev \"*) printf '\\nPackage: mingw-w64-i686-dev\\nVersion: $newer\\n\\n';; esac" \
     >"$work/bin/apt-cache"
 chmod +x "$work/bin/apt-cache"
+# A machine whose wixl is not the one the toolchain lock names.
+mkdir "$work/other-wixl"
+printf '#!/bin/sh
+case " $* " in *" wixl "*) echo 0.0-other;; *) exec /usr/bin/dpkg-query "$@";; esac\n' \
+    >"$work/other-wixl/dpkg-query"
+chmod +x "$work/other-wixl/dpkg-query"
 sed '/^releases_address=/d' "$product" >"$work/without-address.product"
 winpthreads_licence=mingw-w64/licence-files/mingw-w64-libraries/winpthreads/COPYING
 for case in without-juce without-licence changed-licence; do
@@ -223,6 +229,7 @@ with winpthreads' licence file changed|licence file mingw-w64-libraries/winpthre
 without the family's address|gives no releases address||--product $work/without-address.product
 while Debian lists a newer revision|mingw-w64-i686-dev $newer, newer than $installed|PATH=$work/bin:$PATH|--product $product
 dated otherwise than the commit|SOURCE_DATE_EPOCH is 1, not the time of the commit|SOURCE_DATE_EPOCH=1|--product $product
+with a wixl the toolchain lock does not name|wixl: the lock says|PATH=$work/other-wixl:$PATH|--product $product
 CASES
 
 # A link map: a line it does not know, an input of a package no component is
