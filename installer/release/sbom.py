@@ -50,8 +50,8 @@ GCC_RUNTIME_LICENCE = "GPL-3.0-or-later WITH GCC-exception-3.1"
 # packs it, is GPL-3.0-only.
 PROGRAM_LICENCE = "GPL-3.0-only"
 DISTRO = "debian-12"
-# The tool the document's creators name, as every bill of materials of the family has named it.
-TOOL = "make-sbom.py"
+# The tool the document's creators name: the release package, installer/release.
+TOOL = "release"
 
 # What each kind of file of the release is: its purpose and its licence, for its package in the document.
 RELEASE_FILES = {"msi": ("INSTALL", PROGRAM_LICENCE), "zip": ("ARCHIVE", PROGRAM_LICENCE),
