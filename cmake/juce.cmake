@@ -10,7 +10,7 @@ endif()
 add_library(juce_core_module STATIC "${JUCE_MODULES_DIR}/juce_core/juce_core.cpp")
 target_include_directories(juce_core_module SYSTEM PUBLIC "${JUCE_MODULES_DIR}")
 # JUCE's build stamp is its compilation date: the commit's.
-# See JUCE 7.0.5 modules/juce_core/time/juce_Time.cpp, Time::getCompilationDate().
+# See JUCE 7.0.5 (toolchain.lock: juce-modules-source-data) juce_core/time/juce_Time.cpp, getCompilationDate().
 embed_commit_time(juce_core_module)
 # JUCE still calls some of its own deprecated classes; that is for JUCE to mend.
 target_compile_options(juce_core_module PRIVATE -Wno-deprecated-declarations)
@@ -26,7 +26,8 @@ target_compile_definitions(juce_core_module PUBLIC
     JUCE_DISPLAY_SPLASH_SCREEN=0
     # No 1 ms system timer period: nothing here runs a timer, and raising the
     # timer rate would also load winmm at every start.
-    # See JUCE 7.0.5 modules/juce_core/native/juce_win32_SystemStats.cpp, HiResCounterHandler (timeBeginPeriod).
+    # See JUCE 7.0.5 (toolchain.lock: juce-modules-source-data) juce_core/native/juce_win32_SystemStats.cpp,
+    # HiResCounterHandler (timeBeginPeriod).
     JUCE_WIN32_TIMER_PERIOD=0)
 
 find_package(Threads REQUIRED)
@@ -107,8 +108,8 @@ set_source_files_properties("${CMAKE_CURRENT_LIST_DIR}/juce/juce_gui_basics_ming
 # The module file written above includes the module's own files as JUCE's
 # does, by paths relative to the module's folder. -Wno-cpp: JUCE's own notice
 # that it draws text without DirectWrite under MinGW; the error box is native
-# and draws none. See JUCE 7.0.5 modules/juce_graphics/juce_graphics.cpp:
-# #warning under JUCE_MINGW && JUCE_USE_DIRECTWRITE.
+# and draws none. See JUCE 7.0.5 (toolchain.lock: juce-modules-source-data)
+# modules/juce_graphics/juce_graphics.cpp: #warning under JUCE_MINGW && JUCE_USE_DIRECTWRITE.
 set_source_files_properties("${CMAKE_CURRENT_LIST_DIR}/juce/juce_graphics_mingw.cpp" PROPERTIES
     COMPILE_OPTIONS "-iquote;${juce_graphics_folder};-iquote;${JUCE_MODULES_DIR}/juce_graphics;-Wno-cpp"
     OBJECT_DEPENDS "${juce_graphics_folder}/juce_graphics_without_image_formats.cpp")
@@ -116,7 +117,8 @@ set_source_files_properties("${CMAKE_CURRENT_LIST_DIR}/juce/juce_graphics_mingw.
 # so section garbage collection can drop nothing from a module compiled with
 # unwind tables. The graphics and GUI modules throw no exceptions; without
 # unwind tables the linker keeps only what the error box reaches from them.
-# binutils 2.40 ld/scripttempl/pe.sc: KEEP(*(.eh_frame*)), as `i686-w64-mingw32-ld --verbose` prints it.
+# binutils 2.40 (toolchain.lock: binutils-mingw-w64-i686) ld/scripttempl/pe.sc: KEEP(*(.eh_frame*)),
+# as `i686-w64-mingw32-ld --verbose` prints it.
 set_property(SOURCE
     "${JUCE_MODULES_DIR}/juce_data_structures/juce_data_structures.cpp"
     "${CMAKE_CURRENT_LIST_DIR}/juce/juce_graphics_mingw.cpp"
@@ -150,7 +152,8 @@ endforeach()
 # through the import pointer (__declspec(dllimport)), leaving the pointer null;
 # calling the stub itself keeps it. Public, so that code of ours calling a
 # delay-loaded library directly gets the same.
-# Seen with binutils 2.40 here; reported as binutils bug 14339 (https://github.com/pbatard/rufus/issues/2728).
+# Seen with binutils 2.40 here (toolchain.lock: binutils-mingw-w64-i686); reported as binutils bug 14339
+# (https://github.com/pbatard/rufus/issues/2728).
 target_compile_definitions(juce_core_module PUBLIC DECLSPEC_IMPORT=)
 
 set(delay_gui "$<BOOL:$<TARGET_PROPERTY:DELAY_LOAD_GUI_LIBRARIES>>")

@@ -7,7 +7,8 @@
 # the run-time's stream and locale objects were linked whole. Only the unwind
 # entries of crtbegin.o and crtend.o stay: crtbegin registers the table by its
 # first entry, and crtend's entry ends it.
-# binutils 2.40 ld/scripttempl/pe.sc: KEEP(*(.eh_frame*)), as `i686-w64-mingw32-ld --verbose` prints it.
+# binutils 2.40 (toolchain.lock: binutils-mingw-w64-i686) ld/scripttempl/pe.sc: KEEP(*(.eh_frame*)),
+# as `i686-w64-mingw32-ld --verbose` prints it.
 # GCC libgcc/config/i386/cygming-crtbegin.c, __EH_FRAME_BEGIN__; cygming-crtend.c, __FRAME_END__.
 
 # Writes the script to out_file.

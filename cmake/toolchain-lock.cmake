@@ -1,0 +1,119 @@
+# The Debian packages whose versions shape the build's files, checked against
+# this machine's at each configure.
+#
+# In a clone, toolchain.lock names the versions the build was last built and
+# tested with, which its workarounds cite: another version is a warning, as
+# the build may still be right, and the lock is bumped once it is proven
+# (docs/maintaining.md).
+#
+# An unpacked source archive (it holds release-inputs) is built to give its
+# release's files again, so it is checked against what that release was
+# built with, release-inputs' "toolchain PACKAGE VERSION" lines, not against
+# the lock it carries: a release made with other versions than its lock
+# (told to accept them) records those. Another version stops the configure,
+# naming each package, unless LAUNCHER_ACCEPT_OTHER_TOOLCHAIN is set
+# (docs/release.md says when that is safe).
+#
+# As a script (cmake -DSOURCE_DIR=... [-DLAUNCHER_ACCEPT_OTHER_TOOLCHAIN=ON]
+# -P) it checks the clone or unpacked archive at SOURCE_DIR.
+include_guard(GLOBAL)
+
+# The "PACKAGE VERSION" entries of a lock; a line that is neither one nor a
+# comment stops the configure, as it stops the release.
+function(read_toolchain_lock lock out_var)
+    if(NOT EXISTS "${lock}")
+        message(FATAL_ERROR "${lock} is missing: it names the Debian packages this build was tested with")
+    endif()
+    file(READ "${lock}" text)
+    string(REGEX REPLACE "#[^\n]*" "" text "${text}")
+    # Debian's names and versions hold none of the characters that would
+    # split CMake's lists elsewhere than at a line's end.
+    if(text MATCHES "[][;\\\\]")
+        message(FATAL_ERROR "${lock} holds a '[', ']', ';' or '\\' outside its comments: no package or version does")
+    endif()
+    string(REPLACE "\n" ";" lines "${text}")
+    set(entries)
+    foreach(line IN LISTS lines)
+        string(STRIP "${line}" line)
+        if(line STREQUAL "")
+            continue()
+        elseif(NOT line MATCHES "^([^ \t]+)[ \t]+([^ \t]+)$")
+            message(FATAL_ERROR "${lock} holds a line that is no \"PACKAGE VERSION\": ${line}")
+        endif()
+        list(APPEND entries "${CMAKE_MATCH_1} ${CMAKE_MATCH_2}")
+    endforeach()
+    set(${out_var} "${entries}" PARENT_SCOPE)
+endfunction()
+
+# The "PACKAGE VERSION" entries an unpacked source archive's release was built with.
+function(read_recorded_toolchain release_inputs out_var)
+    file(STRINGS "${release_inputs}" lines REGEX "^toolchain [^ ]+ [^ ]+$")
+    list(TRANSFORM lines REPLACE "^toolchain " "")
+    set(${out_var} "${lines}" PARENT_SCOPE)
+endfunction()
+
+# A line for each entry whose package is installed at another version than
+# the entry's, or not at all: "PACKAGE: RECORDED_AS VERSION, INSTALLED_AS VERSION".
+function(toolchain_differences out_var recorded_as installed_as)
+    set(differences "")
+    foreach(entry IN LISTS ARGN)
+        string(REPLACE " " ";" entry "${entry}")
+        list(GET entry 0 package)
+        list(GET entry 1 recorded)
+        execute_process(COMMAND dpkg-query -W --showformat=\${Version} "${package}"
+            OUTPUT_VARIABLE installed RESULT_VARIABLE not_installed ERROR_QUIET)
+        if(not_installed OR NOT installed)
+            set(installed "not installed")
+        endif()
+        if(NOT installed STREQUAL recorded)
+            string(APPEND differences "\n  ${package}: ${recorded_as} ${recorded}, ${installed_as} ${installed}")
+        endif()
+    endforeach()
+    set(${out_var} "${differences}" PARENT_SCOPE)
+endfunction()
+
+function(check_toolchain_lock lock)
+    read_toolchain_lock("${lock}" locked)
+    toolchain_differences(differences locked installed ${locked})
+    if(differences)
+        message(WARNING "This machine's Debian packages are not those toolchain.lock names, which this build "
+            "was last built and tested with:${differences}\nThe build goes on, but a workaround that cites a "
+            "locked version may no longer hold, and a release stops here unless told to accept other versions. "
+            "Once the build and every test pass with these, bump the lock in a commit of its own "
+            "(docs/maintaining.md, \"Bumping the toolchain lock\").")
+    endif()
+endfunction()
+
+function(check_recorded_toolchain release_inputs)
+    read_recorded_toolchain("${release_inputs}" built_with)
+    toolchain_differences(differences "the archive was built with" "this machine has" ${built_with})
+    if(differences AND LAUNCHER_ACCEPT_OTHER_TOOLCHAIN)
+        message(WARNING "Built with another toolchain than this source archive's release:${differences}\n"
+            "The files made will differ from the release's.")
+    elseif(differences)
+        message(FATAL_ERROR "This source archive's release was built with other Debian packages than this "
+            "machine has:${differences}\nInstall those versions, or see docs/release.md (\"Rebuilding from the "
+            "source archive\") for when -DLAUNCHER_ACCEPT_OTHER_TOOLCHAIN=ON is safe.")
+    endif()
+endfunction()
+
+# The configure runs again when what it checked against changes.
+function(check_toolchain source_dir)
+    if(EXISTS "${source_dir}/release-inputs")
+        set(record "${source_dir}/release-inputs")
+        check_recorded_toolchain("${record}")
+    else()
+        set(record "${source_dir}/toolchain.lock")
+        check_toolchain_lock("${record}")
+    endif()
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${record}")
+endfunction()
+
+if(CMAKE_SCRIPT_MODE_FILE)
+    check_toolchain("${SOURCE_DIR}")
+    return()
+endif()
+
+option(LAUNCHER_ACCEPT_OTHER_TOOLCHAIN
+    "Build an unpacked source archive with other toolchain versions than it records" OFF)
+check_toolchain("${PROJECT_SOURCE_DIR}")
