@@ -1,7 +1,7 @@
 # What every program of the build shares, the sample host built for 64-bit
 # Windows as a project of its own included: the language, warnings, and what
-# makes two builds of one commit give identical files (the commit's time, which
-# few files embed, is cmake/commit-time.cmake's).
+# makes two builds of one commit give identical files (the commit's year, which
+# only the version resources embed, is cmake/commit-time.cmake's).
 get_filename_component(launcher_clone "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
 
 set(CMAKE_CXX_STANDARD 20)

@@ -9,9 +9,25 @@ endif()
 
 add_library(juce_core_module STATIC "${JUCE_MODULES_DIR}/juce_core/juce_core.cpp")
 target_include_directories(juce_core_module SYSTEM PUBLIC "${JUCE_MODULES_DIR}")
-# JUCE's build stamp is its compilation date: the commit's.
+# JUCE's build stamp is its compilation date (__DATE__ and __TIME__, which
+# SOURCE_DATE_EPOCH pins): the date of Debian's JUCE package, from its
+# changelog, as Debian dates what it builds of it. It moves only with the
+# package, which toolchain.lock pins and a source archive's rebuild must have,
+# so a commit compiles no JUCE and the archive gives the same stamp again.
 # See JUCE 7.0.5 (toolchain.lock: juce-modules-source-data) juce_core/time/juce_Time.cpp, getCompilationDate().
-embed_commit_time(juce_core_module)
+function(pin_juce_build_date target)
+    set(changelog /usr/share/doc/juce-modules-source-data/changelog.Debian.gz)
+    execute_process(COMMAND dpkg-parsechangelog -l "${changelog}" -S Timestamp
+        OUTPUT_VARIABLE date OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+    if(NOT date MATCHES "^[0-9]+$")
+        message(FATAL_ERROR "No date of Debian's JUCE package in ${changelog}: run tools/setup.sh")
+    endif()
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${changelog}")
+    set_target_properties(${target} PROPERTIES
+        C_COMPILER_LAUNCHER "${CMAKE_COMMAND};-E;env;SOURCE_DATE_EPOCH=${date}"
+        CXX_COMPILER_LAUNCHER "${CMAKE_COMMAND};-E;env;SOURCE_DATE_EPOCH=${date}")
+endfunction()
+pin_juce_build_date(juce_core_module)
 # JUCE still calls some of its own deprecated classes; that is for JUCE to mend.
 target_compile_options(juce_core_module PRIVATE -Wno-deprecated-declarations)
 target_compile_definitions(juce_core_module PUBLIC
