@@ -15,7 +15,7 @@ namespace launcher
 // Arguments and environment entries stay UTF-16 code units from the platform
 // to the hand-over: juce::String is UTF-8 inside and cannot carry a lone
 // surrogate, which Windows allows in both.
-// See JUCE 7.0.5 modules/juce_core/text/juce_CharPointer_UTF16.h, CharPointer_UTF16::getAndAdvance()
+// See JUCE 7.0.5 (toolchain.lock: juce-modules-source-data) modules/juce_core/text/juce_CharPointer_UTF16.h, CharPointer_UTF16::getAndAdvance()
 using Utf16 = std::u16string;
 using Utf16List = std::vector<Utf16>;
 

@@ -6,7 +6,7 @@
 // one call from kernel32 keeps all of them out of every launch; JUCE's
 // millisecond counter then has the tick count's resolution, which the native
 // message box never notices.
-// See JUCE 7.0.5 modules/juce_core/files/juce_TemporaryFile.cpp, lockedRandom, and Random::setSeedRandomly()
+// See JUCE 7.0.5 (toolchain.lock: juce-modules-source-data) modules/juce_core/files/juce_TemporaryFile.cpp, lockedRandom, and Random::setSeedRandomly()
 // See Wine's dlls/winmm/Makefile.in: winmm imports ole32.
 
 // Lean, so that winmm's own declaration of timeGetTime is not seen here.

@@ -67,8 +67,9 @@ def recorded(repo: Path, key: str) -> str:
 
 def _archive_files(repo: Path) -> list[str]:
     """The files of an unpacked source archive that are the project's: all but
-    what the release added and the build's folder."""
-    added = {INPUTS_RECORD, FILES_RECORD, SOURCES_LICENCE}
+    what the release added, the build's folder and a developer's own presets,
+    which a clone's git ignores too."""
+    added = {INPUTS_RECORD, FILES_RECORD, SOURCES_LICENCE, "CMakeUserPresets.json"}
     files = []
     for path in repo.rglob("*"):
         relative = path.relative_to(repo).as_posix()

@@ -5,11 +5,12 @@
 # up and built there with every download impossible, must give every
 # product's launcher, every file of its release (the source archive itself
 # included) and its test kit byte for byte as the build gave them, pass
-# reuse lint, and configure again with nothing to rebuild. A new commit's
-# time, then this one's again, must rebuild only what embeds it (JUCE's core
-# and the version resources) and give the same launchers. A file changed in
-# the archive, a source package missing from it, or another toolchain than it
-# records must stop the release, the set-up or the configure, naming it.
+# reuse lint, and configure again with nothing to rebuild. A commit of the
+# same year must rebuild nothing; a new year's commit, then this one's again,
+# only what embeds it (the version resources), and give the same launchers.
+# A file changed in the archive, a source package missing from it, or another
+# toolchain than it records must stop the release, the set-up or the
+# configure, naming it.
 #
 # Downloads are made impossible by running the set-up and the build in a
 # network namespace of their own (unshare -n, or unshare -rn where only a
@@ -84,13 +85,16 @@ while IFS= read -r file; do
 done < <(made_files "$first")
 expect "reuse lint passes in the unpacked archive" 0 "$(cd "$top" && reuse lint >/dev/null 2>&1; echo $?)"
 
-# A commit followed by a build, as the archive records one: a year later.
+# Commits followed by a build, as the archive records one: a second later, then a year later.
 launcher="$second/${launchers[0]}"
 first_launcher=$(sha256sum <"$launcher")
 cp "$top/release-inputs" "$scratch/release-inputs"
 commit_time=$(sed -n 's/^commit-time //p' "$top/release-inputs")
-sed -i "s/^commit-time .*/commit-time $((commit_time + 366 * 86400))/" "$top/release-inputs"
-expect "a new commit recompiles only what embeds its time, then links" "juce_core.cpp.obj launcher.rc.res" \
+later() { sed -i "s/^commit-time .*/commit-time $((commit_time + $1))/" "$top/release-inputs"; }
+later 1
+expect "a commit of the same year rebuilds nothing" "" "$(made_by_build)"
+later $((366 * 86400))
+expect "a new year's commit recompiles only what embeds its year, then links" "launcher.rc.res" \
     "$(made_by_build | tr ' ' '\n' | grep -v '\.\(exe\|a\|dll\)$' | paste -sd ' ')"
 expect "the launcher names the new commit's year" no "$(yes_if test "$(sha256sum <"$launcher")" = "$first_launcher")"
 cp "$scratch/release-inputs" "$top/release-inputs"
