@@ -353,3 +353,86 @@ function(make_product product)
     add_product_launcher(${product} ${product_${product}_VERSION} "${folder}" ${executable})
 endfunction()
 
+# Forgets what an earlier configure made of products that no table has any
+# longer, so that no script offers them and no check expects them: the
+# folder of products/ of each, and what the description in it names. Writes
+# products/list, the names of PRODUCTS, the products of the tables, one a
+# line: the scripts offer those, whatever folders an earlier build left.
+function(keep_only_products)
+    set(launchers)
+    foreach(product IN LISTS ARGN)
+        list(APPEND launchers "${product_${product}_EXECUTABLE}.exe")
+    endforeach()
+    file(GLOB folders LIST_DIRECTORIES true "${PROJECT_BINARY_DIR}/products/*")
+    foreach(folder IN LISTS folders)
+        get_filename_component(name "${folder}" NAME)
+        if(IS_DIRECTORY "${folder}" AND NOT name IN_LIST ARGN)
+            forget_product("${folder}" "${launchers}")
+        endif()
+    endforeach()
+    list(JOIN ARGN "\n" names)
+    file(WRITE "${PROJECT_BINARY_DIR}/products/list" "${names}\n")
+endfunction()
+
+# A product's FOLDER in the build, and what its description there names: its
+# launcher and the launcher's objects, unless the launcher is one of
+# LAUNCHERS, the tables' (a product taken out may have had the file name one
+# of them has now); its release folder, unless it holds what no release
+# made; and its test kits of every version.
+function(forget_product folder launchers)
+    get_filename_component(name "${folder}" NAME)
+    message(STATUS "Forgetting ${name}, which no product table has any longer")
+    set(forgotten "${folder}")
+    set(description "${folder}/${name}.product")
+    if(EXISTS "${description}")
+        file(READ "${description}" values)
+        foreach(key IN ITEMS launcher release kit)
+            string(REGEX MATCH "(^|\n)${key}=([^\n]*)" found "${values}")
+            set(${key} "${CMAKE_MATCH_2}")
+        endforeach()
+        get_filename_component(launcher_file "${launcher}" NAME)
+        if(launcher AND NOT launcher_file IN_LIST launchers)
+            get_filename_component(executable "${launcher}" NAME_WLE)
+            list(APPEND forgotten "${launcher}" "${PROJECT_BINARY_DIR}/CMakeFiles/${executable}.dir")
+        endif()
+        if(release)
+            forgettable_release("${name}" "${release}" release)
+        endif()
+        if(kit)
+            get_filename_component(kit_folder "${kit}" DIRECTORY)
+            file(GLOB kits "${kit_folder}/${name}-*-windows-tests.zip")
+            list(FILTER kits INCLUDE REGEX "/${name}-[0-9.]+-windows-tests\\.zip$")
+        endif()
+        list(APPEND forgotten ${release} ${kits})
+    endif()
+    remove_from_build(${forgotten})
+endfunction()
+
+# FOLDER, a release folder of the product NAME, into OUT_VAR if it holds
+# release files alone, each named for the product and its version, NAME-X.Y.Z
+# and more (or, from an earlier release, SHA256SUMS): what else is there is no release's, and
+# keeps it, as the release step's pruning does.
+function(forgettable_release name folder out_var)
+    file(GLOB others LIST_DIRECTORIES true "${folder}/*")
+    set(release_file "${name}-[0-9]+\\.[0-9]+\\.[0-9]+[.-][^/]*|SHA256SUMS|SHA256SUMS\\.minisig")
+    list(FILTER others EXCLUDE REGEX "/(${release_file})$")
+    set(${out_var} "${folder}" PARENT_SCOPE)
+    if(others)
+        list(JOIN others ", " others)
+        message(WARNING "${folder} is kept: it holds ${others}, which no release of ${name} made")
+        set(${out_var} "" PARENT_SCOPE)
+    endif()
+endfunction()
+
+# Removes each path that lies below the build folder, and nothing else: a
+# description that an older build, or a copy from elsewhere, left may name
+# any path.
+function(remove_from_build)
+    foreach(path IN LISTS ARGN)
+        cmake_path(NORMAL_PATH path)
+        string(FIND "${path}" "${PROJECT_BINARY_DIR}/" at)
+        if(at EQUAL 0)
+            file(REMOVE_RECURSE "${path}")
+        endif()
+    endforeach()
+endfunction()

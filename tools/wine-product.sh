@@ -43,13 +43,15 @@ use_product() {
     host_report="$host_folder/Sonvik-received.txt"
 }
 
-# The description of a product in a build folder, by its name; without one,
-# of the product the demo and the benchmark take as theirs: the product table's first.
+# The description of a product in a build folder, by its name, among the
+# products of the tables the build was last configured with (its
+# products/list); without one, of the product the demo and the benchmark take
+# as theirs: the product table's first.
 product_description() {
     local build=$1 name=${2:-}
     [ -n "$name" ] || { cat "$build/products/primary"; return; }
-    [ -f "$build/products/$name/$name.product" ] \
-        || { echo "no product $name in $build; there are: $(find "$build/products" -mindepth 1 -maxdepth 1 -type d -printf '%f ')" >&2; return 1; }
+    grep -qxF -- "$name" "$build/products/list" 2>/dev/null \
+        || { echo "no product $name in $build; there are: $(paste -sd ' ' "$build/products/list" 2>/dev/null)" >&2; return 1; }
     echo "$build/products/$name/$name.product"
 }
 

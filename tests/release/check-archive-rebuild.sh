@@ -62,7 +62,13 @@ echo "The set-up and the release's build from the unpacked archive took $(($(dat
 expect "a release of a product or version no longer in the table is gone" "no no" \
     "$(yes_if test -e "$second/release/Gone") $(yes_if test -e "$second/$(value_of name)-0.9.0-windows-tests.zip")"
 # What the release is made from: every launcher and the kit's programs.
-mapfile -t launchers < <(sed -n "s|^launcher=$second/||p" "$second"/products/*/*.product)
+# The launchers of a build's products, below it: of those its configure
+# listed, the products of its tables.
+launchers_of() {
+    local name
+    while IFS= read -r name; do sed -n "s|^launcher=$1/||p" "$1/products/$name/$name.product"; done <"$1/products/list"
+}
+mapfile -t launchers < <(launchers_of "$second")
 # What a build of them compiles and links. A dry run cannot tell: the commit's
 # time is read at every build, and what depends on it waits for its answer.
 made_by_build() {
@@ -77,7 +83,7 @@ expect "a second configure leaves nothing to rebuild" "" "$(made_by_build)"
 # and of the tests' own.
 made_files() {
     (cd "$1" && find release test-products -type f && ls ./*-windows-tests.zip \
-        && sed -n "s|^launcher=$1/||p" products/*/*.product) | sed 's|^\./||' | LC_ALL=C sort
+        && launchers_of "$1") | sed 's|^\./||' | LC_ALL=C sort
 }
 expect "the same files made" "$(made_files "$first")" "$(made_files "$second")"
 while IFS= read -r file; do

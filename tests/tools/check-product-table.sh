@@ -2,7 +2,8 @@
 # A product table with a bad entry stops the configure with a message naming
 # the entry and what is wrong; a good one passes. Each table is read by the
 # build's own vocabulary, in a CMake script, after the product table that
-# ships, as the tests' own table is (or, with ALONE, on its own).
+# ships, as the tests' own table is (or, with ALONE, on its own), into a
+# scratch build folder, which then keeps only the products read.
 # Usage: check-product-table.sh SOURCE_DIR
 set -uo pipefail
 
@@ -15,6 +16,7 @@ trap 'rm -rf "$work"' EXIT
 cat >"$work/read-table.cmake" <<CMAKE
 cmake_minimum_required(VERSION 3.25)
 set(PROJECT_SOURCE_DIR "$repo")
+set(PROJECT_BINARY_DIR "$work/build")
 include("$repo/cmake/products.cmake")
 read_family("$repo/products/family.cmake")
 set(tables "\${TABLE}" tests)
@@ -22,6 +24,7 @@ if(NOT ALONE)
     list(PREPEND tables "$repo/products/table.cmake" shipped)
 endif()
 read_product_tables(products \${tables})
+keep_only_products(\${products})
 CMAKE
 # The documentation's example of a new product, and its icon.
 awk '/^## Adding a product/ { section = 1 } section && /^```cmake$/ { block = 1; next }
@@ -71,5 +74,32 @@ sed "s/UPGRADE_CODE [^ )]*/UPGRADE_CODE $(python3 -c 'import uuid; print(str(uui
     "$work/example.cmake" >"$work/table.cmake"
 expect "the documentation's example of a product, with an upgrade code of its own, is read" 0 \
     "$(cmake -DALONE=1 -DTABLE="$work/table.cmake" -P "$work/read-table.cmake" >/dev/null 2>&1; echo $?)"
+
+# What a configure and a release made of products: a product taken out of
+# the tables leaves nothing in the build, and --product offers only theirs.
+# A launcher whose file name a product of the tables has now, and what lies
+# outside the build, stay.
+build="$work/build"
+made() { # NAME LAUNCHER RELEASE_FOLDER
+    mkdir -p "$build/products/$1" "$build/bin" "$build/CMakeFiles/${2%.exe}.dir" "$3"
+    touch "$build/bin/$2" "$3/$1-1.0.0.msi" "$build/$1-1.0.0-windows-tests.zip"
+    printf 'launcher=%s\nrelease=%s\nkit=%s\n' "$build/bin/$2" "$3" "$build/$1-1.0.0-windows-tests.zip" \
+        >"$build/products/$1/$1.product"
+}
+made Alpha Alpha.exe "$build/release/Alpha"
+made Bramble Bramble.exe "$build/release/Bramble"
+made Renamed Alpha.exe "$build/../outside"
+printf '%s\n%s\n' "$good" "$(entry Beta beta)" >"$work/table.cmake"
+cmake -DALONE=1 -DTABLE="$work/table.cmake" -P "$work/read-table.cmake" >/dev/null 2>&1
+expect "a product taken out of the tables leaves nothing in the build" "./Alpha-1.0.0-windows-tests.zip ./CMakeFiles \
+./CMakeFiles/Alpha.dir ./bin ./bin/Alpha.exe ./products ./products/Alpha ./products/Alpha/Alpha.product \
+./products/list ./release ./release/Alpha ./release/Alpha/Alpha-1.0.0.msi" \
+    "$(cd "$build" && find . -mindepth 1 | LC_ALL=C sort | paste -sd ' ')"
+expect "what lies outside the build stays" yes "$(yes_if test -f "$work/outside/Renamed-1.0.0.msi")"
+expect "--product offers only the products of the tables" "no product Bramble in $build; there are: Alpha Beta" \
+    "$(
+        # shellcheck source=../../tools/wine-product.sh
+        source "$repo/tools/wine-product.sh" && product_description "$build" Bramble 2>&1
+    )"
 
 [ "$failures" -eq 0 ]
