@@ -1,6 +1,6 @@
 # The product table: the one place a product is described. The build makes
 # a launcher, an installer and a release for each entry (cmake/products.cmake
-# says what each field is for; README, "Adding a product").
+# says what each field is for; docs/maintaining.md, "Adding a product").
 
 launcher_product(Tessalune
     PRODUCTNAME tessalune

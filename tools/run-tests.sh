@@ -9,7 +9,7 @@
 #   --quick  what a change to the launcher needs, the inner loop: the unit
 #            tests natively (the release package's among them) and under
 #            Wine, and the end-to-end tests under Wine; no sanitizers, no
-#            fuzzing, and no release, kit or installer is made or checked
+#            fuzzing, and no release, kit or installer is made or checked.
 # shellcheck disable=SC2154  # option_quick: usage.sh sets it from the usage line
 set -uo pipefail
 

@@ -1,13 +1,14 @@
 # shellcheck shell=bash
 # Sourced first by the entry scripts, with their arguments:
 #   source "$(dirname "$0")/../tools/usage.sh" "$@"
-# The script's opening comment, from its "Usage:" line on, is its usage:
-# --help or -h prints it and ends the script with status 0. The options its
+# The script's opening comment, from its "Usage:" line to its end or to a
+# directive for shellcheck, which is no part of what its reader needs, is
+# its usage: --help or -h prints it and ends the script with status 0. The options its
 # usage line offers, "[--NAME]" or "[--NAME VALUE]", set option_NAME (dashes
 # as underscores) to "yes" or the value; they are empty otherwise. Anything
 # else is refused with the usage and status 2. Then repo is the clone the
 # script is in.
-print_usage() { sed -n '/^# Usage:/,/^[^#]/{/^#/s/^# \{0,1\}//p}' "$0"; }
+print_usage() { awk '/^# Usage:/ { on = 1 } on && (!/^#/ || /^# shellcheck /) { exit } on { sub(/^# ?/, ""); print }' "$0"; }
 refuse_usage() { echo "$(basename "$0"): $*" >&2; print_usage >&2; exit 2; }
 
 usage_line=$(grep -m 1 '^# Usage:' "$0")

@@ -12,19 +12,21 @@ from .errors import ReleaseError, UsageError
 from .make import MAKE_USAGE, make
 
 USAGE = """\
-Usage: release.sh make OPTIONS...             the release (make-release.sh --help)
-       release.sh describe PRODUCT [KEY]      a product's description: KEY=value lines, or one value
-       release.sh describe --shell PRODUCT    product_KEY=value lines for a shell's eval
-       release.sh payload PRODUCT WHAT        what the product ships, a line each: WHAT is --zip (the
-                                              ZIP's files, in order), --kit (the kit's own files),
-                                              --msi-files (file and its MSI row), --components
-                                              (component, key path kind, key path, feature, code,
-                                              the folder of the shortcut it makes)
-       release.sh components LINK_MAP OWN_LIBRARIES BUILD_DIR
-                                              what a launcher is linked with, from its link map
-       release.sh licence-files SOURCE        the licence files of a Debian source package the
-                                              release reads, for tools/setup.sh to keep
-       release.sh version-resource PROGRAM    a program's version resource: name=value lines
+Usage: installer/release.sh COMMAND ARGUMENT...
+Runs the release package, installer/release/. Its commands:
+  make OPTIONS...             makes releases (installer/make-release.sh --help).
+  describe PRODUCT [KEY]      prints a product's description as KEY=value lines, or one value.
+  describe --shell PRODUCT    prints it as product_KEY=value lines, for a shell's eval.
+  payload PRODUCT WHAT        lists what the product ships, a line each, where WHAT is --zip
+                              (the ZIP's files, in order), --kit (the kit's own files),
+                              --msi-files (each file and its MSI row) or --components (each
+                              component, its key path's kind, its key path, its feature, its
+                              code and the folder of the shortcut it makes).
+  components LINK_MAP OWN_LIBRARIES BUILD_DIR
+                              lists what a launcher is linked with, from its link map.
+  licence-files SOURCE        lists the licence files of a Debian source package that the
+                              release reads, for tools/setup.sh to keep.
+  version-resource PROGRAM    prints a program's version resource as name=value lines.
 PRODUCT is a product's description (build/windows-x86/products/NAME/NAME.product).
 """
 

@@ -22,21 +22,21 @@ from .errors import ReleaseError, UsageError, read_text
 REPO = Path(__file__).resolve().parent.parent.parent
 
 MAKE_USAGE = """\
-Usage: make-release.sh --product FILE [--product FILE...] --out FOLDER
-                       [--deps FOLDER] [--kit FILE --kit-out FOLDER] [--allow-uncommitted]
-                       [--allow-other-toolchain] [--prune] [--sign-sums SECRET_KEY_FILE]
-                       [--without-timestamp] [--sign OSSLSIGNCODE_OPTION...]
+Usage: installer/make-release.sh --product FILE [--product FILE...] --out FOLDER
+           [--deps FOLDER] [--kit FILE --kit-out FOLDER] [--allow-uncommitted]
+           [--allow-other-toolchain] [--prune] [--sign-sums SECRET_KEY_FILE]
+           [--without-timestamp] [--sign OSSLSIGNCODE_OPTION...]
 Makes the release of each product given, from its built launcher, in a folder
 of its own below the release folder, and nothing else there:
-  NAME-VERSION.msi            the installer (installer/product.wxs and the product's payload)
-  NAME-VERSION-win32.zip      the launcher, INSTALL.txt and THIRD-PARTY-NOTICES.txt
-  NAME-VERSION.spdx.json      the bill of materials of the release (SPDX 2.3)
+  NAME-VERSION.msi            the installer (installer/product.wxs and the product's payload);
+  NAME-VERSION-win32.zip      the launcher, INSTALL.txt and THIRD-PARTY-NOTICES.txt;
+  NAME-VERSION.spdx.json      the bill of materials of the release (SPDX 2.3);
   NAME-VERSION-source.tar.xz  the Corresponding Source: this project's files, what they
                               were made from (release-inputs), and Debian's source
-                              packages as build/deps holds them
-  NAME-VERSION.SHA256SUMS     of the four, as sha256sum -c reads them, named for the
-                              release, as every release is published at one address
-  NAME-VERSION.SHA256SUMS.minisig  with --sign-sums, minisign's signature of the sums
+                              packages as build/deps holds them;
+  NAME-VERSION.SHA256SUMS     the sums of the four, as sha256sum -c reads them, named for
+                              the release, as every release is published at one address;
+  NAME-VERSION.SHA256SUMS.minisig  with --sign-sums, minisign's signature of the sums;
 and, with --kit, each product's Windows test kit NAME-VERSION-windows-tests.zip
 in the kit folder (not part of the release), with the release's own launcher.
 It works in a git clone and in an unpacked source archive alike, and releases
@@ -46,35 +46,37 @@ set-up's Debian source packages and SOURCE_DATE_EPOCH, so two builds of one
 commit give identical files. What it cannot account for stops it before
 anything is put in the folder.
   --product     a product's description, as the build writes it from the product
-                table (build/windows-x86/products/NAME/NAME.product)
+                table (build/windows-x86/products/NAME/NAME.product).
   --out         the release folder; each product's release goes into the folder
-                named after it there: new, empty, or an earlier release
-  --deps        where tools/setup.sh keeps Debian's source packages (default:
-                build/deps of this clone)
+                named after it there, which is new, empty, or an earlier release.
+  --deps        where tools/setup.sh keeps Debian's source packages (by default
+                build/deps of this clone).
   --kit         the list of the test kit's other files, as the build writes it
-                (build/windows-x86/windows-test-kit.files)
-  --kit-out     where the test kits go (build/windows-x86, beside the release)
+                (build/windows-x86/windows-test-kit.files).
+  --kit-out     where the test kits go (build/windows-x86, beside the release).
   --allow-uncommitted  makes a test release of a tree with changes that are not
                 committed (or files git neither keeps nor ignores), marked as one
                 in its notices, INSTALL.txt, the MSI's comments, the bill of
-                materials and the source archive's release-inputs; refused without
+                materials and the source archive's release-inputs; without it,
+                such a tree is refused.
   --allow-other-toolchain  releases with Debian packages at other versions than
-                toolchain.lock names (the source archive records those used)
+                toolchain.lock names (the source archive records those used).
   --prune       removes from --out the release folders of products not given, and
-                from --kit-out the test kits of products or versions not given
+                from --kit-out the test kits of products or versions not given.
   --sign-sums   signs each release's sums with this minisign secret key, into
                 NAME-VERSION.SHA256SUMS.minisig; minisign asks for the key's
-                password, once for each product. It must come before --sign
+                password, once for each product. It must come before --sign.
+  --without-timestamp  lets --sign sign without a timestamp; it must come before
+                --sign. Such a signature dies with its certificate.
   --sign        signs the launcher before it is packed and the MSI after it is
                 built; every option after it goes to osslsigncode sign
-                (certificate, key, timestamp server); it must come last. A
-                signature without a timestamp dies with its certificate, so one of
-                osslsigncode's -ts, -t or -TSA-certs is required, unless
-  --without-timestamp  is given, before --sign
-An older release to try upgrades with comes from a build of its own version
-(docs/windows.md). SOURCE_DATE_EPOCH, if set, must be the time of the commit
-the sources are: the source archive records it, and a rebuild dates its files
-with it.
+                (certificate, key, timestamp server), so it must come last. One
+                of osslsigncode's -ts, -t or -TSA-certs, which timestamp the
+                signatures, is required unless --without-timestamp is given.
+An older release to try upgrades with is a test release made from the launcher
+the build makes at an older version (docs/windows.md, "By hand").
+SOURCE_DATE_EPOCH, if set, must be the time of the commit the sources come
+from: the source archive records it, and a rebuild dates its files with it.
 """
 
 OUR_OPTIONS = {"--product", "--out", "--deps", "--kit", "--kit-out", "--without-timestamp", "--allow-uncommitted",
