@@ -214,22 +214,23 @@ done
 rm -r "$work/without-juce/juce" "$work/without-licence/$winpthreads_licence"
 echo "changed" >>"$work/changed-licence/$winpthreads_licence"
 # Each line: what is wrong, what the message must name, the environment it
-# runs in (an apt-cache whose lists name a newer revision), and the options.
-while IFS='|' read -r what missing environment options; do
+# runs in (an apt-cache whose lists name a newer revision), the product's
+# description and the folder of Debian's source packages (by default the
+# build's). Paths may hold spaces.
+while IFS='|' read -r what missing environment description sources; do
     status=0
-    # shellcheck disable=SC2086
-    message=$(env $environment "$make_release" --out "$work/partial" --allow-uncommitted $options 2>&1 >/dev/null) \
-        || status=$?
+    message=$(env ${environment:+"$environment"} "$make_release" --out "$work/partial" --allow-uncommitted \
+        --product "$description" ${sources:+--deps "$sources"} 2>&1 >/dev/null) || status=$?
     expect "$what: refused, naming it, and nothing made" "1 yes no" \
         "$status $(yes_if grep -qF -- "$missing" <<<"$message") $(yes_if test -e "$work/partial")"
 done <<CASES
-without Debian's source package juce|Debian's source package juce ||--product $product --deps $work/without-juce
-without winpthreads' licence file|$work/without-licence/$winpthreads_licence||--product $product --deps $work/without-licence
-with winpthreads' licence file changed|licence file mingw-w64-libraries/winpthreads/COPYING in Debian's source package mingw-w64 is not the text||--product $product --deps $work/changed-licence
-without the family's address|gives no releases address||--product $work/without-address.product
-while Debian lists a newer revision|mingw-w64-i686-dev $newer, newer than $installed|PATH=$work/bin:$PATH|--product $product
-dated otherwise than the commit|SOURCE_DATE_EPOCH is 1, not the time of the commit|SOURCE_DATE_EPOCH=1|--product $product
-with a wixl the toolchain lock does not name|wixl: the lock says|PATH=$work/other-wixl:$PATH|--product $product
+without Debian's source package juce|Debian's source package juce ||$product|$work/without-juce
+without winpthreads' licence file|$work/without-licence/$winpthreads_licence||$product|$work/without-licence
+with winpthreads' licence file changed|licence file mingw-w64-libraries/winpthreads/COPYING in Debian's source package mingw-w64 is not the text||$product|$work/changed-licence
+without the family's address|gives no releases address||$work/without-address.product|
+while Debian lists a newer revision|mingw-w64-i686-dev $newer, newer than $installed|PATH=$work/bin:$PATH|$product|
+dated otherwise than the commit|SOURCE_DATE_EPOCH is 1, not the time of the commit|SOURCE_DATE_EPOCH=1|$product|
+with a wixl the toolchain lock does not name|wixl: the lock says|PATH=$work/other-wixl:$PATH|$product|
 CASES
 
 # A link map: a line it does not know, an input of a package no component is
