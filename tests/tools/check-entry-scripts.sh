@@ -2,13 +2,8 @@
 # The scripts a newcomer types first answer --help and -h with their usage and
 # status 0, doing nothing else, and refuse an argument they do not know with
 # their usage on standard error and status 2; make-release.sh says what is
-# wrong with its options before it builds anything. A usage is whole: it
-# names the script as typed from the clone's top, holds none of the script's
-# directives for shellcheck, and each of its entries and the whole end with
-# a sentence.
-# Every pointer of the project's files to a section of a document (a path,
-# a comma and the heading in quotes) names a document of the project by its
-# path, and that document has the heading.
+# wrong with its options before it builds anything.
+# Each usage is whole, and each pointer to a section finds it (below).
 # Usage: check-entry-scripts.sh SOURCE_DIR
 set -uo pipefail
 
@@ -18,78 +13,37 @@ source "$repo/tests/support/expect.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# What is not whole in a usage: an entry is a line indented by two spaces,
-# and what comes before one ends a sentence or opens a list.
+# What is not whole in a usage: a first line that does not name the script, a
+# directive for shellcheck, a sentence cut off before an entry (a line indented by two spaces) or at the end.
 usage_faults() {
-    awk -v script="$1" 'NR == 1 && index($0, "Usage: " script) != 1 { print "it does not begin \"Usage: " script "\"" }
-        /shellcheck|disable=SC[0-9]/ { print "it holds a shellcheck directive: " $0 }
-        NR > 1 && /^  [^ ]/ && previous !~ /[.:;]$/ { print "a sentence is cut off before an entry: " previous }
-        { previous = $0 }
-        END { if (previous !~ /\.$/) print "its last sentence is cut off: " previous }'
+    awk -v script="$1" 'NR == 1 && index($0, "Usage: " script) != 1 { print "not \"Usage: " script "\"" }
+        /shellcheck|disable=SC[0-9]/ { print "a directive: " $0 } NR > 1 && /^  [^ ]/ && previous !~ /[.:;]$/ {
+        print "cut off: " previous } { previous = $0 } END { if (previous !~ /\.$/) print "cut off: " previous }'
 }
-
 for script in tools/setup.sh tools/run-tests.sh tools/demo.sh benchmark/run.sh installer/make-release.sh \
     installer/release.sh tools/with-wine-session.sh; do
-    status=0
-    usage=$("$repo/$script" --help 2>&1) || status=$?
-    expect "$script --help: its usage, status 0" "0" "$status"
-    expect "$script --help: a usage that is whole" "" "$(usage_faults "$script" <<<"$usage")"
-    status=0
-    output=$("$repo/$script" -h 2>&1) || status=$?
-    expect "$script -h: the same, status 0" "yes 0" "$(yes_if test "$output" = "$usage") $status"
+    for help in --help -h; do
+        status=0
+        output=$("$repo/$script" "$help" 2>&1) || status=$?
+        expect "$script $help: its whole usage, status 0" 0 "$(usage_faults "$script" <<<"$output")$status"
+    done
     status=0
     output=$("$repo/$script" --no-such-option 2>&1 >/dev/null) || status=$?
     expect "$script --no-such-option: refused with its usage, status 2" "yes 2" \
         "$(yes_if grep -q '^Usage:' <<<"$output") $status"
 done
 
-# Pointers wrap across lines, in comments and in strings with escaped quotes.
-expect "every pointer to a section names a document of the project that has it" "" "$(python3 - "$repo" <<'SCAN'
-import re
-import subprocess
-import sys
-from pathlib import Path
-
-repo = Path(sys.argv[1])
-# A document named by its path (with its folder, or a .md at the top), or by a bare name such as README.
-POINTER = re.compile(r'(?<![\w./-])((?:[\w.-]+/)+[\w.-]+|[\w.-]+\.md|[A-Z]{3,}), "([^"]+)"\)')
-
-
-def as_one_line(text: str) -> str:
-    text = re.sub(r'"[ \t]*\n[ \t]*"', "", text)
-    return " ".join(re.sub(r"^\s*(#+|//+|\*|<!--)?\s*", "", line) for line in text.splitlines()).replace('\\"', '"')
-
-
-def headings(document: Path) -> set[str]:
-    """A markdown document's section headings, outside its code blocks."""
-    found: set[str] = set()
-    fenced = False
-    for line in document.read_text(encoding="utf-8").splitlines():
-        fenced ^= line.lstrip().startswith("```")
-        heading = None if fenced else re.match(r"#+ (.+)", line)
-        if heading:
-            found.add(heading.group(1).strip())
-    return found
-
-
-tracked = [name for name in subprocess.run(["git", "-C", str(repo), "ls-files", "-z"], capture_output=True,
-                                           text=True, check=True).stdout.split("\0") if name]
-pointers = 0
-for name in tracked:
-    try:
-        text = (repo / name).read_text(encoding="utf-8")
-    except (UnicodeDecodeError, OSError):
-        continue
-    for document, section in POINTER.findall(as_one_line(text)):
-        pointers += 1
-        if document not in tracked:
-            print(f'{name}: ({document}, "{section}") names no file of the project')
-        elif section not in headings(repo / document):
-            print(f'{name}: ({document}, "{section}"): {document} has no such heading')
-if not pointers:
-    print("no pointer found")
-SCAN
-)"
+has_section() {
+    git -C "$repo" ls-files --error-unmatch -- "$1" &>/dev/null && awk -v section="$2" '/^ *```/ { fenced = !fenced }
+        !fenced && sub(/^#+ /, "") && $0 == section { found = 1 } END { exit !found }' "$repo/$1"
+}
+# Pointers wrap across lines, in comments and in strings with escaped quotes; finding none fails.
+# shellcheck disable=SC2016  # perl's variables
+while IFS=$'\t' read -r file document section; do
+    expect "$file's pointer to $document, \"$section\"" yes "$(yes_if has_section "$document" "$section")"
+done < <(cd "$repo" && git ls-files -z | xargs -0 perl -0777 -ne 's/"[ \t]*\n[ \t]*"//g; s/\\"/"/g;
+    s/^[ \t]*(?:#+|\/\/+|\*|<!--)?[ \t]*//mg; s/\n/ /g; print "$ARGV\t$1\t$2\n"
+    while /(?<![\w.\/-])((?:[\w.-]+\/)+[\w.-]+|[\w.-]+\.md|[A-Z]{3,}), "([^"]+)"\)/g' | grep . || echo none)
 
 # Each line: what is wrong, then the options; the product's launcher is any
 # file that starts as a Windows program does.
