@@ -4,12 +4,14 @@
 # looks like the clone to them: the launcher signed, the MSI and the kit built
 # from it, both signatures with a timestamp that verifies, and SHA256SUMS
 # signed with the throwaway minisign key, which a byte changed in a copy of the
-# sums fails. Under Wine the signed MSI must then install a signed launcher
+# sums fails. With those keys it follows "Releasing a version" for a first release, and docs/windows.md's
+# older release must be a test release. Under Wine the signed MSI must then install a signed launcher
 # whose shortcut still hands over.
 # Usage: check-signing.sh RELEASE_DOC BUILD_DIR Sonvik.exe
 set -uo pipefail
 
 doc=$1
+source_dir=$(cd "$(dirname "$doc")/.." && pwd)
 build=$2
 host=$3
 here=$(cd "$(dirname "$0")" && pwd)
@@ -21,9 +23,12 @@ ensure_wine_prefix
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# The shell block docs/release.md marks as run by this check.
-commands=$(awk '/^<!-- .*tests\/release\/check-signing\.sh/ { marked = 1 } marked && /^```sh$/ { block = 1; next }
-    block && /^```$/ { exit } block { print }' "$doc")
+# The shell block of a document the line matching a pattern marks, as a numbered step indents it.
+block_after() {
+    awk -v pattern="$1" '$0 ~ pattern { marked = 1 } marked && /^ *```sh$/ { indent = index($0, "`"); block = 1; next }
+        block && /^ *```$/ { exit } block { print substr($0, indent) }' "$2"
+}
+commands=$(block_after 'runs the block below as it stands: tests/release/check-signing' "$doc")
 [ -n "$commands" ] || { echo "FAIL no signing commands found in $doc"; exit 1; }
 mkdir -p "$work/build"
 ln -s "$here/../../installer" "$work/installer"
@@ -61,6 +66,45 @@ expect "the bill of materials names the signed launcher" "$(sha256sum <"$signed"
     "$(python3 -c 'import json, sys
 print(*(p["checksums"][0]["checksumValue"] for p in json.load(sys.stdin)["packages"] if p["name"] == sys.argv[1]))' \
         "$product_name" <"$release/$product_name-$product_version.spdx.json")"
+
+# "Releasing a version" in a clone of the tree as it is, committed, with no tag: its release package
+# releases its commit, and build/ stands in for step 5's build.
+name=$product_name version=$product_version keys="$work/build/signed" clone="$work/clone"
+git clone --quiet --no-tags --shared "$source_dir" "$clone" && git -C "$clone" config user.name "Release check" &&
+    git -C "$clone" config user.email check@example.invalid && git -C "$source_dir" diff --binary HEAD |
+    git -C "$clone" apply --index --allow-empty && git -C "$clone" commit -qm "As it is" --allow-empty || exit 1
+mkdir "$clone/build" && ln -s "$build" "$clone/build/windows-x86" && ln -s "$source_dir/build/deps" "$clone/build/deps"
+in_clone() { (cd "$clone/${2:-}" && bash -e -c "$1" 2>&1) || expect "the commands as documented: $1" 0 $?; }
+inline() { grep -o "\`$1[^\`]*\`" "$doc" | head -n 1 | tr -d '`' | sed "s/X\.Y\.Z/$version/g"; }
+sed -i "/^launcher_product($name\b/,/)/s/VERSION [0-9.]*/VERSION $version/" "$clone/products/table.cmake"
+expect "step 2, with no tag yet: every commit" "$(git -C "$clone" log --oneline)" \
+    "$(in_clone "$(block_after 'for a first release: tests/release/check-signing' "$doc")")"
+printf '## %s %s\n\nThe first release.\n' "$name" "$version" >>"$clone/CHANGELOG.md"
+in_clone "$(inline 'git commit -m')" && in_clone "$(inline 'git tag -a')"
+expect "steps 3 to 5: the tagged commit, nothing else in the tree" "$name-$version " \
+    "$(git -C "$clone" tag --points-at HEAD) $(git -C "$clone" status --short)"
+echo throwaway >"$work/password" && openssl pkcs12 -export -inkey "$keys/key.pem" -in "$keys/cert.pem" \
+    -out "$work/signing.pfx" -passout file:"$work/password" || exit 1
+signing="-pkcs12 $work/signing.pfx -readpass $work/password -TSA-certs $keys/tsa-cert.pem -TSA-key $keys/tsa-key.pem"
+in_clone "$(block_after 'with throwaway keys for the real ones' "$doc" |
+    sed "s|~/.minisign/[^ ]*|$keys/sums.key|; s|-pkcs12 CERTIFICATE.pfx -readpass PASSWORD_FILE -ts [^ ]*|$signing|")"
+downloaded=$(inline 'rm -rf build/downloaded') && in_clone "$downloaded" && downloaded=${downloaded##* }
+key=$(sed -n 2p "$keys/sums.pub") trusting="-CAfile $keys/cert.pem -TSA-CAfile $keys/tsa-cert.pem"
+for document in "$doc" "$source_dir/README.md"; do
+    checks=$(block_after 'with a throwaway key and certificates' "$document" |
+        sed -E "s/$name-([0-9.]+[0-9]|X\.Y\.Z)/$name-$version/g; s|RW\.\.\.|$key|; s|osslsigncode verify|& $trusting|")
+    output=$(in_clone "$checks" "$downloaded")
+    expect "step 7 as ${document#"$source_dir"/} writes it: the MSI's and the launcher's signatures and timestamps" \
+        "2 2" "$(grep -cx 'Signature verification: ok' <<<"$output") $(grep -c '^Timestamp.*: ok' <<<"$output")"
+done
+mkdir "$work/kit2" && (cd "$work/kit2" && cmake -E tar xf "$clone/build/signed/$name-$version-windows-tests.zip")
+expect "the signed test kit in build/signed holds the released launcher" yes \
+    "$(yes_if cmp -s "$clone/$downloaded/launcher/$product_executable" "$work/kit2/$product_executable")"
+in_clone "$(block_after 'as it stands: tests/release/check-signing' "$source_dir/docs/windows.md")"
+older="$clone/build/older/$name/$name-0.9.0"
+expect "docs/windows.md's older release is a test release, in its notices and its MSI's comments" "1 1" \
+    "$(unzip -p "$older-win32.zip" THIRD-PARTY-NOTICES.txt | head -n 3 | grep -c '^Test release') $(
+        msiinfo export "$older.msi" Property | grep -c $'^ARPCOMMENTS\tTest release')"
 
 msi="$release/$product_name-$product_version.msi"
 code=$(product_code_of "$msi")
