@@ -5,6 +5,9 @@
 #                   RELEASES_ADDRESS https://.../  where the publisher offers every product's release, and with
 #                                              it the release's Corresponding Source: the notices, INSTALL.txt
 #                                              and the installer's Add/Remove Programs entry name it; a folder
+#                   SUPPORT_ADDRESS https://...  where the publisher's support for its products is: the
+#                                              installer's Add/Remove Programs entry and the winget manifest
+#                                              name it
 #                   HOST_FOLDER name           the host's folder below the shared application-data folder
 #                   HOST_FILE name.exe         the host program in it
 #                   ERROR_TITLE "text"         the title of the launcher's one box
@@ -14,7 +17,8 @@
 # them as the C header family_values.h, which launcher/family.h includes.
 include_guard(GLOBAL)
 
-set(LAUNCHER_FAMILY_KEYWORDS MANUFACTURER RELEASES_ADDRESS HOST_FOLDER HOST_FILE ERROR_TITLE PRODUCT_VARIABLE)
+set(LAUNCHER_FAMILY_KEYWORDS MANUFACTURER RELEASES_ADDRESS SUPPORT_ADDRESS HOST_FOLDER HOST_FILE ERROR_TITLE
+    PRODUCT_VARIABLE)
 
 function(refuse_family message)
     message(FATAL_ERROR "Family ${LAUNCHER_FAMILY_FILE}: ${message}")
@@ -45,6 +49,9 @@ function(launcher_family)
     endif()
     if(NOT arg_RELEASES_ADDRESS MATCHES "^https://[A-Za-z0-9.-]+(:[0-9]+)?/([A-Za-z0-9._~/-]*/)?$")
         refuse_family("RELEASES_ADDRESS '${arg_RELEASES_ADDRESS}' is no https:// address of a folder, ending in /")
+    endif()
+    if(NOT arg_SUPPORT_ADDRESS MATCHES "^https://[A-Za-z0-9.-]+(:[0-9]+)?/[A-Za-z0-9._~/-]*$")
+        refuse_family("SUPPORT_ADDRESS '${arg_SUPPORT_ADDRESS}' is no https:// address")
     endif()
     if(NOT arg_PRODUCT_VARIABLE MATCHES "^[A-Za-z_][A-Za-z0-9_]*$")
         refuse_family("PRODUCT_VARIABLE '${arg_PRODUCT_VARIABLE}' is no environment variable's name")

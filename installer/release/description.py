@@ -26,6 +26,7 @@ class Product:
     upgrade_code: str
     manufacturer: str
     releases_address: str  # where the family publishes each release and its source
+    support_address: str  # where the family's support is
     host: str  # the host program's file name
     host_folder: str  # the host's folder below the shared application-data folder
     error_title: str

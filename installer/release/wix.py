@@ -92,8 +92,9 @@ def build(product: Product, stage: Path, msi: str, comments: str, epoch: int) ->
     variables = {"Version": product.version, "ProductCode": msi_identity.product_code(product.upgrade_code,
                                                                                         product.version),
                  "ProductName": product.name, "Manufacturer": product.manufacturer,
-                 "Host": product.host.removesuffix(".exe"), "UpgradeCode": product.upgrade_code,
-                 "ReleasesAddress": product.releases_address, "Comments": comments}
+                 "UpgradeCode": product.upgrade_code,
+                 "ReleasesAddress": product.releases_address, "SupportAddress": product.support_address,
+                 "Comments": comments}
     # wixl finds the files the .wxs names only relative to where it runs.
     defines = [argument for key, value in variables.items() for argument in ("-D", f"{key}={value}")]
     built = subprocess.run(["wixl", "-a", "x86", *defines, "-o", msi, str(TEMPLATE)], cwd=stage,

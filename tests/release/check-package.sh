@@ -32,6 +32,7 @@ release=$(value_of release)
 kit=$(value_of kit)
 components=$(value_of components)
 address=$(value_of releases_address)
+support=$(value_of support_address)
 here=$(cd "$(dirname "$0")" && pwd)
 make_release="$here/../../installer/make-release.sh"
 # What the product ships, as its payload declares it.
@@ -103,9 +104,10 @@ this ZIP"$'\r\n'"and the installer at"$'\r\n\r\n'"    $address"$'\r\n' "$work/zi
 msiinfo export "$msi" File | tail -n +4 | awk -F '\t' '$5 != "" { print $1 }' >"$work/versioned"
 expect "no file hash for a versioned file (ICE60)" "" \
     "$(msiinfo export "$msi" MsiFileHash | tail -n +4 | cut -f1 | grep -xFf "$work/versioned")"
-expect "Add/Remove Programs: what the product is, and the family's address" \
-    "ARPCOMMENTS=$comments|ARPHELPLINK=$address|ARPURLINFOABOUT=$address|ARPURLUPDATEINFO=$address" \
-    "$(msiinfo export "$msi" Property | tr -d '\r' | awk -F '\t' '$1 ~ /^ARP(URL|HELP|COMMENTS)/ { print $1 "=" $2 }' \
+expect "Add/Remove Programs: what the product is, the family's addresses; the package's comments say the same" \
+    "ARPCOMMENTS=$comments|ARPHELPLINK=$support|ARPURLINFOABOUT=$address|ARPURLUPDATEINFO=$address|Comments=$comments" \
+    "$({ msiinfo export "$msi" Property | awk -F '\t' '$1 ~ /^ARP(URL|HELP|COMMENTS)/ { print $1 "=" $2 }'
+        msiinfo export "$msi" _SummaryInformation | awk -F '\t' '$1 == 6 { print "Comments=" $2 }'; } | tr -d '\r' \
         | LC_ALL=C sort | paste -sd '|')"
 expect "ARPINSTALLLOCATION is set to the install folder (type 51), after CostFinalize, before RegisterProduct" \
     "51 ARPINSTALLLOCATION [INSTALLFOLDER] yes" \

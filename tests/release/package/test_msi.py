@@ -39,8 +39,9 @@ def build_payload_msi(product, folder):
         (folder / name).write_bytes(b"x")
     (folder / wix.INCLUDE).write_text(wix.render_payload(product), encoding="utf-8")
     defines = {"Version": product.version, "ProductCode": "11111111-1111-8111-8111-111111111111",
-               "ProductName": product.name, "Manufacturer": product.manufacturer, "Host": "Host",
-               "UpgradeCode": product.upgrade_code, "ReleasesAddress": product.releases_address, "Comments": "c"}
+               "ProductName": product.name, "Manufacturer": product.manufacturer,
+               "UpgradeCode": product.upgrade_code, "ReleasesAddress": product.releases_address,
+               "SupportAddress": product.support_address, "Comments": "c"}
     subprocess.run(["wixl", "-a", "x86", *[a for k, v in defines.items() for a in ("-D", f"{k}={v}")], "-o",
                     "p.msi", str(wix.TEMPLATE)], cwd=folder, check=True, capture_output=True)
     return folder / "p.msi"
