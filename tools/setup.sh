@@ -34,7 +34,7 @@ packages=(
     icoutils imagemagick file
     openssl osslsigncode minisign unzip
     wixl msitools fonts-wine
-    dpkg-dev python3 python3-jsonschema python3-pytest
+    dpkg-dev python3 python3-jsonschema python3-pytest python3-yaml
     git xz-utils reuse
     clang-format-14 shellcheck
 )
