@@ -16,10 +16,11 @@ import time
 from pathlib import Path
 
 from . import (components, description, notices, packing, payload, sbom, signing, source_archive, toolchain,
-               version_resource, wix)
+               version_resource, winget, wix)
 from .errors import ReleaseError, UsageError, read_text
 
 REPO = Path(__file__).resolve().parent.parent.parent
+CHANGELOG = REPO / "CHANGELOG.md"
 
 MAKE_USAGE = """\
 Usage: installer/make-release.sh --product FILE [--product FILE...] --out FOLDER
@@ -34,7 +35,9 @@ of its own below the release folder, and nothing else there:
   NAME-VERSION-source.tar.xz  the Corresponding Source: this project's files, what they
                               were made from (release-inputs), and Debian's source
                               packages as build/deps holds them;
-  NAME-VERSION.SHA256SUMS     the sums of the four, as sha256sum -c reads them, named for
+  NAME-VERSION.winget/        the MSI's winget manifest (version 1.10.0), its release notes
+                              CHANGELOG.md's section "## NAME VERSION";
+  NAME-VERSION.SHA256SUMS     the sums of those files, as sha256sum -c reads them, named for
                               the release, as every release is published at one address;
   NAME-VERSION.SHA256SUMS.minisig  with --sign-sums, minisign's signature of the sums;
 and, with --kit, each product's Windows test kit NAME-VERSION-windows-tests.zip
@@ -81,7 +84,8 @@ from: the source archive records it, and a rebuild dates its files with it.
 
 OUR_OPTIONS = {"--product", "--out", "--deps", "--kit", "--kit-out", "--without-timestamp", "--allow-uncommitted",
                "--allow-other-toolchain", "--prune", "--sign-sums"}
-RELEASE_SUFFIXES = (".SHA256SUMS", ".SHA256SUMS.minisig", ".msi", "-win32.zip", ".spdx.json", "-source.tar.xz")
+RELEASE_SUFFIXES = (".SHA256SUMS", ".SHA256SUMS.minisig", ".msi", "-win32.zip", ".spdx.json", "-source.tar.xz",
+                    winget.FOLDER_SUFFIX)
 # An earlier release's sums, before they were named for their release.
 OLD_SUMS = ("SHA256SUMS", "SHA256SUMS.minisig")
 
@@ -132,11 +136,31 @@ def is_release_file(name: str) -> bool:
     return name.endswith(RELEASE_SUFFIXES) or name in OLD_SUMS
 
 
+def foreign_entries(entry: Path) -> list[str]:
+    """What in a release folder's entry is no release file: a manifest folder
+    holds manifest files only, and every other release file is a file."""
+    if not is_release_file(entry.name):
+        return [entry.name]
+    if not (entry.is_dir() and not entry.is_symlink()):
+        return []
+    if not entry.name.endswith(winget.FOLDER_SUFFIX):
+        return [entry.name]
+    return [f"{entry.name}/{inner.name}" for inner in sorted(entry.iterdir())
+            if not (inner.name.endswith(".yaml") and inner.is_file() and not inner.is_symlink())]
+
+
 def foreign_file_in(folder: Path) -> str | None:
     """The first thing in a folder that is no release file, if any."""
     if not folder.is_dir():
         return None
-    return next((entry.name for entry in sorted(folder.iterdir()) if not is_release_file(entry.name)), None)
+    return next((name for entry in sorted(folder.iterdir()) for name in foreign_entries(entry)), None)
+
+
+def remove_release_file(entry: Path) -> None:
+    if entry.is_dir() and not entry.is_symlink():
+        shutil.rmtree(entry)
+    else:
+        entry.unlink()
 
 
 def check_product(product: description.Product) -> None:
@@ -179,6 +203,7 @@ def check(options: Options) -> list[description.Product]:
     products = [description.read(path) for path in options.products]
     for product in products:
         check_product(product)
+        winget.check_description(product, CHANGELOG)
     for product in products:
         foreign = foreign_file_in(options.out / product.name)
         if foreign:
@@ -270,6 +295,8 @@ def make_product(release: Release, stage: Path) -> list[str]:
         unsigned = stage / "unsigned.msi"
         (stage / files["msi"]).rename(unsigned)
         signing.sign_authenticode(options.sign, product.name, unsigned, stage / files["msi"])
+    progress(f"{product.name} {product.version}: {winget.folder_name(product)}")
+    manifest = winget.write(product, stage / files["msi"], CHANGELOG, stage)
     progress(f"{product.name} {product.version}: {files['zip']}")
     mark = release.sources.test_release_mark() if release.sources.uncommitted else None
     packing.build_zip(product, stage, stage / files["zip"], mark, epoch)
@@ -280,12 +307,13 @@ def make_product(release: Release, stage: Path) -> list[str]:
     progress(f"{product.name} {product.version}: {sbom_name}")
     (stage / sbom_name).write_text(sbom.render(product, launcher, described, epoch,
                                                {kind: stage / name for kind, name in files.items()}, test_commit,
-                                               payload.launcher_in(product)), encoding="utf-8")
+                                               payload.launcher_in(product),
+                                               {name: stage / name for name in manifest}), encoding="utf-8")
     if options.kit:
         kit = f"{release.base}-windows-tests.zip"
         progress(f"{product.name} {product.version}: {kit}")
         packing.build_kit(product, stage, stage / kit, options.kit, epoch)
-    return [files["msi"], files["zip"], sbom_name, files["source"]]
+    return [files["msi"], files["zip"], sbom_name, files["source"], *manifest]
 
 
 def publish(release: Release, stage: Path, names: list[str]) -> None:
@@ -303,8 +331,9 @@ def publish(release: Release, stage: Path, names: list[str]) -> None:
     folder.mkdir(parents=True, exist_ok=True)
     for entry in folder.iterdir():
         if is_release_file(entry.name):
-            entry.unlink()
+            remove_release_file(entry)
     for name in published:
+        (folder / name).parent.mkdir(exist_ok=True)
         shutil.copyfile(stage / name, folder / name)
     if options.kit and options.kit_out:
         kit = f"{release.base}-windows-tests.zip"

@@ -1,6 +1,7 @@
 """The SPDX 2.3 bill of materials of a product's release: its files (the MSI,
-the ZIP and the source archive) with their SHA-256; the launcher those that
-ship it contain, generated from the source archive; and every component the
+the ZIP and the source archive, and the files that describe the MSI, its
+winget manifest) with their SHA-256; the launcher those that ship it
+contain, generated from the source archive; and every component the
 launcher is statically linked with.
 
 Everything said about a component comes from where its files came from
@@ -57,6 +58,8 @@ TOOL = "release"
 RELEASE_FILES = {"msi": ("INSTALL", PROGRAM_LICENCE), "zip": ("ARCHIVE", PROGRAM_LICENCE),
                  "source": ("SOURCE", "NOASSERTION")}
 SOURCE_KIND = "source"
+# What the files that describe the MSI are said to be of.
+DESCRIBED_KIND = "msi"
 
 Document = dict[str, Any]
 
@@ -207,6 +210,21 @@ def release_file_package(path: Path, kind: str, product: Product, year: int) -> 
     return package
 
 
+def metafile(name: str, path: Path, product: Product, year: int) -> Document:
+    """A file of the release that describes another, named by its path in the
+    release folder. SPDX 2.3 asks a file for its SHA-1 beside any other sum."""
+    content = path.read_bytes()
+    return {
+        "SPDXID": "SPDXRef-File-" + re.sub(r"[^A-Za-z0-9.-]+", "-", name),
+        "fileName": f"./{name}",
+        "fileTypes": ["TEXT"],
+        "checksums": [{"algorithm": "SHA1", "checksumValue": hashlib.sha1(content).hexdigest()},
+                      {"algorithm": "SHA256", "checksumValue": hashlib.sha256(content).hexdigest()}],
+        "licenseConcluded": "NOASSERTION",
+        "copyrightText": f"Copyright (C) {year} {product.manufacturer}",
+    }
+
+
 def relationship(element: str, kind: str, related: str) -> Document:
     return {"spdxElementId": element, "relationshipType": kind, "relatedSpdxElement": related}
 
@@ -230,10 +248,12 @@ def check_kinds(release_files: Mapping[str, Path], launcher_in: Sequence[str]) -
 
 
 def relationships(files: Mapping[str, Document], launcher: str, launcher_in: Sequence[str],
-                  packages: Sequence[Document]) -> list[Document]:
+                  packages: Sequence[Document], metafiles: Sequence[Document] = ()) -> list[Document]:
     """The document describes the release's files; those of launcher_in contain the launcher, which is
-    generated from the source archive and statically linked with each component."""
-    described = [relationship("SPDXRef-DOCUMENT", "DESCRIBES", f["SPDXID"]) for f in files.values()]
+    generated from the source archive and statically linked with each component; the metafiles are
+    of the MSI."""
+    described = [relationship("SPDXRef-DOCUMENT", "DESCRIBES", f["SPDXID"]) for f in [*files.values(), *metafiles]]
+    described += [relationship(f["SPDXID"], "METAFILE_OF", files[DESCRIBED_KIND]["SPDXID"]) for f in metafiles]
     contains = [relationship(f["SPDXID"], "CONTAINS", launcher) for kind, f in files.items() if kind in launcher_in]
     generated = [relationship(launcher, "GENERATED_FROM", files[SOURCE_KIND]["SPDXID"])] if SOURCE_KIND in files else []
     linked = [relationship(launcher, "STATIC_LINK", p["SPDXID"]) for p in packages]
@@ -242,17 +262,20 @@ def relationships(files: Mapping[str, Document], launcher: str, launcher_in: Seq
 
 def render(product: Product, launcher: Path, components: Sequence[Component], epoch: int,
            release_files: Mapping[str, Path], test_commit: str | None = None,
-           launcher_in: Sequence[str] = ("msi", "zip")) -> str:
+           launcher_in: Sequence[str] = ("msi", "zip"), metafiles: Mapping[str, Path] | None = None) -> str:
     """The bill of materials, as JSON, of the release whose files (kind: path, in the document's order)
     are given, those of the kinds in launcher_in containing the launcher, built with the components and
-    dated SOURCE_DATE_EPOCH; with test_commit, marked as a test release of changes not committed on top
-    of it."""
+    dated SOURCE_DATE_EPOCH, and whose metafiles (path in the release folder: path) describe its MSI;
+    with test_commit, marked as a test release of changes not committed on top of it."""
     check_kinds(release_files, launcher_in)
+    if metafiles and DESCRIBED_KIND not in release_files:
+        raise ReleaseError(f"the release's {', '.join(metafiles)} describe its {DESCRIBED_KIND}, which it lacks")
     year = time.gmtime(epoch).tm_year
     licences = Licences()
     launcher_spdx = launcher_package(launcher, product, year)
     files = {kind: release_file_package(path, kind, product, year) for kind, path in release_files.items()}
     packages = [component_package(c, licences) for c in components]
+    described = [metafile(name, path, product, year) for name, path in (metafiles or {}).items()]
     document: Document = {
         "spdxVersion": "SPDX-2.3",
         "dataLicense": "CC0-1.0",
@@ -263,8 +286,10 @@ def render(product: Product, launcher: Path, components: Sequence[Component], ep
             "creators": [f"Organization: {product.manufacturer}", f"Tool: {product.name}-{TOOL}-{product.version}"],
         },
         "packages": list(files.values()) + [launcher_spdx] + packages,
-        "relationships": relationships(files, launcher_spdx["SPDXID"], launcher_in, packages),
+        "relationships": relationships(files, launcher_spdx["SPDXID"], launcher_in, packages, described),
     }
+    if described:
+        document["files"] = described
     if test_commit:
         document["comment"] = f"Test release, made from changes not committed on top of commit {test_commit}."
     if licences.extracted:

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks a product's release folder the build leaves: the MSI, the ZIP, the bill of
-# materials, the source archive and SHA256SUMS of those four, nothing else; in
+# materials, the source archive, the MSI's winget manifest and the sums of those,
+# nothing else; in
 # the ZIP exactly the launcher as built, the installation text and the
 # notices; beside the folder the test kit, with that same launcher and
 # notices. The launcher links no image codec and no zlib. The notices, in the
@@ -12,7 +13,9 @@
 # Library, each unpacking with dpkg-source. The bill of materials must be
 # valid SPDX 2.3, name the release's files and what they contain, and every
 # component compiled into the launcher with a Debian purl of the source its
-# code was built from. What make-release.sh cannot account for stops it with
+# code was built from, and the manifest's files. The winget manifest must be
+# valid by winget's schemas, each value the one the MSI it names, the family,
+# the bill of materials and the changelog give. What make-release.sh cannot account for stops it with
 # a message naming it and leaves no release folder; a release of a clean tree
 # is unmarked, one of uncommitted changes is refused or, when allowed, marked.
 # Usage: check-package.sh PRODUCT DEPS_FOLDER SOURCE_DIR
@@ -33,6 +36,7 @@ kit=$(value_of kit)
 components=$(value_of components)
 address=$(value_of releases_address)
 support=$(value_of support_address)
+manufacturer=$(value_of manufacturer)
 here=$(cd "$(dirname "$0")" && pwd)
 make_release="$here/../../installer/make-release.sh"
 # What the product ships, as its payload declares it.
@@ -62,8 +66,15 @@ source_archive="$name-$version-source.tar.xz"
 notices=THIRD-PARTY-NOTICES.txt
 release_files=("$name-$version-source.tar.xz" "$name-$version-win32.zip" "$name-$version.msi" "$name-$version.spdx.json")
 sums="$name-$version.SHA256SUMS"
-expect "contents of the release folder" "$(printf '%s\n' "${release_files[@]}" "$sums" | LC_ALL=C sort | paste -sd ' ')" "$(find "$release" -mindepth 1 -printf '%f\n' | LC_ALL=C sort | paste -sd ' ')"
-expect "the sums name the four" "${release_files[*]}" "$(cut -d' ' -f3 "$release/$sums" | LC_ALL=C sort | paste -sd ' ')"
+winget="$name-$version.winget"
+manifests=("$winget/$manufacturer.$name.yaml" "$winget/$manufacturer.$name.installer.yaml"
+    "$winget/$manufacturer.$name.locale.en-US.yaml")
+expect "contents of the release folder" \
+    "$(printf '%s\n' "${release_files[@]}" "$sums" "$winget" "${manifests[@]}" | LC_ALL=C sort | paste -sd ' ')" \
+    "$(find "$release" -mindepth 1 -printf '%P\n' | LC_ALL=C sort | paste -sd ' ')"
+expect "the sums name the four and the manifest" \
+    "$(printf '%s\n' "${release_files[@]}" "${manifests[@]}" | LC_ALL=C sort | paste -sd ' ')" \
+    "$(cut -d' ' -f3 "$release/$sums" | LC_ALL=C sort | paste -sd ' ')"
 expect "the sums match them" "yes" "$(cd "$release" && yes_if sha256sum --quiet -c "$sums")"
 
 # No image codec and no zlib: neither given to the link nor kept by it.
@@ -135,7 +146,6 @@ unpacked=$(for dsc in "$packed"/debian-source-packages/*/*.dsc; do
     dpkg-source -x "$dsc" "$work/unpacked/$(basename "$dsc")" >/dev/null 2>&1 && basename "$dsc"; done)
 
 year=$(date -u -d "@$(git -C "$source_dir" log -1 --format=%ct)" +%Y)
-manufacturer=$(value_of manufacturer)
 expect "the launcher's version resource: its company, and the copyright of the commit's year, GPL version 3" \
     "$manufacturer|Copyright (C) $year $manufacturer. Free software under the GNU GPL version 3." \
     "$("$release_sh" version-resource "$launcher" | sed -n 's/^\(CompanyName\|LegalCopyright\)=//p' \
@@ -150,17 +160,19 @@ except jsonschema.ValidationError as error:
     print(error.message)' "$sbom" "$schema" 2>&1 | tail -n 1)"
 
 # One "name<TAB>version<TAB>sha256<TAB>licence<TAB>source purl<TAB>file name" line
-# for each package, then one "relationship<TAB>from<TAB>to" line for each
-# relationship, packages by name.
+# for each package, one "path<TAB>sha256" line for each file, then one
+# "relationship<TAB>from<TAB>to" line for each relationship, packages by name.
 packages=$(python3 -c 'import json, sys
 document = json.load(open(sys.argv[1]))
-names = {p["SPDXID"]: p["name"] for p in document["packages"]}
+names = {p["SPDXID"]: p.get("name", p.get("fileName")) for p in document["packages"] + document.get("files", [])}
 names["SPDXRef-DOCUMENT"] = "document"
 for p in document["packages"]:
     sha256 = "".join(c["checksumValue"] for c in p.get("checksums", []) if c["algorithm"] == "SHA256")
     source = [r["referenceLocator"] for r in p.get("externalRefs", []) if "arch=source&distro=debian-12" in r["referenceLocator"]]
     print(p["name"], p.get("versionInfo", ""), sha256 or "-", p["licenseConcluded"], "".join(source) or "-",
           p.get("packageFileName", "-"), sep="\t")
+for f in document.get("files", []):
+    print(f["fileName"], *(c["checksumValue"] for c in f["checksums"] if c["algorithm"] == "SHA256"), sep="\t")
 for r in document["relationships"]:
     print(r["relationshipType"], names[r["spdxElementId"]], names[r["relatedSpdxElement"]], sep="\t")' "$sbom")
 field() { awk -F '\t' -v name="$1" -v n="$2" 'NF == 6 && $1 == name { print $n }' <<<"$packages"; }
@@ -175,7 +187,7 @@ expect "the release's files with their SHA-256" "" \
         || [ "$(field "$file" 3)" = "$(sha256sum <"$release/$file" | cut -d' ' -f1)" ] || echo "$file"; done)"
 expect "the MSI and the ZIP contain the launcher, generated from the source archive" \
     "CONTAINS $zip $name|CONTAINS $name-$version.msi $name|GENERATED_FROM $name $source_archive" \
-    "$(awk -F '\t' 'NF == 3 && $1 != "STATIC_LINK" && $1 != "DESCRIBES" { print $1, $2, $3 }' <<<"$packages" \
+    "$(awk -F '\t' 'NF == 3 && ($1 == "CONTAINS" || $1 == "GENERATED_FROM") { print $1, $2, $3 }' <<<"$packages" \
         | LC_ALL=C sort | paste -sd '|')"
 expect "each component of the link has its Debian source's purl" "" \
     "$(while IFS= read -r component; do [ "$(field "$component" 5)" != - ] || echo "$component"; done <<<"$linked")"
@@ -190,9 +202,43 @@ expect "libgcc and libstdc++: the gcc source Debian built them from, with its .d
     done | sed 's/+/%2B/g' | paste -sd ' ')" \
     "$(for c in libgcc libstdc++; do echo "$(field "$c" 5) $(field "$c" 3)"; done | sed 's/+/%2B/g' | paste -sd ' ')"
 expect "winpthreads' licence, concluded from its own COPYING" "MIT AND BSD-3-Clause" "$(field winpthreads 4)"
+expect "the bill of materials names each manifest file with its SHA-256, a metafile of the MSI" \
+    "$(cd "$release" && sha256sum "${manifests[@]}" | awk -v msi="$name-$version.msi" '{ print "./" $2, $1; print "METAFILE_OF ./" $2, msi }' | sort)" \
+    "$(awk -F '\t' 'NF == 2 || $1 == "METAFILE_OF" { $1 = $1; print }' <<<"$packages" | sort)"
 # The source packages in the archive are those the bill names, but for the compiler's run-time.
 expect "the source archive holds the Debian source package of each component but the run-time, each unpacking" \
     "$(awk -F '\t' 'NF == 6 && $1 == "JUCE" { print $6 }' <<<"$packages")" "$unpacked"
+
+# The winget manifest, read as winget reads YAML, against winget's own schemas and the MSI's Property table.
+msiinfo export "$msi" Property | tr -d '\r' >"$work/msi-properties"
+expect "the winget manifest is valid, and says what the MSI, the family, the bill and the changelog say" "" \
+    "$(/usr/bin/python3 - "$release/$winget/$manufacturer.$name" "$here/winget-1.10.0" "$work/msi-properties" \
+        "$(sha256sum <"$msi" | cut -d' ' -f1)" "$address" "$support" "$(field "$name" 4)" "$source_dir/CHANGELOG.md" \
+        "$name $version" <<'EOF' 2>&1
+import json, sys, jsonschema, yaml
+manifest, schemas, properties, sha256, address, support, licence, changelog, release = sys.argv[1:]
+kinds = {"version": "", "installer": "installer.", "defaultLocale": "locale.en-US."}
+read = {kind: yaml.safe_load(open(f"{manifest}.{part}yaml", encoding="utf-8")) for kind, part in kinds.items()}
+for kind, document in read.items():
+    for error in jsonschema.Draft7Validator(json.load(open(f"{schemas}/manifest.{kind}.1.10.0.json"))).iter_errors(document):
+        print(f"{kind}: {error.message}")
+msi = dict(line.split("\t", 1) for line in open(properties).read().splitlines()[3:])
+installer, locale = read["installer"]["Installers"][0], read["defaultLocale"]
+notes = open(changelog, encoding="utf-8").read().partition(f"\n## {release}\n")[2].split("\n## ")[0].strip("\n")
+said = [*(d[k] for d in read.values() for k in ("PackageIdentifier", "PackageVersion")),
+        *(installer[k] for k in ("Architecture", "InstallerType", "Scope", "UpgradeBehavior", "ProductCode", "InstallerUrl")),
+        installer["InstallerSha256"].lower(), installer["AppsAndFeaturesEntries"], *(locale[k] for k in (
+            "Publisher", "PublisherUrl", "PublisherSupportUrl", "PackageName", "License", "LicenseUrl", "ShortDescription",
+            "ReleaseNotes"))]
+meant = [*[f"{msi['Manufacturer']}.{msi['ProductName']}", msi["ProductVersion"]] * 3, "x86", "msi", "machine", "install",
+         msi["ProductCode"], f"{address}{msi['ProductName']}-{msi['ProductVersion']}.msi", sha256, [{
+             "DisplayName": msi["ProductName"], "Publisher": msi["Manufacturer"], "DisplayVersion": msi["ProductVersion"],
+             "ProductCode": msi["ProductCode"], "UpgradeCode": msi["UpgradeCode"]}],
+         msi["Manufacturer"], address, support, msi["ProductName"], licence, f"https://spdx.org/licenses/{licence}.html",
+         msi["ARPCOMMENTS"], notes or f'No release notes: CHANGELOG.md has no section "## {release}".']
+print(*(f"{value!r}, not {wanted!r}" for value, wanted in zip(said, meant) if value != wanted), sep="\n", end="")
+EOF
+)"
 
 # Bad input keeps its shape: the release stops, says what it is, and leaves no folder.
 mkdir "$work/bin"
@@ -209,6 +255,9 @@ case " $* " in *" wixl "*) echo 0.0-other;; *) exec /usr/bin/dpkg-query "$@";; e
     >"$work/other-wixl/dpkg-query"
 chmod +x "$work/other-wixl/dpkg-query"
 sed '/^releases_address=/d' "$product" >"$work/without-address.product"
+sed '/^support_address=/d' "$product" >"$work/without-support.product"
+sed 's|^support_address=.*|support_address=ftp://orvanel.example/support/|' "$product" >"$work/ftp-support.product"
+sed 's/^manufacturer=.*/manufacturer=Orvanel Ltd./' "$product" >"$work/spaced-manufacturer.product"
 winpthreads_licence=mingw-w64/licence-files/mingw-w64-libraries/winpthreads/COPYING
 for case in without-juce without-licence changed-licence; do
     cp -R "$deps" "$work/$case"
@@ -230,6 +279,9 @@ without Debian's source package juce|Debian's source package juce ||$product|$wo
 without winpthreads' licence file|$work/without-licence/$winpthreads_licence||$product|$work/without-licence
 with winpthreads' licence file changed|licence file mingw-w64-libraries/winpthreads/COPYING in Debian's source package mingw-w64 is not the text||$product|$work/changed-licence
 without the family's address|gives no releases address||$work/without-address.product|
+without the family's support address|gives no support address||$work/without-support.product|
+with a support address winget refuses|PublisherSupportUrl 'ftp://orvanel.example/support/' does not match||$work/ftp-support.product|
+with a manufacturer no winget identifier takes|manufacturer 'Orvanel Ltd.' (MANUFACTURER in products/family.cmake) cannot be part of a winget package identifier||$work/spaced-manufacturer.product|
 while Debian lists a newer revision|mingw-w64-i686-dev $newer, newer than $installed|PATH=$work/bin:$PATH|$product|
 dated otherwise than the commit|SOURCE_DATE_EPOCH is 1, not the time of the commit|SOURCE_DATE_EPOCH=1|$product|
 with a wixl the toolchain lock does not name|wixl: the lock says|PATH=$work/other-wixl:$PATH|$product|
@@ -271,10 +323,15 @@ for case in "clean:no 0 0 0:" "untracked:refused:" "untracked:yes 1 1 1:--allow-
     IFS=: read -r tree expected option <<<"$case"
     [ "$tree" = clean ] || echo "not committed" >"$clone/untracked file"
     rm -rf "${work:?}/$tree"
+    # An earlier version's release there, its manifest folder with it, which the release replaces.
+    [ "$tree" != clean ] || { mkdir -p "$work/clean/$name/$name-0.9.0.winget" && touch "$work/clean/$name/$name-0.9.0.msi" \
+        "$work/clean/$name/$name-0.9.0.winget/$manufacturer.$name.yaml"; }
     # shellcheck disable=SC2086
     "$clone/installer/make-release.sh" --product "$product" --deps "$deps" --out "$work/$tree" $option >/dev/null 2>&1
     expect "a release of a $tree tree ${option:-without options}" "$expected" \
         "$(if [ -d "$work/$tree" ]; then marks "$work/$tree" | paste -sd ' '; else echo refused; fi)"
 done
+expect "an earlier version's files, its manifest folder too, are gone from the folder released into" "no no" \
+    "$(yes_if test -e "$work/clean/$name/$name-0.9.0.msi") $(yes_if test -e "$work/clean/$name/$name-0.9.0.winget")"
 
 [ "$failures" -eq 0 ]

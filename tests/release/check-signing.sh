@@ -48,7 +48,10 @@ signed="$work/build/signed/launcher/$product_executable"
 expect "the sums match the signed files" yes "$(cd "$release" && yes_if sha256sum --quiet -c "$sums")"
 expect "the folder holds what the sums list, and the sums with their signature" \
     "$( (cut -c 67- "$release/$sums" && printf '%s\n' "$sums" "$sums.minisig") | LC_ALL=C sort | paste -sd ' ')" \
-    "$(find "$release" -mindepth 1 -printf '%P\n' | LC_ALL=C sort | paste -sd ' ')"
+    "$(find "$release" -mindepth 1 -type f -printf '%P\n' | LC_ALL=C sort | paste -sd ' ')"
+expect "the winget manifest names the signed MSI's SHA-256" "$(sha256sum <"$release/$product_name-$product_version.msi" \
+    | cut -d' ' -f1)" "$(sed -n 's/^ *InstallerSha256: "\(.*\)"$/\1/p' "$release/$product_name-$product_version.winget/"*.installer.yaml \
+    | tr 'A-F' 'a-f')"
 public_key="$work/build/signed/sums.pub"
 expect "the sums' signature verifies, naming the product and version" \
     "Trusted comment: $product_name $product_version: SHA256SUMS of its release" \

@@ -26,9 +26,23 @@ def test_everything_after_sign_goes_to_osslsigncode():
 
 @pytest.mark.parametrize("name, is_release_file", [("Tessalune-1.0.0.msi", True), ("SHA256SUMS", True),
                                                    ("Tessalune-1.0.0.SHA256SUMS.minisig", True),
+                                                   ("Tessalune-1.0.0.winget", True),
                                                    ("notes.txt", False), ("Tessalune-1.0.0-windows-tests.zip", False)])
 def test_a_release_folder_holds_release_files_and_nothing_else(name, is_release_file):
     assert make.is_release_file(name) == is_release_file
+
+
+@pytest.mark.parametrize("files, foreign", [
+    (["T-1.0.msi", "T-1.0.winget/M.T.yaml", "T-1.0.winget/M.T.installer.yaml"], None),
+    (["T-1.0.msi", "T-0.9.winget/M.T.yaml", "T-0.9.winget/notes.txt"], "T-0.9.winget/notes.txt"),
+    (["T-0.9.winget/kept/M.T.yaml"], "T-0.9.winget/kept"),
+    (["T-0.9.msi/kept"], "T-0.9.msi"),
+])
+def test_a_folder_whose_manifest_folder_holds_anything_else_is_no_release(tmp_path, files, foreign):
+    for name in files:
+        (tmp_path / name).parent.mkdir(parents=True, exist_ok=True)
+        (tmp_path / name).write_text("")
+    assert make.foreign_file_in(tmp_path) == foreign
 
 
 def test_install_text_fills_in_the_product_and_marks_a_test_release(product, tmp_path):
