@@ -5,33 +5,30 @@ the same inputs give the same code in every build and in a rebuild from the
 source archive, and no code is ever drawn at random.
 
 - UpgradeCode: the product's, from the product table; it never changes, and
-  is how a later version finds an earlier one.
-- ProductCode: from the upgrade code and the version. A higher version is a
-  major upgrade of a lower one, which it removes (RemoveExistingProducts
-  after InstallValidate); a lower one is refused.
+  is how a later version, or a later build of one, finds an earlier one.
+- ProductCode: from the upgrade code, the version and every byte of the
+  package, read with this code and the package's own left blank: one for each
+  build that differs in anything, the same for a build made again to the bit
+  (from the source archive, say). A build of a higher version, or another
+  build of the same version (signed later, or built with newer Debian
+  packages), is a major upgrade of what is installed, which it removes
+  (RemoveExistingProducts after InstallValidate; the upgrade row's maximum
+  version is inclusive); a lower version is refused. Were a rebuild to keep
+  the first build's ProductCode with another PackageCode, Windows would refuse
+  to install it over the first (1638, "Another version of this product is
+  already installed"); Wine accepts it, so no test here could show it.
 - PackageCode: from every byte of the package it names, read with the code
   itself left blank: two packages that differ in any byte (a notice, a text,
   the launcher, a table) never share one, as Windows Installer requires, and
   one package built twice gets the same one. Signing adds a stream after it
   is set; a signed package keeps the code of what was signed.
-- Component codes: from the product (the upgrade code; the family's folder,
+- Component codes: from the product (its upgrade code; the family's folder,
   which every product shares, from the manufacturer), the component and its
   key path. A component whose key path moves gets a new code, as Windows
   Installer's component rules ask ("Changing the Component Code"); one that
   stays keeps its code from release to release. The components whose codes
   were first made before key paths counted keep them for the key path they
   had then (FIRST_KEY_PATHS); moved, they too get codes of the new kind.
-
-A rebuild of a version already released: when its MSI differs from the
-first's in any byte (signed later, or built with newer Debian packages), it
-has the same ProductCode and another PackageCode, and Windows refuses to
-install it over the first (1638, "Another version of this product is already
-installed"); Wine accepts it, so no test here shows it. The rule the release
-keeps: such a build is a package of its own, and must reach every machine
-that has the first as an upgrade of it, with a ProductCode of its own drawn
-from what it holds and a major upgrade that removes a build of the same
-version. Until the installer is built so, a rebuild that differs is released
-as the next version, never under the first one's.
 """
 
 from __future__ import annotations
@@ -44,12 +41,10 @@ from pathlib import Path
 FIRST_KEY_PATHS = {
     "Launcher": "[INSTALLFOLDER]{executable}.exe",
     "Notices": "[INSTALLFOLDER]THIRD-PARTY-NOTICES.txt",
-    "StartMenuShortcut": r"HKMU\Software\Microsoft\Windows\CurrentVersion\Uninstall\[ProductCode]\StartMenuShortcut",
-    "DesktopShortcut": r"HKMU\Software\Microsoft\Windows\CurrentVersion\Uninstall\[ProductCode]\DesktopShortcut",
     "ManufacturerFolder": "[ProgramFilesFolder]{manufacturer}",
 }
 
-# What a package's code reads as while the package is hashed for it.
+# What a product's and a package's code read as while the package is hashed for them.
 BLANK_CODE = "{00000000-0000-0000-0000-000000000000}"
 
 
@@ -60,8 +55,9 @@ def uuid_of(text: str) -> str:
     return (f"{digest[0:8]}-{digest[8:12]}-8{digest[13:16]}-{variant}{digest[17:20]}-{digest[20:32]}").upper()
 
 
-def product_code(upgrade_code: str, version: str) -> str:
-    return uuid_of(f"product {upgrade_code} {version}")
+def product_code(upgrade_code: str, version: str, blank_package: Path) -> str:
+    """The code of the product whose package's bytes, both codes left blank, are these."""
+    return uuid_of(f"product {upgrade_code} {version} {hashlib.sha256(blank_package.read_bytes()).hexdigest()}")
 
 
 def package_code(blank_package: Path) -> str:

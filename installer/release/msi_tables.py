@@ -99,6 +99,88 @@ def read_hkmu_as_hkmu(msi: Path) -> None:
     write(msi, table)
 
 
+def set_property(msi: Path, name: str, value: str) -> None:
+    table = export(msi, "Property")
+    rows = table.rows_where("Property", name)
+    if rows:
+        rows[0][1] = value
+    else:
+        table.rows.append([name, value])
+    write(msi, table)
+
+
+def set_component_condition(msi: Path, component: str, condition: str) -> None:
+    """wixl writes no component's condition."""
+    table = export(msi, "Component")
+    rows = table.rows_where("Component", component)
+    if len(rows) != 1:
+        raise ReleaseError(f"{msi} has no component {component}")
+    rows[0][table.column("Condition")] = condition
+    write(msi, table)
+
+
+def _add_rows(msi: Path, header: Table, rows: list[list[str]]) -> None:
+    """Rows added to a table, which is made as `header` says if the MSI lacks it."""
+    try:
+        table = export(msi, header.name)
+    except ReleaseError:
+        table = header
+    table.rows += rows
+    write(msi, table)
+
+
+# Windows Installer's own tables and actions that wixl does not write.
+# https://learn.microsoft.com/en-us/windows/win32/msi/appsearch-table
+# https://learn.microsoft.com/en-us/windows/win32/msi/reglocator-table
+APP_SEARCH = Table(["Property", "Signature_"], ["s72", "s72"], ["AppSearch", "Property", "Signature_"], [])
+REG_LOCATOR = Table(["Signature_", "Root", "Key", "Name", "Type"], ["s72", "i2", "s255", "S255", "I2"],
+                    ["RegLocator", "Signature_"], [])
+LOCAL_MACHINE = "2"
+RAW_VALUE = "2"
+SET_PROPERTY = "51"  # a custom action that sets a property, here a folder's, to a formatted text
+APP_SEARCH_AT = "50"
+
+
+def remember_folder(msi: Path, folder: str, key: str, value: str) -> None:
+    """The folder's property is read back from the registry value that the
+    installed product wrote (HKLM in this per-machine package, in the 32-bit
+    view as every value a 32-bit package writes), before the folders are
+    costed, in both sequences, unless it was given on the command line: an
+    upgrade or repair stays where the administrator installed the product."""
+    remembered = f"REMEMBERED{folder}"
+    _add_rows(msi, APP_SEARCH, [[remembered, remembered]])
+    _add_rows(msi, REG_LOCATOR, [[remembered, LOCAL_MACHINE, key, value, RAW_VALUE]])
+    action = f"Remember{folder}"
+    _add_rows(msi, export(msi, "CustomAction"), [[action, SET_PROPERTY, folder, f"[{remembered}]", ""]])
+    for sequence in ("InstallUISequence", "InstallExecuteSequence"):
+        table = export(msi, sequence)
+        if not table.rows_where("Action", "AppSearch"):
+            table.rows.append(["AppSearch", "", APP_SEARCH_AT])
+        table.rows.append([action, f"{remembered} AND NOT {folder}", str(int(APP_SEARCH_AT) + 1)])
+        write(msi, table)
+    secure = export(msi, "Property").rows_where("Property", "SecureCustomProperties")
+    set_property(msi, "SecureCustomProperties", ";".join(([secure[0][1]] if secure else []) + [folder]))
+
+
+# The upgrade row's maximum version counts as well: another build of this
+# version (another ProductCode, msi_identity) removes the one installed.
+# Windows Installer's validation warns of it (ICE61), as it would of a
+# product removing itself; the product code differs from every build's that
+# differs, so it removes only another build.
+# https://learn.microsoft.com/en-us/windows/win32/msi/upgrade-table
+VERSION_MAX_INCLUSIVE = 0x200
+
+
+def upgrade_same_version(msi: Path, action_property: str) -> None:
+    table = export(msi, "Upgrade")
+    rows = table.rows_where("ActionProperty", action_property)
+    if len(rows) != 1:
+        raise ReleaseError(f"{msi} has no upgrade row {action_property}")
+    at = table.column("Attributes")
+    rows[0][at] = str(int(rows[0][at]) | VERSION_MAX_INCLUSIVE)
+    write(msi, table)
+
+
 def pin_summary(msi: Path, package_code: str, epoch: int) -> None:
     """wixl stamps each package with a random package code and the time it
     ran: both become values that depend only on what went in."""

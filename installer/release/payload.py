@@ -18,8 +18,12 @@ NOTICES = "THIRD-PARTY-NOTICES.txt"
 INSTALL_TEXT = "INSTALL.txt"
 # The kit's note of the product it tests: its launcher and PRODUCTNAME.
 PRODUCT_UNDER_TEST = "product-under-test.txt"
-# Where Windows Installer keeps the product's uninstall entry.
+# Where Windows Installer keeps the product's uninstall entry: Windows' and
+# its own values only.
 UNINSTALL_ENTRY = r"Software\Microsoft\Windows\CurrentVersion\Uninstall\[ProductCode]"
+# The value of the product's own key that remembers the folder it was
+# installed in, for its upgrades and repairs.
+REMEMBERED_FOLDER = "InstallFolder"
 
 
 class Made(enum.Enum):
@@ -56,6 +60,7 @@ class Component:
     first_key_path: str | None  # the key path its code was first made for (msi_identity)
     file: ShippedFile | None = None
     shortcut_in: str | None = None  # the Directory of a shortcut to the launcher it installs
+    condition: str | None = None  # when it is installed, as Windows Installer reads a condition; None: always
 
     def code(self) -> str:
         return msi_identity.component_code(self.owner, self.name, self.key_path, self.first_key_path)
@@ -78,6 +83,12 @@ def files(product: Product) -> list[ShippedFile]:
     ]
 
 
+def product_key(product: Product) -> str:
+    """The product's own registry key (below HKMU, HKLM in this per-machine
+    package): where it keeps what it must find again, and nothing else does."""
+    return rf"Software\{product.manufacturer}\{product.name}"
+
+
 def shipped(product: Product, made: Made) -> ShippedFile:
     return next(file for file in files(product) if file.made is made)
 
@@ -98,8 +109,10 @@ def components(product: Product) -> list[Component]:
         return Component(name, "Launcher", "INSTALLFOLDER", KeyPath.FILE, f"[INSTALLFOLDER]{file.name}",
                          product.upgrade_code, first_key_path(name), file=file)
 
+    # Keyed by a value of the product's own key, which stays where it is from
+    # version to version, as a key path must for its component to keep its code.
     def shortcut_component(name: str, feature: str, folder: str) -> Component:
-        return Component(name, feature, "INSTALLFOLDER", KeyPath.REGISTRY, rf"HKMU\{UNINSTALL_ENTRY}\{name}",
+        return Component(name, feature, "INSTALLFOLDER", KeyPath.REGISTRY, rf"HKMU\{product_key(product)}\{name}",
                          product.upgrade_code, first_key_path(name), shortcut_in=folder)
 
     return [
@@ -107,10 +120,13 @@ def components(product: Product) -> list[Component]:
         file_component("Notices", notices),
         shortcut_component("StartMenuShortcut", "Launcher", "ProgramMenuFolder"),
         shortcut_component("DesktopShortcut", "DesktopShortcut", "DesktopFolder"),
-        # Every product of the family holds its folder in this one, with one code for all.
+        # Every product of the family holds its folder in this one, with one
+        # code for all, so that the last of them removes it; made only where
+        # the product's folder lies in it, not where an administrator chose
+        # another (a condition on folders, which costing resolves first).
         Component("ManufacturerFolder", "Launcher", "ManufacturerFolder", KeyPath.FOLDER,
                   f"[ProgramFilesFolder]{product.manufacturer}", product.manufacturer,
-                  first_key_path("ManufacturerFolder")),
+                  first_key_path("ManufacturerFolder"), condition="INSTALLFOLDER ~<< ManufacturerFolder"),
     ]
 
 

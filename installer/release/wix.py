@@ -16,6 +16,9 @@ from .errors import ReleaseError
 
 TEMPLATE = Path(__file__).resolve().parent.parent / "product.wxs"
 INCLUDE = "payload.wxi"
+INSTALL_FOLDER = "INSTALLFOLDER"
+# wixl's row that finds an earlier version of the product (MajorUpgrade).
+UPGRADE_DETECTED = "WIX_UPGRADE_DETECTED"
 
 
 def _element(name: str, **attributes: str) -> str:
@@ -25,8 +28,9 @@ def _element(name: str, **attributes: str) -> str:
 def _component_lines(component: payload.Component, product: Product) -> list[str]:
     """A component's resources. The one that installs the launcher also writes
     DisplayIcon, which Windows writes from ARPPRODUCTICON itself (after it, so
-    its own value wins) and Wine's installer does not, and removes the install
-    folder on uninstall. A shortcut names the launcher by its folder:
+    its own value wins) and Wine's installer does not; remembers the install
+    folder under the product's key; and removes the install folder on
+    uninstall. A shortcut names the launcher by its folder:
     [#LauncherExe] would refer to a file of another component, which Windows
     Installer may resolve to nothing in a repair (ICE69)."""
     lines = []
@@ -35,6 +39,8 @@ def _component_lines(component: payload.Component, product: Product) -> list[str
     if component.file and component.file.made is payload.Made.LAUNCHER:
         lines.append(_element("RegistryValue", Root="HKLM", Key=payload.UNINSTALL_ENTRY, Name="DisplayIcon",
                               Type="string", Value=f"[#{component.file.msi_id}],0"))
+        lines.append(_element("RegistryValue", Root="HKMU", Key=payload.product_key(product),
+                              Name=payload.REMEMBERED_FOLDER, Type="string", Value=f"[{INSTALL_FOLDER}]"))
         lines.append(_element("RemoveFolder", Id="RemoveInstallFolder", On="uninstall"))
     if component.shortcut_in:
         text = f"Starts {product.host.removesuffix('.exe')} for {product.name}"
@@ -89,8 +95,7 @@ def build(product: Product, stage: Path, msi: str, comments: str, epoch: int) ->
     # The cabinet keeps each file's time.
     for name in [f.name for f in payload.files(product) if f.msi_id] + ["product.ico"]:
         os.utime(stage / name, (epoch, epoch))
-    variables = {"Version": product.version, "ProductCode": msi_identity.product_code(product.upgrade_code,
-                                                                                        product.version),
+    variables = {"Version": product.version, "ProductCode": msi_identity.BLANK_CODE.strip("{}"),
                  "ProductName": product.name, "Manufacturer": product.manufacturer,
                  "UpgradeCode": product.upgrade_code,
                  "ReleasesAddress": product.releases_address, "SupportAddress": product.support_address,
@@ -106,13 +111,20 @@ def build(product: Product, stage: Path, msi: str, comments: str, epoch: int) ->
 
 
 def complete(product: Product, msi: Path, launcher: Path, epoch: int) -> None:
-    """What wixl leaves out or writes wrong, then the package's own code, drawn
-    from its bytes with the code left blank."""
+    """What wixl leaves out or writes wrong, then the product's and the
+    package's own codes, drawn from its bytes with the codes left blank."""
     resource = version_resource.read(launcher)
     launcher_id = payload.shipped(product, payload.Made.LAUNCHER).msi_id
     msi_tables.set_file_version(msi, launcher_id, resource["file-version"], resource["language"])
     msi_tables.read_hkmu_as_hkmu(msi)
+    for component in payload.components(product):
+        if component.condition:
+            msi_tables.set_component_condition(msi, component.name, component.condition)
+    msi_tables.remember_folder(msi, INSTALL_FOLDER, payload.product_key(product), payload.REMEMBERED_FOLDER)
+    msi_tables.upgrade_same_version(msi, UPGRADE_DETECTED)
     msi_tables.pin_summary(msi, msi_identity.BLANK_CODE, epoch)
+    code = msi_identity.product_code(product.upgrade_code, product.version, msi)
+    msi_tables.set_property(msi, "ProductCode", "{" + code + "}")
     msi_tables.pin_summary(msi, "{" + msi_identity.package_code(msi) + "}", epoch)
 
 

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The installer under Wine, as a user meets it: install, start the product
-# from its Start-menu shortcut, uninstall; upgrade from a lower version (its
-# launcher built at that version), install the same version again, be refused a
-# downgrade, uninstall. Given a second product, it lives beside the first in
+# from its Start-menu shortcut, uninstall; install a lower version (its
+# launcher built at that version) in a folder of the administrator's choice,
+# upgrade it there without naming the folder again, install the same version
+# again, install a signed build of that version over it, be refused a
+# downgrade, uninstall, leaving no folder anywhere. Given a second product, it lives beside the first in
 # the same prefix: its shortcut hands over with its own PRODUCTNAME, and the
 # first's upgrade and uninstall leave its launcher, shortcuts and entry as
 # they were, and it leaves the first's. The host below the shared
@@ -51,10 +53,20 @@ sed -e "s|^launcher=.*|launcher=$older_launcher|" -e 's/^version=.*/version=0.9.
     --allow-uncommitted >/dev/null || exit 1
 older_msi="$work/older/release/$product_name/$product_name-0.9.0.msi"
 older_code=$(product_code_of "$older_msi")
+# Another build of the version, signed with a throwaway certificate: other
+# bytes, so a product code of its own (installer/release/msi_identity.py).
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/certificate.pem" -days 2 \
+    -subj "/CN=$product_manufacturer test" 2>/dev/null || exit 1
+"$release_sh" make --product "$first" --out "$work/signed" --allow-uncommitted --without-timestamp \
+    --sign -certs "$work/certificate.pem" -key "$work/key.pem" >/dev/null || exit 1
+signed_msi="$work/signed/$product_name/$product_name-$version.msi"
+signed_code=$(product_code_of "$signed_msi")
+unzip -p "$work/signed/$product_name/$product_name-$version-win32.zip" "$product_executable" >"$work/signed.exe"
 
 clean_up() {
     msiexec_quietly /x "$code"
     msiexec_quietly /x "$older_code"
+    msiexec_quietly /x "$signed_code"
     [ -z "$second" ] || msiexec_quietly /x "$second_code"
     wine reg delete "$host_key" /f >/dev/null 2>&1
     rm -rf "$work" "$host_folder"
@@ -69,7 +81,7 @@ host_state() {
 }
 
 # Everything of the product in use on the machine: its launcher, its
-# shortcuts, its entries with their versions, its folder.
+# shortcuts, its entries with their versions, its own key, its folder.
 installed_state() {
     local entry
     [ -e "$install_folder/$product_executable" ] && sha256sum <"$install_folder/$product_executable"
@@ -77,6 +89,9 @@ installed_state() {
     for entry in $(product_entries); do
         echo "$entry $(uninstall_entry "${entry##*\\}" | grep '^DisplayVersion=')"
     done
+    # The product's own key, in the registry's view a 32-bit package writes to.
+    wine reg query "${uninstall_key%%\\Microsoft\\*}\\$product_manufacturer\\$product_name" 2>/dev/null \
+        | tr -d '\r' | grep -v '^reg: \|^$'
     [ -e "$install_folder" ] && in_windows_form "$install_folder"
     return 0
 }
@@ -153,6 +168,9 @@ expect "each shortcut: the root of its component's key, files of other component
         { while (match(target, /\[#[^]]*\]/)) { f = substr(target, RSTART + 2, RLENGTH - 3)
               if (file[f] != $4) other = other f; target = substr(target, RSTART + RLENGTH) } }
         { print $1 ":" root[key[$4]] ":" other }' File Registry Component Shortcut | sort | paste -sd ' ')"
+expect "no component's key path lies in the uninstall entry, whose place moves with every build" "" \
+    "$(awk -F '\t' 'FILENAME == "Registry" { key[$1] = $3; next }
+        int($4 / 4) % 2 == 1 && key[$6] ~ /CurrentVersion\\Uninstall/ { print $1 }' Registry Component)"
 launcher_row=$("$release_sh" payload "$first" --msi-files | awk -F '\t' -v file="$product_executable" '$1 == file { print $2 }')
 expect "the launcher's File row: version and language of its version resource" "$version.0 1033" \
     "$(awk -F '\t' -v row="$launcher_row" '$1 == row { print $5, $6 }' File)"
@@ -172,18 +190,18 @@ expect "the launcher is in $(in_windows_form "$install_folder"), as built" yes \
     "$(yes_if cmp -s "$launcher" "$install_folder/$product_executable")"
 expect "shortcuts: one in the Start menu, none on the desktop by default" "1 0" "$(shortcut_counts)"
 address=$product_releases_address
-expect "the Add/Remove Programs entry: the product, where it is installed, where its releases are published" \
+# Windows' values and the project's, and no component's key path among them.
+expect "the Add/Remove Programs entry: the product, where it is installed, its releases and its support" \
     "DisplayIcon=$(in_windows_form "$install_folder/$product_executable"),0
 DisplayName=$product_name
 DisplayVersion=$version
-HelpLink=$address
+HelpLink=$product_support_address
 InstallLocation=$(in_windows_form "$install_folder")\\
 NoModify=0x1
 Publisher=$product_manufacturer
-StartMenuShortcut=0x1
 URLInfoAbout=$address
 URLUpdateInfo=$address" \
-    "$(uninstall_entry "$code" | grep -E '^(Display(Name|Version|Icon)|Publisher|NoModify|StartMenuShortcut|HelpLink|InstallLocation|URL(InfoAbout|UpdateInfo))=' \
+    "$(uninstall_entry "$code" | grep -E '^(Display(Name|Version|Icon)|Publisher|NoModify|[A-Za-z]*Shortcut|HelpLink|InstallLocation|URL(InfoAbout|UpdateInfo))=' \
         | sort)"
 
 echo "start the Start-menu shortcut through the shell, with two arguments"
@@ -196,9 +214,12 @@ expect "nothing of $product_name is left: launcher, shortcut, entry, its folder 
 run_msiexec /x "$code"
 expect "a second uninstall: not installed (1605)" "$unknown_product" "$status"
 
-echo "upgrade with a plain msiexec /i from 0.9.0 installed with the desktop shortcut"
-run_msiexec /i "$(in_windows_form "$older_msi")" ADDLOCAL=ALL
-expect "0.9.0 installs with both shortcuts" "0 1 1" "$status $(shortcut_counts)"
+echo "upgrade with a plain msiexec /i from 0.9.0 installed with the desktop shortcut in a folder of its own"
+chosen_folder="$WINEPREFIX/drive_c/Apps/$product_name"
+run_msiexec /i "$(in_windows_form "$older_msi")" ADDLOCAL=ALL INSTALLFOLDER="C:\\Apps\\$product_name"
+expect "0.9.0 installs with both shortcuts, in the folder chosen" "0 1 1 yes" \
+    "$status $(shortcut_counts) $(yes_if test -e "$chosen_folder/$product_executable")"
+default_folder=$install_folder install_folder=$chosen_folder
 beside=""
 if [ -n "$second" ]; then
     echo "install $second_name beside it, and start its shortcut"
@@ -216,7 +237,10 @@ fi
 run_msiexec /i "$(in_windows_form "$msi")"
 expect "exit status" 0 "$status"
 expect "one entry is left, $version's" "HKEY_LOCAL_MACHINE${uninstall_key#HKLM}\\$code" "$(product_entries)"
-expect "the launcher is the one built" yes "$(yes_if cmp -s "$launcher" "$install_folder/$product_executable")"
+expect "the launcher is the one built, in the folder chosen for 0.9.0" yes \
+    "$(yes_if cmp -s "$launcher" "$install_folder/$product_executable")"
+expect "nothing of it in $(in_windows_form "$default_folder")" no "$(yes_if test -e "$default_folder")"
+[ -n "$second" ] || expect "no folder of the family's made in Program Files" no "$(yes_if test -e "$manufacturer_folder")"
 # Wine 8's msiexec logs MigrateFeatureStates as unhandled: the tables above hold
 # what Windows needs (README). An msiexec that carries it out is held to it.
 if grep -q 'unhandled msi action L"MigrateFeatureStates"' "$msiexec_log"; then
@@ -232,6 +256,17 @@ echo "install $version again"
 run_msiexec /i "$(in_windows_form "$msi")"
 expect "exit status" 0 "$status"
 expect "nothing changed" "$upgraded" "$(installed_state)"
+
+echo "install a signed build of $version over it"
+run_msiexec /i "$(in_windows_form "$signed_msi")"
+expect "exit status" 0 "$status"
+expect "one entry is left, the signed build's, whose product code is its own" \
+    "HKEY_LOCAL_MACHINE${uninstall_key#HKLM}\\$signed_code yes" \
+    "$(product_entries) $(yes_if test "$signed_code" != "$code")"
+expect "the signed launcher is in place, in the folder chosen" yes \
+    "$(yes_if cmp -s "$work/signed.exe" "$install_folder/$product_executable")"
+code=$signed_code
+upgraded=$(installed_state)
 
 echo "downgrade to 0.9.0"
 run_msiexec /i "$(in_windows_form "$older_msi")"

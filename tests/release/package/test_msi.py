@@ -9,10 +9,12 @@ import pytest
 
 from release import msi_identity, msi_tables, payload, wix
 
-# Codes Tessalune 1.0.0's MSI was released with, which an upgrade must find again.
+# Codes Tessalune 1.0.0's MSI was released with: kept where the key path stays, not where it moved.
 TESSALUNE_UPGRADE = "655CAF59-8A28-4862-B7B1-29EE8A7A1FF5"
 RELEASED = [("Launcher", "[INSTALLFOLDER]Tessalune.exe", "BEDBD4DE-0F27-828E-B9E5-7AEB346B1476"),
             ("Notices", "[INSTALLFOLDER]THIRD-PARTY-NOTICES.txt", "547D2125-4314-8D28-85FE-C0530B4307F4")]
+RELEASED_MOVED = {"StartMenuShortcut": "4B6C8A83-79C3-87BD-BCA0-D24D016576A7",
+                  "DesktopShortcut": "BC33428B-DAD4-827F-8A59-DFACC15D8A5A"}
 
 needs_msitools = pytest.mark.skipif(not shutil.which("wixl"), reason="wixl and msitools: tools/setup.sh installs them")
 
@@ -47,6 +49,13 @@ def build_payload_msi(product, folder):
     return folder / "p.msi"
 
 
+def test_the_shortcuts_keyed_in_the_products_own_key_have_codes_of_their_own(product):
+    product = dataclasses.replace(product, upgrade_code=TESSALUNE_UPGRADE)
+    codes = {component.name: component.code() for component in payload.components(product)}
+    assert all(codes[name] != released for name, released in RELEASED_MOVED.items())
+    assert not any("Uninstall" in component.key_path for component in payload.components(product))
+
+
 @needs_msitools
 def test_the_msi_holds_each_component_of_the_payload_with_its_code_feature_and_key_path(product, tmp_path):
     product = dataclasses.replace(product, upgrade_code=TESSALUNE_UPGRADE)
@@ -74,6 +83,9 @@ def test_the_release_completes_what_wixl_leaves_out(product, tmp_path):
 
     msi_tables.set_file_version(msi, launcher, "1.2.3.0", "1033")
     msi_tables.read_hkmu_as_hkmu(msi)
+    msi_tables.set_component_condition(msi, "ManufacturerFolder", "INSTALLFOLDER ~<< ManufacturerFolder")
+    msi_tables.remember_folder(msi, "INSTALLFOLDER", payload.product_key(product), "InstallFolder")
+    msi_tables.upgrade_same_version(msi, wix.UPGRADE_DETECTED)
     msi_tables.pin_summary(msi, "{" + msi_identity.package_code(msi) + "}", 86400 * 365)
 
     file = msi_tables.export(msi, "File").rows_where("File", launcher)[0]
@@ -81,6 +93,16 @@ def test_the_release_completes_what_wixl_leaves_out(product, tmp_path):
     assert launcher not in {row[0] for row in msi_tables.export(msi, "MsiFileHash").rows}
     roots = {row[3]: row[1] for row in msi_tables.export(msi, "Registry").rows}
     assert roots["StartMenuShortcut"] == "-1" and roots["DisplayIcon"] == "2"
+    conditions = {row[0]: row[4] for row in msi_tables.export(msi, "Component").rows}
+    assert conditions["ManufacturerFolder"] == "INSTALLFOLDER ~<< ManufacturerFolder" and conditions["Launcher"] == ""
+    locator = msi_tables.export(msi, "RegLocator").rows[0]
+    assert locator[2:5] == [r"Software\Maker\Example", "InstallFolder", "2"]
+    for sequence in ("InstallUISequence", "InstallExecuteSequence"):
+        at = {row[0]: (row[1], int(row[2])) for row in msi_tables.export(msi, sequence).rows}
+        assert at["AppSearch"][1] < at["RememberINSTALLFOLDER"][1] < at["CostFinalize"][1]
+        assert at["RememberINSTALLFOLDER"][0] == "REMEMBEREDINSTALLFOLDER AND NOT INSTALLFOLDER"
+    upgrade = msi_tables.export(msi, "Upgrade").rows_where("ActionProperty", wix.UPGRADE_DETECTED)[0]
+    assert int(upgrade[4]) & 0x200 and upgrade[2] == product.version
     summary = dict(row[:2] for row in msi_tables.export(msi, "_SummaryInformation").rows)
     assert summary["12"] == summary["13"] == "1971/01/01 00:00:00"
     assert re.fullmatch(r"\{[0-9A-F-]{36}\}", summary["9"])
