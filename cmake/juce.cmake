@@ -1,13 +1,61 @@
 # JUCE from Debian's juce-modules-source-data, each module compiled as its own
-# unity translation unit. JUCE is third-party code: it keeps its own flags and
-# its headers are system headers to us, so our warning set never sees it.
+# unity translation unit (juce_core as two, below). JUCE is third-party code:
+# it keeps its own flags and its headers are system headers to us, so our
+# warning set never sees it.
 set(JUCE_MODULES_DIR /usr/share/juce/modules CACHE PATH "Folder holding JUCE's modules")
 
 if(NOT EXISTS "${JUCE_MODULES_DIR}/juce_core/juce_core.h")
     message(FATAL_ERROR "JUCE modules not found in ${JUCE_MODULES_DIR}: run tools/setup.sh")
 endif()
 
-add_library(juce_core_module STATIC "${JUCE_MODULES_DIR}/juce_core/juce_core.cpp")
+# JUCE's module file `module` (its path below JUCE_MODULES_DIR) as JUCE's
+# own unity file makes it, less its lines including each of the files given
+# from its folder `folder`, written to out_file. JUCE's list of the module's
+# files is its own: only those lines go, and a module that no longer includes
+# one of them, or includes anything else from that folder, stops the build.
+function(write_juce_module_without module folder out_file)
+    set(module "${JUCE_MODULES_DIR}/${module}")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${module}")
+    file(READ "${module}" text)
+    foreach(file IN LISTS ARGN)
+        set(line "#include \"${folder}/${file}\"\n")
+        string(FIND "${text}" "${line}" at)
+        if(at EQUAL -1)
+            message(FATAL_ERROR "${module} no longer includes ${folder}/${file} as this build expects")
+        endif()
+        string(REPLACE "${line}" "" text "${text}")
+    endforeach()
+    if(text MATCHES "${folder}/")
+        message(FATAL_ERROR "${module} includes ${folder}/ in a way this build does not know")
+    endif()
+    # Written only when it changes: a new file would compile the module again.
+    set(old_text "")
+    if(EXISTS "${out_file}")
+        file(READ "${out_file}" old_text)
+    endif()
+    if(NOT old_text STREQUAL text)
+        file(WRITE "${out_file}" "${text}")
+    endif()
+endfunction()
+
+# juce_core in two units: JUCE's module file less its GZIP streams and ZIP
+# reader, and those, the module's only code that includes zlib.h, as a
+# library of their own (juce_core_zip, below). A unit's string constants share
+# one .rdata section, which the linker keeps whole once anything uses one of
+# them: as one unit, zlib's version string, which the streams hand to zlib's
+# inflateInit2 and deflateInit2 (ZLIB_VERSION, zlib.h), stayed in every
+# program that keeps anything of juce_core, the launcher included, which
+# calls none of them.
+# GCC 12 (toolchain.lock: g++-mingw-w64-i686-posix) with -fdata-sections; the launcher's
+# link map (-Wl,-Map) kept juce_core.cpp.obj's .rdata whole, "1.2.13" at its start.
+set(juce_core_folder "${CMAKE_BINARY_DIR}/juce-core")
+write_juce_module_without(juce_core/juce_core.cpp zip "${juce_core_folder}/juce_core.cpp"
+    juce_GZIPDecompressorInputStream.cpp juce_GZIPCompressorOutputStream.cpp juce_ZipFile.cpp)
+add_library(juce_core_module STATIC "${juce_core_folder}/juce_core.cpp")
+# The module file written above includes the module's own files as JUCE's
+# does, by paths relative to the module's folder.
+set_source_files_properties("${juce_core_folder}/juce_core.cpp" PROPERTIES
+    COMPILE_OPTIONS "-iquote;${JUCE_MODULES_DIR}/juce_core")
 target_include_directories(juce_core_module SYSTEM PUBLIC "${JUCE_MODULES_DIR}")
 # JUCE's build stamp is its compilation date (__DATE__ and __TIME__, which
 # SOURCE_DATE_EPOCH pins): the date of Debian's JUCE package, from its
@@ -50,10 +98,14 @@ find_package(Threads REQUIRED)
 target_link_libraries(juce_core_module PUBLIC Threads::Threads)
 # juce_core's GZIP streams call zlib. The launcher never runs them: its link
 # (add_launcher sets JUCE_CORE_WITHOUT_ZLIB) keeps only the code it reaches,
-# and is given no zlib at all, so that no zlib can end up in it. The tests,
-# whose link keeps every function of juce_core, and the native build link the
-# system's zlib; on Windows that is Debian's libz-mingw-w64-dev, whose
-# zlib.h juce_core is compiled with everywhere.
+# and is given neither the streams nor zlib, so that none of them can end up
+# in it, and a change that called them would fail to link. JUCE's graphics
+# and data structures name them in code the launcher never reaches, which
+# would otherwise draw the streams' unit, and its static initialiser, into
+# the link. The tests, whose link keeps every function of juce_core, and the
+# native build link the streams and the system's zlib; on Windows that is
+# Debian's libz-mingw-w64-dev, whose zlib.h the streams are compiled with
+# (toolchain.lock).
 if(WIN32)
     set(ZLIB_USE_STATIC_LIBS ON)
     # Looked up again at each configure: a build folder configured when the
@@ -62,24 +114,23 @@ if(WIN32)
     unset(ZLIB_INCLUDE_DIR CACHE)
 endif()
 find_package(ZLIB REQUIRED)
-target_include_directories(juce_core_module SYSTEM PRIVATE ${ZLIB_INCLUDE_DIRS})
-target_link_libraries(juce_core_module PUBLIC "$<$<NOT:$<BOOL:$<TARGET_PROPERTY:JUCE_CORE_WITHOUT_ZLIB>>>:ZLIB::ZLIB>")
+add_library(juce_core_zip STATIC "${CMAKE_CURRENT_LIST_DIR}/juce/juce_core_zip.cpp")
+target_link_libraries(juce_core_zip PRIVATE juce_core_module PUBLIC ZLIB::ZLIB)
+target_compile_options(juce_core_zip PRIVATE -Wno-deprecated-declarations)
+target_link_libraries(juce_core_module PUBLIC "$<$<NOT:$<BOOL:$<TARGET_PROPERTY:JUCE_CORE_WITHOUT_ZLIB>>>:juce_core_zip>")
 
 if(NOT WIN32)
     target_link_libraries(juce_core_module PUBLIC ${CMAKE_DL_LIBS})
     return()
 endif()
 
-# JUCE's graphics module as JUCE's own unity file makes it, less its PNG, JPEG
-# and GIF loaders, written to out_file: with them, the module would register
-# libpng, libjpeg-turbo and zlib as decoders and link them into every program
-# that draws, the launcher's error box included, which decodes no image. The
-# loaders' formats come from juce_graphics_mingw.cpp instead, declining every
-# image. JUCE's list of the module's files is its own: only the three lines
-# go, and a module whose image formats are not exactly these stops the build.
+# JUCE's graphics module less its PNG, JPEG and GIF loaders, written to
+# out_file: with them, the module would register libpng, libjpeg-turbo and
+# zlib as decoders and link them into every program that draws, the
+# launcher's error box included, which decodes no image. The loaders' formats
+# come from juce_graphics_mingw.cpp instead, declining every image. A module
+# whose image formats are not exactly these stops the build.
 function(write_juce_graphics_without_image_formats out_file)
-    set(module "${JUCE_MODULES_DIR}/juce_graphics/juce_graphics.cpp")
-    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${module}")
     file(GLOB loaders RELATIVE "${JUCE_MODULES_DIR}/juce_graphics/image_formats"
         "${JUCE_MODULES_DIR}/juce_graphics/image_formats/*")
     list(SORT loaders)
@@ -88,26 +139,7 @@ function(write_juce_graphics_without_image_formats out_file)
         message(FATAL_ERROR "JUCE's juce_graphics/image_formats holds ${loaders}, not the ${known_loaders} "
             "this build leaves out (cmake/juce.cmake): see what changed before building it")
     endif()
-    file(READ "${module}" text)
-    foreach(loader IN LISTS known_loaders)
-        set(line "#include \"image_formats/${loader}\"\n")
-        string(FIND "${text}" "${line}" at)
-        if(at EQUAL -1)
-            message(FATAL_ERROR "${module} no longer includes image_formats/${loader} as this build expects")
-        endif()
-        string(REPLACE "${line}" "" text "${text}")
-    endforeach()
-    if(text MATCHES "image_formats/")
-        message(FATAL_ERROR "${module} includes image_formats/ in a way this build does not know")
-    endif()
-    # Written only when it changes: a new file would compile the module again.
-    set(old_text "")
-    if(EXISTS "${out_file}")
-        file(READ "${out_file}" old_text)
-    endif()
-    if(NOT old_text STREQUAL text)
-        file(WRITE "${out_file}" "${text}")
-    endif()
+    write_juce_module_without(juce_graphics/juce_graphics.cpp image_formats "${out_file}" ${known_loaders})
 endfunction()
 
 # The GUI modules are needed only for the error box, and only on Windows.
