@@ -54,15 +54,21 @@ endfunction()
 
 # A line for each entry whose package is installed at another version than
 # the entry's, or not at all: "PACKAGE: RECORDED_AS VERSION, INSTALLED_AS VERSION".
+# A library installed for several architectures has a version for each under
+# its bare name, of which none is the build's: such a name stops the configure.
 function(toolchain_differences out_var recorded_as installed_as)
     set(differences "")
     foreach(entry IN LISTS ARGN)
         string(REPLACE " " ";" entry "${entry}")
         list(GET entry 0 package)
         list(GET entry 1 recorded)
-        execute_process(COMMAND dpkg-query -W --showformat=\${Version} "${package}"
+        execute_process(COMMAND dpkg-query -W "--showformat=\${Version}\n" "${package}"
             OUTPUT_VARIABLE installed RESULT_VARIABLE not_installed ERROR_QUIET)
-        if(not_installed OR NOT installed)
+        string(STRIP "${installed}" installed)
+        if(installed MATCHES "\n")
+            message(FATAL_ERROR "${package} is known to dpkg for several architectures: name it with the build "
+                "machine's, as ${package}:ARCH (toolchain.lock says why)")
+        elseif(not_installed OR NOT installed)
             set(installed "not installed")
         endif()
         if(NOT installed STREQUAL recorded)

@@ -30,8 +30,15 @@ def read_lock(path: Path | None = None) -> list[tuple[str, str]]:
 
 
 def installed_version(package: str) -> str | None:
-    query = subprocess.run(["dpkg-query", "-W", "-f=${Version}", package], capture_output=True, text=True)
-    return query.stdout if query.returncode == 0 and query.stdout else None
+    """A library installed for several architectures has a version for each
+    under its bare name, of which none is the build's: the lock names it with
+    the build machine's architecture."""
+    query = subprocess.run(["dpkg-query", "-W", "-f=${Version}\n", package], capture_output=True, text=True)
+    versions = query.stdout.split() if query.returncode == 0 else []
+    if len(versions) > 1:
+        raise ReleaseError(f"{package} is known to dpkg for several architectures: name it with the build machine's, "
+                           f"as {package}:ARCH (toolchain.lock says why)")
+    return versions[0] if versions else None
 
 
 def differences(lock: list[tuple[str, str]], installed=installed_version) -> list[str]:

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The configure's toolchain check (cmake/toolchain-lock.cmake), as a script on
 # a scratch folder holding a copy of the lock at this machine's versions but
-# one: in a clone it warns, naming that package alone; in an unpacked source
-# archive recording the same it stops, unless told to accept other versions.
+# those of a tool and of a library it writes through: in a clone it warns,
+# naming those packages alone; in an unpacked source archive recording the
+# same it stops, unless told to accept other versions. A library named without
+# its architecture, which wine32 installs for i386 too, stops it, named.
 # Usage: check-toolchain-lock.sh SOURCE_DIR
 set -uo pipefail
 
@@ -13,10 +15,16 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 installed() { dpkg-query -W -f='${Version}' "$1"; }
+# Given another version, in the lock's order: the ZIP's archiver and its compressor.
+other=(cmake zlib1g:amd64)
 # An unclosed bracket in a comment, which would join the lines after it in a CMake list.
 echo "# the lock at this machine's versions [but cmake's" >"$work/toolchain.lock"
 while read -r package _; do
-    if [ "$package" = cmake ]; then echo "cmake 0.0-other"; else echo "$package $(installed "$package")"; fi
+    if printf '%s\n' "${other[@]}" | grep -qxF -- "$package"; then
+        echo "$package 0.0-other"
+    else
+        echo "$package $(installed "$package")"
+    fi
 done < <(sed 's/#.*//; /^[[:space:]]*$/d' "$repo/toolchain.lock") >>"$work/toolchain.lock"
 
 # The check's status, then each package it names, on one line.
@@ -25,12 +33,22 @@ check() {
     output=$(cmake -DSOURCE_DIR="$work" "$@" -P "$repo/cmake/toolchain-lock.cmake" 2>&1) || status=$?
     echo "$status $(sed -n 's/^ *\([^ ]*: \(locked\|the archive was built with\) .*\)/\1/p' <<<"$output" | paste -sd '|')"
 }
+# What the check says of each package given another version: "PACKAGE: RECORDED_AS 0.0-other, INSTALLED_AS VERSION".
+named() {
+    local package
+    for package in "${other[@]}"; do echo "$package: $1 0.0-other, $2 $(installed "$package")"; done | paste -sd '|'
+}
 
-expect "in a clone, a warning naming the package, locked and installed" \
-    "0 cmake: locked 0.0-other, installed $(installed cmake)" "$(check)"
+expect "in a clone, a warning naming each package, locked and installed" "0 $(named locked installed)" "$(check)"
 sed -n 's/^[^#]/toolchain &/p' "$work/toolchain.lock" >"$work/release-inputs"
-archive="cmake: the archive was built with 0.0-other, this machine has $(installed cmake)"
-expect "in an unpacked source archive, the configure stops, naming the package" "1 $archive" "$(check)"
+archive=$(named "the archive was built with" "this machine has")
+expect "in an unpacked source archive, the configure stops, naming each package" "1 $archive" "$(check)"
 expect "...unless told to accept other versions" "0 $archive" "$(check -DLAUNCHER_ACCEPT_OTHER_TOOLCHAIN=ON)"
+
+echo "toolchain libc6 $(installed libc6:amd64)" >"$work/release-inputs"
+status=0
+message=$(cmake -DSOURCE_DIR="$work" -P "$repo/cmake/toolchain-lock.cmake" 2>&1) || status=$?
+expect "a library named without its architecture stops the configure, naming it" "1 yes" \
+    "$status $(yes_if grep -q 'libc6 is known to dpkg for several architectures' <<<"$message")"
 
 [ "$failures" -eq 0 ]
