@@ -25,7 +25,7 @@ CHANGELOG = REPO / "CHANGELOG.md"
 MAKE_USAGE = """\
 Usage: installer/make-release.sh --product FILE [--product FILE...] --out FOLDER
            [--deps FOLDER] [--kit FILE --kit-out FOLDER] [--allow-uncommitted]
-           [--allow-other-toolchain] [--prune] [--sign-sums SECRET_KEY_FILE]
+           [--allow-other-toolchain] [--prune] [--unsigned] [--sign-sums SECRET_KEY_FILE]
            [--without-timestamp] [--sign OSSLSIGNCODE_OPTION...]
 Makes the release of each product given, from its built launcher, in a folder
 of its own below the release folder, and nothing else there:
@@ -40,6 +40,11 @@ of its own below the release folder, and nothing else there:
   NAME-VERSION.SHA256SUMS     the sums of those files, as sha256sum -c reads them, named for
                               the release, as every release is published at one address;
   NAME-VERSION.SHA256SUMS.minisig  with --sign-sums, minisign's signature of the sums;
+  NAME-VERSION-EXECUTABLE.exe.p7s, NAME-VERSION.msi.p7s  with --sign, the launcher's and
+                              the MSI's Authenticode signatures apart, which the source
+                              archive carries too, for its rebuild to attach;
+  NAME-VERSION.UNSIGNED.txt   in a release not wholly signed, what of it is not, as
+                              INSTALL.txt says too;
 and, with --kit, each product's Windows test kit NAME-VERSION-windows-tests.zip
 in the kit folder (not part of the release), with the release's own launcher.
 It works in a git clone and in an unpacked source archive alike, and releases
@@ -66,6 +71,9 @@ anything is put in the folder.
                 toolchain.lock names (the source archive records those used).
   --prune       removes from --out the release folders of products not given, and
                 from --kit-out the test kits of products or versions not given.
+  --unsigned    releases a version whose commit carries its tag (NAME-VERSION) without
+                --sign-sums or --sign, which such a release is refused without;
+                its changelog section must then cite NAME-VERSION.UNSIGNED.txt.
   --sign-sums   signs each release's sums with this minisign secret key, into
                 NAME-VERSION.SHA256SUMS.minisig; minisign asks for the key's
                 password, once for each product. It must come before --sign.
@@ -80,12 +88,14 @@ An older release to try upgrades with is a test release made from the launcher
 the build makes at an older version (docs/windows.md, "By hand").
 SOURCE_DATE_EPOCH, if set, must be the time of the commit the sources come
 from: the source archive records it, and a rebuild dates its files with it.
+In the unpacked source archive of a signed release, the release is made with
+the signatures the archive carries, attached, and so gives the signed release.
 """
 
 OUR_OPTIONS = {"--product", "--out", "--deps", "--kit", "--kit-out", "--without-timestamp", "--allow-uncommitted",
-               "--allow-other-toolchain", "--prune", "--sign-sums"}
+               "--allow-other-toolchain", "--prune", "--sign-sums", "--unsigned"}
 RELEASE_SUFFIXES = (".SHA256SUMS", ".SHA256SUMS.minisig", ".msi", "-win32.zip", ".spdx.json", "-source.tar.xz",
-                    winget.FOLDER_SUFFIX)
+                    winget.FOLDER_SUFFIX, ".p7s", ".UNSIGNED.txt")
 # An earlier release's sums, before they were named for their release.
 OLD_SUMS = ("SHA256SUMS", "SHA256SUMS.minisig")
 
@@ -100,6 +110,7 @@ class Options:
     allow_uncommitted: bool
     allow_other_toolchain: bool
     prune: bool
+    unsigned: bool  # a tagged version may be released not wholly signed
     sums_key: Path | None
     timestamped: bool
     sign: list[str] | None  # osslsigncode's options; None: not signed
@@ -119,7 +130,7 @@ def parse_make(arguments: list[str]) -> Options:
     parser.add_argument("--product", action="append", type=Path, default=[])
     for option in ("--out", "--deps", "--kit", "--kit-out", "--sign-sums"):
         parser.add_argument(option, type=Path)
-    for flag in ("--without-timestamp", "--allow-uncommitted", "--allow-other-toolchain", "--prune"):
+    for flag in ("--without-timestamp", "--allow-uncommitted", "--allow-other-toolchain", "--prune", "--unsigned"):
         parser.add_argument(flag, action="store_true")
     given = parser.parse_args(arguments)
     missing = [name for name, value in (("--product", given.product), ("--out", given.out)) if not value]
@@ -128,8 +139,8 @@ def parse_make(arguments: list[str]) -> Options:
     if missing:
         raise UsageError(f"missing {' '.join(missing)}")
     return Options(given.product, given.out, given.deps or REPO / "build" / "deps", given.kit, given.kit_out,
-                   given.allow_uncommitted, given.allow_other_toolchain, given.prune, given.sign_sums,
-                   not given.without_timestamp, sign)
+                   given.allow_uncommitted, given.allow_other_toolchain, given.prune, given.unsigned,
+                   given.sign_sums, not given.without_timestamp, sign)
 
 
 def is_release_file(name: str) -> bool:
@@ -249,6 +260,7 @@ class Release:
     options: Options
     epoch: int
     toolchain: list[str]
+    signing: signing.Plan
 
     @property
     def base(self) -> str:
@@ -256,6 +268,19 @@ class Release:
 
     def files(self) -> dict[str, str]:
         return {"msi": f"{self.base}.msi", "zip": f"{self.base}-win32.zip", "source": f"{self.base}-source.tar.xz"}
+
+
+def plan_signing(options: Options, sources: source_archive.Sources, product: description.Product) -> signing.Plan:
+    """How the product's release is signed; a tagged version's release is
+    refused where it is not what its tag and changelog call for."""
+    plan = signing.plan(product, options.sign, options.sums_key, sources.signatures_of(signing.base(product)),
+                        sources.repo / source_archive.SIGNATURES_FOLDER)
+    if source_archive.tagged(sources, signing.base(product)) and not sources.uncommitted:
+        section = signing.changelog_section(read_text(CHANGELOG, "the changelog"), product)
+        refusal = signing.tagged_refusal(product, plan.signatures, options.unsigned, section)
+        if refusal:
+            raise ReleaseError(refusal)
+    return plan
 
 
 def msi_comments(release: Release) -> str:
@@ -268,11 +293,22 @@ def msi_comments(release: Release) -> str:
 def stage_launcher(release: Release, stage: Path) -> Path:
     """The launcher every file of the release and the kit is made from: signed first, when signing."""
     staged = stage / release.product.launcher_file
-    if release.options.sign is not None:
-        signing.sign_authenticode(release.options.sign, release.product.name, release.product.launcher, staged)
+    if release.signing.authenticode:
+        release.signing.authenticode.apply(release.product.launcher, staged,
+                                           stage / signing.launcher_signature(release.product))
     else:
         shutil.copyfile(release.product.launcher, staged)
     return staged
+
+
+def build_msi(release: Release, stage: Path, name: str) -> None:
+    """The MSI, built from the staged launcher, and signed after."""
+    wix.extract_icon(stage / release.product.launcher_file, stage / "product.ico")
+    wix.build(release.product, stage, name, msi_comments(release), release.epoch)
+    if release.signing.authenticode:
+        (stage / name).rename(stage / "unsigned.msi")
+        release.signing.authenticode.apply(stage / "unsigned.msi", stage / name,
+                                           stage / signing.msi_signature(release.product))
 
 
 def make_product(release: Release, stage: Path) -> list[str]:
@@ -280,7 +316,8 @@ def make_product(release: Release, stage: Path) -> list[str]:
     product, options, epoch = release.product, release.options, release.epoch
     test_commit = release.sources.commit if release.sources.uncommitted else None
     files = release.files()
-    progress(f"{product.name} {product.version}: the launcher{', signed' if options.sign is not None else ''}, "
+    signed = release.signing.signatures
+    progress(f"{product.name} {product.version}: the launcher{', signed' if signed.authenticode else ''}, "
              "the notices")
     launcher = stage_launcher(release, stage)
     described = components.describe_all(product.components, options.deps)
@@ -289,20 +326,17 @@ def make_product(release: Release, stage: Path) -> list[str]:
     (stage / payload.NOTICES).write_bytes(notices.render(product, described, read_text(REPO / "LICENSE",
                                           "the GNU GPL's text"), year, test_commit))
     progress(f"{product.name} {product.version}: {files['msi']}")
-    wix.extract_icon(launcher, stage / "product.ico")
-    wix.build(product, stage, files["msi"], msi_comments(release), epoch)
-    if options.sign is not None:
-        unsigned = stage / "unsigned.msi"
-        (stage / files["msi"]).rename(unsigned)
-        signing.sign_authenticode(options.sign, product.name, unsigned, stage / files["msi"])
+    build_msi(release, stage, files["msi"])
+    signing_files = signing.write_signatures(product, signed, stage)
     progress(f"{product.name} {product.version}: {winget.folder_name(product)}")
     manifest = winget.write(product, stage / files["msi"], CHANGELOG, stage)
     progress(f"{product.name} {product.version}: {files['zip']}")
     mark = release.sources.test_release_mark() if release.sources.uncommitted else None
-    packing.build_zip(product, stage, stage / files["zip"], mark, epoch)
+    packing.build_zip(product, stage, stage / files["zip"], mark, signed, epoch)
     progress(f"{product.name} {product.version}: {files['source']}")
-    source_archive.build(release.sources, f"{release.base}-source", stage, stage / files["source"], options.deps,
-                         release_sources, release.toolchain, epoch)
+    detached = [stage / name for name in signing_files if name.endswith(".p7s")]
+    source_archive.build(release.sources, source_archive.Record(release.base, signed, detached), stage,
+                         stage / files["source"], options.deps, release_sources, release.toolchain, epoch)
     sbom_name = f"{release.base}.spdx.json"
     progress(f"{product.name} {product.version}: {sbom_name}")
     (stage / sbom_name).write_text(sbom.render(product, launcher, described, epoch,
@@ -313,7 +347,7 @@ def make_product(release: Release, stage: Path) -> list[str]:
         kit = f"{release.base}-windows-tests.zip"
         progress(f"{product.name} {product.version}: {kit}")
         packing.build_kit(product, stage, stage / kit, options.kit, epoch)
-    return [files["msi"], files["zip"], sbom_name, files["source"], *manifest]
+    return [files["msi"], files["zip"], sbom_name, files["source"], *manifest, *signing_files]
 
 
 def publish(release: Release, stage: Path, names: list[str]) -> None:
@@ -322,11 +356,10 @@ def publish(release: Release, stage: Path, names: list[str]) -> None:
     product, options = release.product, release.options
     sums = f"{release.base}.SHA256SUMS"
     signing.write_sums(stage, names, sums)
-    published = names + [sums]
-    if options.sums_key:
-        progress(f"{product.name} {product.version}: {sums}.minisig")
-        signing.sign_sums(options.sums_key, stage / sums, product.name, product.version)
-        published.append(f"{sums}.minisig")
+    if release.signing.signatures.sums:
+        progress(f"{product.name} {product.version}: {sums}.minisig"
+                 + ("" if release.signing.sums_key else ", the published one, which signs these same sums"))
+    published = names + [sums] + signing.sign_release_sums(release.signing.sums_key, stage / sums, product)
     folder = options.out / product.name
     folder.mkdir(parents=True, exist_ok=True)
     for entry in folder.iterdir():
@@ -351,6 +384,7 @@ def make(arguments: list[str]) -> None:
     sources = source_archive.read(REPO, options.allow_uncommitted)
     if sources.uncommitted:
         print(f"make-release.sh: warning: {sources.test_release_mark()}.", file=sys.stderr)
+    plans = [plan_signing(options, sources, product) for product in products]
     lock = toolchain.read_lock()
     check_toolchain(options, lock)
     built_with = toolchain.as_built(lock)
@@ -364,8 +398,8 @@ def make(arguments: list[str]) -> None:
     os.environ["SOURCE_DATE_EPOCH"] = epoch
     if options.prune:
         prune(options, products)
-    for product in products:
-        release = Release(product, sources, options, int(epoch), built_with)
+    for product, plan in zip(products, plans):
+        release = Release(product, sources, options, int(epoch), built_with, plan)
         with tempfile.TemporaryDirectory() as stage:
             publish(release, Path(stage), make_product(release, Path(stage)))
 

@@ -1,5 +1,6 @@
 """The release's ZIP and the product's Windows test kit, each from the
-payload's list, and the ZIP's INSTALL.txt."""
+payload's list, and the ZIP's INSTALL.txt, which says what of the release is
+signed."""
 
 from __future__ import annotations
 
@@ -12,6 +13,7 @@ from pathlib import Path
 from . import payload
 from .description import Product
 from .errors import ReleaseError, read_text
+from .signing import Signatures, statement
 
 INSTALL_TEXT_TEMPLATE = Path(__file__).resolve().parent.parent.parent / "resources" / "INSTALL.txt.in"
 
@@ -29,20 +31,24 @@ FILLED_IN = ("name", "productname", "executable", "version", "manufacturer", "re
              "host_folder", "error_title")
 
 
-def install_text(product: Product, test_mark: str | None, template: Path = INSTALL_TEXT_TEMPLATE) -> bytes:
+def install_text(product: Product, test_mark: str | None, signatures: Signatures,
+                 template: Path = INSTALL_TEXT_TEMPLATE) -> bytes:
     """INSTALL.txt: the template with @KEY@ in place of each value of the
-    product's description, the key in capitals; a test release's mark first.
+    product's description, the key in capitals, and a line @SIGNATURES@ in
+    place of what of the release is signed; a test release's mark first.
     CR LF line ends: older Notepad shows a text of LF line ends as one line."""
     text = read_text(template, "the ZIP's installation text")
     for key in FILLED_IN:
         text = text.replace(f"@{key.upper()}@", getattr(product, key))
+    text = text.replace("@SIGNATURES@\n", textwrap.fill(statement(product, signatures), 78) + "\n")
     if test_mark:
         text = "\n".join(textwrap.wrap(test_mark + ".", 78)) + "\n\n" + text
     *lines, last = text.split("\n")
     return ("".join(line.rstrip("\r") + "\r\n" for line in lines) + (last.rstrip("\r") + "\r" if last else "")).encode()
 
 
-def build_zip(product: Product, stage: Path, zip_path: Path, test_mark: str | None, epoch: int) -> None:
+def build_zip(product: Product, stage: Path, zip_path: Path, test_mark: str | None, signatures: Signatures,
+              epoch: int) -> None:
     """The ZIP of the payload's files. Its SHA-256 is in the sums beside it: a
     sum inside it could be changed along with the launcher it vouches for."""
     folder = stage / "zip"
@@ -51,7 +57,7 @@ def build_zip(product: Product, stage: Path, zip_path: Path, test_mark: str | No
         if not file.in_zip:
             continue
         if file.made is payload.Made.INSTALL_TEXT:
-            (folder / file.name).write_bytes(install_text(product, test_mark))
+            (folder / file.name).write_bytes(install_text(product, test_mark, signatures))
         else:
             shutil.copyfile(stage / file.name, folder / file.name)
     pack_zip(zip_path, folder, payload.zip_names(product), epoch)

@@ -4,8 +4,9 @@ The sources are a git clone's commit, or what an unpacked source archive
 records (release-inputs) and holds; a tree holding anything its commit (or
 archive) does not is released only as a test release, marked as one. The
 source archive holds the project's files as they are (in a clean tree, the
-commit), what they were made from, their sums, and the Debian source packages
-as tools/setup.sh keeps them: sorted names, fixed times, owners and modes, and
+commit), what they were made from, their sums, the Debian source packages
+as tools/setup.sh keeps them, and a signed release's Authenticode signatures,
+which its rebuild attaches: sorted names, fixed times, owners and modes, and
 xz on one thread with fixed settings, so one commit gives one archive, in a
 clone or remade in the unpacked archive.
 """
@@ -20,13 +21,16 @@ import subprocess
 from pathlib import Path
 
 from .errors import ReleaseError
+from .signing import Signatures
 
 # What an unpacked source archive holds beside the project's files: what they
-# were made from, their sums, the licence of the Debian source packages, and those.
+# were made from, their sums, the licence of the Debian source packages, those,
+# and a signed release's signatures.
 INPUTS_RECORD = "release-inputs"
 FILES_RECORD = "release-files.sha256"
 SOURCES_LICENCE = "LICENSES/LicenseRef-Debian-source-package.txt"
 SOURCES_FOLDER = "debian-source-packages"
+SIGNATURES_FOLDER = "release-signatures"
 
 SOURCES_LICENCE_TEXT = """\
 The files below debian-source-packages/ are parts of Debian source packages,
@@ -48,9 +52,27 @@ class Sources:
     commit: str
     commit_time: int
     uncommitted: bool  # a test release: the tree holds what its commit does not
+    # In an unpacked archive: the release it is the source of, and what of it was signed.
+    recorded_release: str = ""
+    recorded_signatures: Signatures | None = None
 
     def test_release_mark(self) -> str:
         return f"Test release, made from changes not committed on top of commit {self.commit}"
+
+    def signatures_of(self, release: str) -> Signatures | None:
+        """What of the release was signed, where this is its source archive."""
+        return self.recorded_signatures if self.recorded_release == release else None
+
+
+@dataclasses.dataclass(frozen=True)
+class Record:
+    """What a source archive records of the release it is the source of,
+    beside the commit: its name, what of it is signed, and the Authenticode
+    signatures, which the archive carries for its rebuild to attach."""
+
+    release: str
+    signatures: Signatures
+    detached: list[Path]
 
 
 def _git(repo: Path, *arguments: str) -> str:
@@ -73,7 +95,7 @@ def _archive_files(repo: Path) -> list[str]:
     files = []
     for path in repo.rglob("*"):
         relative = path.relative_to(repo).as_posix()
-        if relative.split("/")[0] in ("build", SOURCES_FOLDER) or relative in added:
+        if relative.split("/")[0] in ("build", SOURCES_FOLDER, SIGNATURES_FOLDER) or relative in added:
             continue
         if path.is_symlink() or path.is_file():
             files.append(relative)
@@ -109,7 +131,10 @@ def read(repo: Path, allow_uncommitted: bool) -> Sources:
         commit, time, uncommitted = (recorded(repo, key) for key in ("commit", "commit-time", "uncommitted-changes"))
         if not (re.fullmatch("[0-9a-f]{40}", commit) and time.isdigit() and uncommitted in ("yes", "no")):
             raise ReleaseError(f"{repo / INPUTS_RECORD} does not say which commit this source archive holds")
-        sources = Sources(repo, "archive", commit, int(time), uncommitted == "yes")
+        signed = Signatures(sums=recorded(repo, "signed-sums") == "yes",
+                            authenticode=recorded(repo, "authenticode") == "yes")
+        sources = Sources(repo, "archive", commit, int(time), uncommitted == "yes", recorded(repo, "release"),
+                          signed)
         changed = _archive_is_changed(repo)
     elif _git(repo, "rev-parse", "--show-toplevel").strip() == str(repo) and \
             (commit := _git(repo, "rev-parse", "--verify", "--quiet", "HEAD").strip()):
@@ -132,20 +157,31 @@ def read(repo: Path, allow_uncommitted: bool) -> Sources:
     return dataclasses.replace(sources, uncommitted=True)
 
 
-def inputs_record(sources: Sources, toolchain: list[str]) -> str:
+def tagged(sources: Sources, tag: str) -> bool:
+    """Whether a clone's commit carries the tag; an archive knows of no tag."""
+    return sources.kind == "git" and tag in _git(sources.repo, "tag", "--points-at", sources.commit).split()
+
+
+def inputs_record(sources: Sources, toolchain: list[str], record: Record) -> str:
     """What the source archive records of what its release was made from; the
     build and the release read it in the unpacked archive."""
+    def said(value: bool) -> str:
+        return "yes" if value else "no"
     lines = ["# What this source archive's release was made from, as installer/make-release.sh records it:",
-             "# the commit, its time, whether the release was a test release of changes not committed, and the",
-             "# Debian packages it was built with. The build reads it where there is no git clone.",
+             "# the commit, its time, whether the release was a test release of changes not committed, the",
+             "# release, whether its sums and its launcher and MSI were signed (a signed launcher's and MSI's",
+             f"# signatures are in {SIGNATURES_FOLDER}/, which its rebuild attaches), and the Debian packages",
+             "# it was built with. The build reads it where there is no git clone.",
              f"commit {sources.commit}", f"commit-time {sources.commit_time}",
-             f"uncommitted-changes {'yes' if sources.uncommitted else 'no'}"]
+             f"uncommitted-changes {said(sources.uncommitted)}", f"release {record.release}",
+             f"signed-sums {said(record.signatures.sums)}", f"authenticode {said(record.signatures.authenticode)}"]
     return "".join(line + "\n" for line in lines + [f"toolchain {entry}" for entry in toolchain])
 
 
-def build(sources: Sources, top: str, stage: Path, archive: Path, deps: Path, release_sources: list[str],
+def build(sources: Sources, record: Record, stage: Path, archive: Path, deps: Path, release_sources: list[str],
           toolchain: list[str], epoch: int) -> None:
-    """The Corresponding Source, `top`/ in the xz-compressed tar `archive`."""
+    """The Corresponding Source, RELEASE-source/ in the xz-compressed tar `archive`."""
+    top = f"{record.release}-source"
     tree = stage / "source" / top
     tree.mkdir(parents=True)
     for name in project_files(sources):
@@ -155,7 +191,10 @@ def build(sources: Sources, top: str, stage: Path, archive: Path, deps: Path, re
     sums = "".join(f"{_sha256(tree / name)}  {name}\n" for name in project_files(dataclasses.replace(
         sources, repo=tree, kind="archive")))
     (tree / FILES_RECORD).write_text(sums, encoding="utf-8")
-    (tree / INPUTS_RECORD).write_text(inputs_record(sources, toolchain), encoding="utf-8")
+    (tree / INPUTS_RECORD).write_text(inputs_record(sources, toolchain, record), encoding="utf-8")
+    for signature in record.detached:
+        (tree / SIGNATURES_FOLDER).mkdir(exist_ok=True)
+        shutil.copyfile(signature, tree / SIGNATURES_FOLDER / signature.name)
     (tree / SOURCES_LICENCE).parent.mkdir(parents=True, exist_ok=True)
     (tree / SOURCES_LICENCE).write_text(SOURCES_LICENCE_TEXT, encoding="utf-8")
     for name in release_sources:

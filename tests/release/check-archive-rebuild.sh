@@ -8,9 +8,13 @@
 # reuse lint, and configure again with nothing to rebuild. A commit of the
 # same year must rebuild nothing; a new year's commit, then this one's again,
 # only what embeds it (the version resources), and give the same launchers.
-# A file changed in the archive, a source package missing from it, or another
-# toolchain than it records must stop the release, the set-up or the
-# configure, naming it.
+# The first product's release signed as docs/release.md signs one, with
+# throwaway keys and timestamp authority, must come again from its own source
+# archive as it was signed, every file of it and its test kit, the published
+# signature of its sums signing the sums rebuilt. A file changed in the
+# archive, a signature that is not the rebuilt launcher's, a source package
+# missing from it, or another toolchain than it records must stop the
+# release, the set-up or the configure, naming it.
 #
 # Downloads are made impossible by running the set-up and the build in a
 # network namespace of their own (unshare -n, or unshare -rn where only a
@@ -22,9 +26,12 @@ set -uo pipefail
 
 product=$1
 first=$2
-value_of() { "$(dirname "$0")/../../installer/release.sh" describe "$product" "$1"; }
+here=$(cd "$(dirname "$0")" && pwd)
+value_of() { "$here/../../installer/release.sh" describe "$product" "$1"; }
 # shellcheck source=../support/expect.sh
-source "$(dirname "$0")/../support/expect.sh"
+source "$here/../support/expect.sh"
+# shellcheck source=signed-release.sh
+source "$here/signed-release.sh"
 scratch=$(mktemp -d "$(dirname "$first")/archive rebuild.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 
@@ -91,6 +98,37 @@ while IFS= read -r file; do
 done < <(made_files "$first")
 expect "reuse lint passes in the unpacked archive" 0 "$(cd "$top" && reuse lint >/dev/null 2>&1; echo $?)"
 
+# The signed release's source archive holds what the unsigned one holds but
+# its release-inputs, which says the release is signed, and the signatures:
+# unpacked in its place around the build folder (a fresh unpacking of it but
+# for what is built), it is built into the signed release again.
+name=$(value_of name) version=$(value_of version)
+sign_as_documented "$here/../../docs/release.md" "$first" "$scratch/signing" >"$scratch/signing.log" ||
+    { cat "$scratch/signing.log"; exit 1; }
+signed="$scratch/signing/build/signed"
+mkdir "$scratch/signed"
+tar -xJf "$signed/release/$name/$name-$version-source.tar.xz" -C "$scratch/signed" || exit 1
+unpacked="$scratch/signed/${top##*/}"
+expect "the signed release's source archive: the unsigned one's but for its release-inputs, and the signatures" \
+    "Files U/release-inputs and S/release-inputs differ|Only in S: release-signatures" \
+    "$(diff -rq "$top" "$unpacked" -x build | sed "s|$top|U|g; s|$unpacked|S|g" | paste -sd '|')"
+expect "its release-inputs says the release is signed; it carries the launcher's and the MSI's signatures" \
+    "signed-sums yes authenticode yes $name-$version-$(value_of executable).exe.p7s $name-$version.msi.p7s" \
+    "$(grep -E '^(signed-sums|authenticode) ' "$unpacked/release-inputs" | paste -sd ' ') $(
+        find "$unpacked/release-signatures" -type f -printf '%P\n' | LC_ALL=C sort | paste -sd ' ')"
+find "$top" -mindepth 1 -maxdepth 1 ! -name build -exec rm -rf {} +
+find "$unpacked" -mindepth 1 -maxdepth 1 -exec mv -t "$top" {} +
+(cd "$top" && "${offline[@]}" cmake --build --preset windows-x86 --target release >/dev/null) || exit 1
+signed_files() { (cd "$1" && find "release/$name" -type f ! -name '*.minisig' && ls "$name-$version-windows-tests.zip") \
+    | LC_ALL=C sort; }
+expect "the signed release's files made again" "$(signed_files "$signed")" "$(signed_files "$second")"
+while IFS= read -r file; do
+    expect "signed $file: the same SHA-256" "$(sha256sum <"$signed/$file")" "$(sha256sum <"$second/$file" 2>&1)"
+done < <(signed_files "$signed")
+sums="release/$name/$name-$version.SHA256SUMS"
+expect "the published signature of the sums signs the sums rebuilt" 0 \
+    "$(minisign -Vq -p "$signed/sums.pub" -x "$signed/$sums.minisig" -m "$second/$sums" >/dev/null 2>&1; echo $?)"
+
 # Commits followed by a build, as the archive records one: a second later, then a year later.
 launcher="$second/${launchers[0]}"
 first_launcher=$(sha256sum <"$launcher")
@@ -108,9 +146,17 @@ made_by_build >/dev/null
 expect "back at the commit, its launcher is the commit's again" "$first_launcher" "$(sha256sum <"$launcher")"
 
 # Bad input keeps its shape: each stops, naming what is wrong.
+launcher_signature="$top/release-signatures/$name-$version-$(value_of executable).exe.p7s"
+cp "$top/release-signatures/$name-$version.msi.p7s" "$launcher_signature"
+status=0
+message=$("$top/installer/make-release.sh" --product "$second/products/$name/$name.product" \
+    --out "$scratch/mismatched" 2>&1 >/dev/null) || status=$?
+expect "a signature in the archive that is not the rebuilt launcher's stops its release, and nothing is made" \
+    "1 yes no" "$status $(yes_if grep -qF "${launcher_signature##*/} is not the signature of" <<<"$message") $(
+        yes_if test -e "$scratch/mismatched")"
 echo "changed" >>"$top/README.md"
 status=0
-message=$("$top/installer/make-release.sh" --product "$second/products/$(value_of name)/$(value_of name).product" \
+message=$("$top/installer/make-release.sh" --product "$second/products/$name/$name.product" \
     --out "$scratch/changed" 2>&1 >/dev/null) || status=$?
 expect "a file changed in the unpacked archive stops its release, and nothing is made" "1 yes no" \
     "$status $(yes_if grep -q 'holds changes that are not committed' <<<"$message") $(yes_if test -e "$scratch/changed")"

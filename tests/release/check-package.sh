@@ -66,14 +66,17 @@ source_archive="$name-$version-source.tar.xz"
 notices=THIRD-PARTY-NOTICES.txt
 release_files=("$name-$version-source.tar.xz" "$name-$version-win32.zip" "$name-$version.msi" "$name-$version.spdx.json")
 sums="$name-$version.SHA256SUMS"
+# The build releases unsigned, and says so beside the sums.
+unsigned_note="$name-$version.UNSIGNED.txt"
 winget="$name-$version.winget"
 manifests=("$winget/$manufacturer.$name.yaml" "$winget/$manufacturer.$name.installer.yaml"
     "$winget/$manufacturer.$name.locale.en-US.yaml")
 expect "contents of the release folder" \
-    "$(printf '%s\n' "${release_files[@]}" "$sums" "$winget" "${manifests[@]}" | LC_ALL=C sort | paste -sd ' ')" \
+    "$(printf '%s\n' "${release_files[@]}" "$sums" "$unsigned_note" "$winget" "${manifests[@]}" | LC_ALL=C sort \
+        | paste -sd ' ')" \
     "$(find "$release" -mindepth 1 -printf '%P\n' | LC_ALL=C sort | paste -sd ' ')"
-expect "the sums name the four and the manifest" \
-    "$(printf '%s\n' "${release_files[@]}" "${manifests[@]}" | LC_ALL=C sort | paste -sd ' ')" \
+expect "the sums name the four, the manifest and the note that the release is not signed" \
+    "$(printf '%s\n' "${release_files[@]}" "${manifests[@]}" "$unsigned_note" | LC_ALL=C sort | paste -sd ' ')" \
     "$(cut -d' ' -f3 "$release/$sums" | LC_ALL=C sort | paste -sd ' ')"
 expect "the sums match them" "yes" "$(cd "$release" && yes_if sha256sum --quiet -c "$sums")"
 
@@ -86,8 +89,9 @@ mkdir "$work/zip" "$work/kit" "$work/msi"
 expect "contents of $zip, in the payload's order" "$(paste -sd ' ' <<<"$zip_names")" \
     "$(unzip -Z1 "$release/$zip" | paste -sd ' ')"
 expect "the launcher is the one built" "yes" "$(yes_if cmp -s "$launcher" "$work/zip/$executable")"
-expect "INSTALL.txt speaks of the product and leaves no placeholder" "yes no" \
-    "$(yes_if grep -q "$executable starts the host program" "$work/zip/INSTALL.txt") $(yes_if grep -q @ "$work/zip/INSTALL.txt")"
+expect "INSTALL.txt speaks of the product, leaves no placeholder, and says the release is not signed" "yes no yes" \
+    "$(yes_if grep -q "$executable starts the host program" "$work/zip/INSTALL.txt") $(yes_if grep -q @ "$work/zip/INSTALL.txt"
+        ) $(yes_if grep -q '^This release is not signed\.' "$work/zip/INSTALL.txt")"
 # Older Notepad shows a text with bare LF line ends as one line.
 for text in INSTALL.txt "$notices"; do
     expect "$text: lines not ending in CR LF" 0 "$(grep -cv $'\r$' "$work/zip/$text")"
@@ -302,7 +306,8 @@ for case in "GARBAGE IN THE MAP|nothing this reader knows: 'GARBAGE IN THE MAP'"
     expect "a link map with '${case%%|*}': refused, naming it" "1 yes" "$status $(yes_if grep -qF -- "${case#*|}" <<<"$message")"
 done
 
-# The release of a clean tree is unmarked; a tree with a file git neither
+# The release of a clean tree is unmarked; of its commit tagged as the
+# version, refused unsigned but with --unsigned; a tree with a file git neither
 # keeps nor ignores is refused, and with --allow-uncommitted released as a
 # test release, marked, its source archive holding the file. In a clone of
 # the tree as it is, with it committed.
@@ -319,9 +324,11 @@ marks() {
     msiinfo export "$folder/$name-$version.msi" Property | grep -c $'^ARPCOMMENTS\tTest release'
     tar -tJf "$folder/$source_archive" | grep -cx "$name-$version-source/untracked file"
 }
-for case in "clean:no 0 0 0:" "untracked:refused:" "untracked:yes 1 1 1:--allow-uncommitted"; do
+for case in "clean:no 0 0 0:" "tagged:refused:" "tagged:no 0 0 0:--unsigned" "untracked:refused:" \
+    "untracked:yes 1 1 1:--allow-uncommitted"; do
     IFS=: read -r tree expected option <<<"$case"
-    [ "$tree" = clean ] || echo "not committed" >"$clone/untracked file"
+    [ "$tree" != tagged ] || git -C "$clone" tag -f "$name-$version" >/dev/null
+    [ "$tree" != untracked ] || echo "not committed" >"$clone/untracked file"
     rm -rf "${work:?}/$tree"
     # An earlier version's release there, its manifest folder with it, which the release replaces.
     [ "$tree" != clean ] || { mkdir -p "$work/clean/$name/$name-0.9.0.winget" && touch "$work/clean/$name/$name-0.9.0.msi" \

@@ -19,21 +19,13 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../support/expect.sh"
 # shellcheck source=../../tools/wine-product.sh
 source "$here/../../tools/wine-product.sh"
+# shellcheck source=signed-release.sh
+source "$here/signed-release.sh"
 ensure_wine_prefix
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# The shell block of a document the line matching a pattern marks, as a numbered step indents it.
-block_after() {
-    awk -v pattern="$1" '$0 ~ pattern { marked = 1 } marked && /^ *```sh$/ { indent = index($0, "`"); block = 1; next }
-        block && /^ *```$/ { exit } block { print substr($0, indent) }' "$2"
-}
-commands=$(block_after 'runs the block below as it stands: tests/release/check-signing' "$doc")
-[ -n "$commands" ] || { echo "FAIL no signing commands found in $doc"; exit 1; }
-mkdir -p "$work/build"
-ln -s "$here/../../installer" "$work/installer"
-ln -s "$build" "$work/build/windows-x86"
-output=$(cd "$work" && bash -e -c "$commands" 2>&1)
+output=$(sign_as_documented "$doc" "$build" "$work")
 status=$?
 echo "$output"
 expect "the signing commands of docs/release.md succeed" 0 "$status"
@@ -46,6 +38,11 @@ release="$work/build/signed/release/$product_name"
 sums="$product_name-$product_version.SHA256SUMS"
 signed="$work/build/signed/launcher/$product_executable"
 expect "the sums match the signed files" yes "$(cd "$release" && yes_if sha256sum --quiet -c "$sums")"
+base="$release/$product_name-$product_version"
+expect "the launcher's and the MSI's signatures kept beside them, INSTALL.txt pointing to the sums' signature, and no \
+note of being unsigned" "yes yes 1 no" \
+    "$(yes_if test -f "$base-$product_executable.p7s") $(yes_if test -f "$base.msi.p7s") $(unzip -p "$base-win32.zip" \
+        INSTALL.txt | grep -c "^$sums\.minisig, beside") $(yes_if test -e "$base.UNSIGNED.txt")"
 expect "the folder holds what the sums list, and the sums with their signature" \
     "$( (cut -c 67- "$release/$sums" && printf '%s\n' "$sums" "$sums.minisig") | LC_ALL=C sort | paste -sd ' ')" \
     "$(find "$release" -mindepth 1 -type f -printf '%P\n' | LC_ALL=C sort | paste -sd ' ')"
@@ -82,7 +79,11 @@ inline() { grep -o "\`$1[^\`]*\`" "$doc" | head -n 1 | tr -d '`' | sed "s/X\.Y\.
 sed -i "/^launcher_product($name\b/,/)/s/VERSION [0-9.]*/VERSION $version/" "$clone/products/table.cmake"
 expect "step 2, with no tag yet: every commit" "$(git -C "$clone" log --oneline)" \
     "$(in_clone "$(block_after 'for a first release: tests/release/check-signing' "$doc")")"
-printf '## %s %s\n\nThe first release.\n' "$name" "$version" >>"$clone/CHANGELOG.md"
+# Step 2's section at the top, in place of any the changelog has of the version: a signed release's.
+awk -v heading="## $name $version" -v section="## $name $version\n\nThe first release, signed.\n" '
+    $0 == heading { skip = 1; next } skip && /^## / { skip = 0 } skip { next }
+    /^## / && !done { print section; done = 1 } { print } END { if (!done) print section }' "$source_dir/CHANGELOG.md" \
+    >"$clone/CHANGELOG.md"
 in_clone "$(inline 'git commit -m')" && in_clone "$(inline 'git tag -a')"
 expect "steps 3 to 5: the tagged commit, nothing else in the tree" "$name-$version " \
     "$(git -C "$clone" tag --points-at HEAD) $(git -C "$clone" status --short)"

@@ -4,7 +4,7 @@ import subprocess
 
 import pytest
 
-from release import make, packing, source_archive, toolchain
+from release import make, packing, signing, source_archive, toolchain
 from release.errors import ReleaseError, UsageError
 
 
@@ -49,10 +49,37 @@ def test_install_text_fills_in_the_product_and_marks_a_test_release(product, tmp
     template = tmp_path / "INSTALL.txt.in"
     template.write_text("@EXECUTABLE@.exe of @NAME@ @VERSION@\n@UNKNOWN@\n", encoding="utf-8")
     mark = "Test release, made from changes not committed on top of commit " + "f" * 40
-    text = packing.install_text(product, mark, template).decode()
+    text = packing.install_text(product, mark, signing.Signatures(sums=True, authenticode=True), template).decode()
     assert text.endswith("\r\n\r\nExample.exe of Example 1.2.3\r\n@UNKNOWN@\r\n")
     assert all(len(line) <= 78 and line == line.rstrip() for line in text.split("\r\n"))
     assert text.count("\n") == text.count("\r\n") == 5
+
+
+@pytest.mark.parametrize("sums, authenticode", [(False, False), (True, False), (False, True), (True, True)])
+def test_a_release_points_to_no_signature_it_lacks_and_says_what_it_lacks(product, sums, authenticode):
+    signatures = signing.Signatures(sums, authenticode)
+    said = signing.statement(product, signatures)
+    assert ("Example-1.2.3.SHA256SUMS.minisig, beside the sums" in said, "carry the publisher's" in said) == \
+        (sums, authenticode)
+    assert (signing.unsigned_note(product, signatures) is None) == (sums and authenticode)
+
+
+CITED = "Released unsigned: Example-1.2.3.UNSIGNED.txt says so."
+
+
+@pytest.mark.parametrize("sums, authenticode, unsigned_allowed, section, refusal", [
+    (False, False, False, None, "is tagged"),
+    (True, False, False, CITED, "is tagged"),
+    (False, False, True, CITED, None),
+    (False, False, True, None, None),
+    (False, False, True, "Signed.", "says the release is wholly signed"),
+    (True, True, False, CITED, "says the release is not wholly signed"),
+    (True, True, False, "Signed.", None),
+])
+def test_a_tagged_version_is_released_as_signed_as_its_changelog_says(product, sums, authenticode, unsigned_allowed,
+                                                                       section, refusal):
+    said = signing.tagged_refusal(product, signing.Signatures(sums, authenticode), unsigned_allowed, section)
+    assert (said is None) if refusal is None else (refusal in said)
 
 
 def test_the_toolchain_lock_reads_its_lines_and_names_each_difference(tmp_path):
