@@ -4,11 +4,15 @@ The build writes the launcher's components from its link map (components_list):
 every archive member and object file the linker kept a section of, named by the
 component it belongs to, one "component<TAB>file<TAB>source folder" line each,
 the source folder being where its code lies in its Debian source package (""
-for the whole package). Files of this build's own libraries are looked up in
+for the whole package), and for a JUCE module compiled from a file of this
+build's own, that file. Files of this build's own libraries are looked up in
 the list the build writes of what each is made from; every other file in
 Debian's package database, and its package's source must be one this release
 knows (SOURCES). A file nobody can account for stops it: a component left out
-of the notices would be shipped without its licence.
+of the notices would be shipped without its licence. The headers of a known
+source that the kept objects of the build's own were compiled including (the
+build's dependency log, includes.py) are listed too: their templates are that
+source's code in the launcher.
 
 The notices and the bill of materials read that list through describe_all().
 """
@@ -16,14 +20,16 @@ The notices and the bill of materials read that list through describe_all().
 from __future__ import annotations
 
 import dataclasses
-import hashlib
 import os
 import re
 from collections.abc import Iterable, Iterator
 from pathlib import Path
 
+from . import licence_files
 from .debian import Package, PackageDatabase
 from .errors import ReleaseError, read_text
+from .includes import DependencyLog
+from .licence_files import KeptLicenceFile, licence_paths, sha256_of  # noqa: F401 (the command line's, the bill's)
 from .linkmap import kept_inputs
 
 
@@ -32,6 +38,7 @@ class FileRule:
     pattern: str  # the file's name, a regular expression
     component: str
     folders: tuple[str, ...] | None  # where its code lies in the source package; None: its JUCE module's folder
+    notices: bool = False  # its opening comments' notices are reproduced (file_notices.py)
 
 
 @dataclasses.dataclass(frozen=True)
@@ -39,6 +46,10 @@ class Source:
     system_library: bool
     files: tuple[FileRule, ...]
     code_from_built_using: bool = False
+    # Headers of the package whose code is compiled into the objects that
+    # include them, matched by their whole path (includes.py).
+    included: tuple[FileRule, ...] = ()
+    own_notices: str | None = None  # the holders of the notices its licence files already carry
 
 
 # Every Debian source package whose code a launcher is known to be linked
@@ -48,7 +59,7 @@ class Source:
 # release need not carry; gcc-mingw-w64 builds its run-time from the source
 # package its Built-Using field names (gcc-12).
 SOURCES = {
-    "juce": Source(False, (FileRule(r"juce_[a-z_]+\.h", "JUCE", None),)),
+    "juce": Source(False, (FileRule(r"juce_[a-z_]+\.h", "JUCE", None, notices=True),)),
     "mingw-w64": Source(True, (
         FileRule(r"lib(win)?pthread\.a", "winpthreads",
                  ("mingw-w64-libraries/winpthreads/src/", "mingw-w64-libraries/winpthreads/include/")),
@@ -57,34 +68,26 @@ SOURCES = {
     "gcc-mingw-w64": Source(True, (
         FileRule(r"libstdc\+\+\.a", "libstdc++", ("libstdc++-v3/",)),
         FileRule(r"libgcc(_eh)?\.a|crtbegin\.o|crtend\.o", "libgcc", ("libgcc/",)),
-    ), code_from_built_using=True),
+    ), code_from_built_using=True, included=(
+        FileRule(r"/usr/lib/gcc/[^/]+/[^/]+/include/c\+\+/.+", "libstdc++", ("libstdc++-v3/include/",), notices=True),
+    ), own_notices=r"Free Software Foundation|The GNU Toolchain Authors"),
 }
 
-
-@dataclasses.dataclass(frozen=True)
-class OwnLicence:
-    source: str  # the source package the files are in
-    files: tuple[tuple[str, str], ...]  # (path in the source package, SHA-256 of the text that was read)
-    licence: str | None  # the SPDX expression that reading concluded
-
-
-# A component's own licence files, where its Debian package's copyright file
-# states one licence for several components (mingw-w64's declares ZPL-2.1 for
-# all it builds): the files that the notices carry as they are, and the
-# licence that reading concluded, if the copyright file's paragraphs for the
-# component's code do not already say it. A file that changes stops the
-# release until it is read again.
-LICENCE_FILES = {
-    "winpthreads": OwnLicence("mingw-w64", (
-        ("mingw-w64-libraries/winpthreads/COPYING", "63263614cdd29f2f93cba85e992f041b31f9fc7b4033692f31269489a8a1b177"),
-    ), "MIT AND BSD-3-Clause"),
-    "MinGW-w64 run-time": OwnLicence("mingw-w64", (
-        ("COPYING.MinGW-w64-runtime/COPYING.MinGW-w64-runtime.txt",
-         "e9b2dc02451ea29092a1f25fa0f3c07207ed421f1807dffb0c4e6dce69dee7bd"),
-    ), None),
+# JUCE's modules this build compiles from files of its own rather than JUCE's
+# module file, and what it changes: said, with the date, in the notices (the
+# GNU GPL's section 5(a)). A module compiled from any other file than JUCE's
+# own that is not said here stops the release.
+MODIFIED_JUCE_MODULES = {
+    "juce_core": "compiled from JUCE's module file juce_core.cpp less its GZIP streams and ZIP reader, which are "
+                 "compiled apart and not linked into the launcher (cmake/juce.cmake)",
+    "juce_graphics": "compiled from JUCE's module file juce_graphics.cpp less its PNG, JPEG and GIF image loaders, "
+                     "with image formats in their place that decline every image (cmake/juce.cmake writes the "
+                     "module file, cmake/juce/juce_graphics_mingw.cpp defines the formats)",
+    "juce_gui_basics": "compiled from JUCE's module file juce_gui_basics.cpp with MinGW's IID_PPV_ARGS macro "
+                       "defined anew, so that JUCE's own UUIDs of COM interfaces are used "
+                       "(cmake/juce/juce_gui_basics_mingw.cpp)",
 }
-# Where tools/setup.sh keeps them: DEPS/SOURCE/licence-files/PATH.
-LICENCE_FOLDER = "licence-files"
+
 
 # What the build's list of its own libraries says of the project's own code,
 # which is no third party's.
@@ -109,12 +112,7 @@ class Entry:
 
     file: Path
     folder: str  # where its code lies in the source package, "" for all of it
-
-
-@dataclasses.dataclass(frozen=True)
-class KeptLicenceFile:
-    path: str  # in the source package
-    file: Path  # where tools/setup.sh keeps it
+    compiled_from: str = ""  # of a JUCE module compiled from this build's own file, that file
 
 
 @dataclasses.dataclass(frozen=True)
@@ -132,6 +130,9 @@ class Component:
     code_source: str  # the source package its code is built from, and its version
     code_version: str
     dsc: Path | None  # that source package's .dsc as the set-up keeps it, if it does
+    notice_files: tuple[Path, ...] = ()  # those whose opening comments' notices the notices reproduce
+    own_notices: str | None = None  # the holders of the notices its licence files already carry
+    modified: tuple[str, ...] = ()  # its modules compiled from this build's own files
 
     @property
     def source(self) -> str:
@@ -148,10 +149,6 @@ class Component:
     @property
     def homepage(self) -> str | None:
         return self.packages[0].homepage or None
-
-
-def sha256_of(path: Path) -> str:
-    return hashlib.sha256(path.read_bytes()).hexdigest()
 
 
 def read_own_libraries(path: Path) -> list[OwnLibrary]:
@@ -194,24 +191,28 @@ def component_of(path: Path, database: PackageDatabase, module_folder: str = "")
 JUCE_MEMBER = re.compile(r"(juce_[a-z_]+?)(?:_mingw)?\.cpp\.obj")
 
 
-def juce_modules(modules_folder: str, members: Iterable[str]) -> Iterator[tuple[Path, str]]:
-    """(module header, source folder) of each JUCE module an archive's members are."""
+def juce_modules(modules_folder: str, archive: Path, members: Iterable[str],
+                 log: DependencyLog) -> Iterator[tuple[Path, str, str]]:
+    """(module header, source folder, the build's own file it is compiled from or "") of each JUCE module
+    an archive's members are."""
     for member in sorted(members):
         match = JUCE_MEMBER.fullmatch(member)
         if not match:
             raise ReleaseError(f"{member} is no JUCE module of {modules_folder}")
         module = match.group(1)
-        yield Path(modules_folder, module, module + ".h"), f"modules/{module}/"
+        source = log.files_of(log.object_of(archive, member))[0]
+        own = source != Path(modules_folder, module, module + ".cpp").resolve()
+        yield Path(modules_folder, module, module + ".h"), f"modules/{module}/", str(source) if own else ""
 
 
 def input_lines(path: Path, members: set[str], origin: str | None, build_dir: Path,
-                database: PackageDatabase) -> set[str]:
+                database: PackageDatabase, log: DependencyLog) -> set[str]:
     """The components list's lines of one input the linker kept."""
     if origin == OWN:
         return set()
     if origin and origin.endswith("/"):
-        return {f"{component_of(header, database, folder)[0]}\t{header}\t{folder}"
-                for header, folder in juce_modules(origin, members)}
+        return {"\t".join([component_of(header, database, folder)[0], str(header), folder] + [source] * bool(source))
+                for header, folder, source in juce_modules(origin, path, members, log)}
     if origin is None and path.is_relative_to(build_dir.resolve()):
         raise ReleaseError(f"the build's list of its own libraries does not say what {path} is made from")
     file = Path(origin).resolve() if origin else path
@@ -219,16 +220,43 @@ def input_lines(path: Path, members: set[str], origin: str | None, build_dir: Pa
     return {f"{name}\t{file}\t{folder}" for folder in folders}
 
 
+def included_rule(path: Path) -> FileRule | None:
+    """The rule of a known source's headers that an included file is, if any."""
+    return next((rule for source in SOURCES.values() for rule in source.included
+                 if re.fullmatch(rule.pattern, str(path))), None)
+
+
+def included_lines(files: Iterable[Path], database: PackageDatabase) -> set[str]:
+    """The components list's lines of the headers of known sources that the launcher's objects include."""
+    ruled = {file: rule for file in files if (rule := included_rule(file))}
+    database.look_up_owners(sorted(ruled))
+    lines = set()
+    for file, rule in ruled.items():
+        package = database.owning_package(file)
+        if rule not in known_source(database.source_of(package), package, file).included:
+            raise ReleaseError(f"{file}, which the launcher's objects include, is of Debian's package {package}, "
+                               f"not of the source whose headers {rule.component}'s are")
+        lines |= {f"{rule.component}\t{file}\t{folder}" for folder in rule.folders or ("",)}
+    return lines
+
+
 def components_list(link_map: Path, own_libraries: Path, build_dir: Path,
                     database: PackageDatabase | None = None) -> str:
-    """The components list (NAME.components) of the launcher a link map is of."""
+    """The components list (NAME.components) of the launcher a link map is of: what the link kept, and the
+    headers of known sources that the objects it kept of the build's own were compiled including."""
     database = database or PackageDatabase()
     libraries = read_own_libraries(own_libraries)
     inputs = kept_inputs(link_map, build_dir)
+    log = DependencyLog.of_build(build_dir)
     database.look_up_owners(sorted(path for path in inputs if own_origin(path, libraries) is None))
     lines: set[str] = set()
+    compiled: set[Path] = set()
     for path, members in inputs.items():
-        lines |= input_lines(path, members, own_origin(path, libraries), build_dir, database)
+        origin = own_origin(path, libraries)
+        lines |= input_lines(path, members, origin, build_dir, database, log)
+        if origin == OWN or (origin and origin.endswith("/")):
+            compiled |= {file for obj in log.objects(path, members) for file in log.files_of(obj)}
+    lines |= included_lines(compiled, database)
     return "\n".join(sorted(lines, key=str.lower)) + "\n"
 
 
@@ -239,10 +267,10 @@ def read_components(path: Path, database: PackageDatabase) -> dict[str, list[Ent
     for number, line in enumerate(text.splitlines(), 1):
         if line.strip():
             fields = line.split("\t")
-            if len(fields) != 3:
-                raise ReleaseError(f"line {number} of {path} is no \"component<TAB>file<TAB>source folder\" "
-                                   f"line: {line!r}")
-            components.setdefault(fields[0], []).append(Entry(Path(fields[1]), fields[2]))
+            if len(fields) not in (3, 4):
+                raise ReleaseError(f"line {number} of {path} is no \"component<TAB>file<TAB>source folder"
+                                   f"[<TAB>compiled from]\" line: {line!r}")
+            components.setdefault(fields[0], []).append(Entry(Path(fields[1]), *fields[2:]))
     database.look_up_owners(sorted({entry.file for entries in components.values() for entry in entries}))
     return components
 
@@ -276,23 +304,6 @@ def built_using(package: Package) -> tuple[str, str]:
     return source, version
 
 
-def licence_files(name: str, deps: Path) -> tuple[KeptLicenceFile, ...]:
-    """A component's own licence files, as tools/setup.sh keeps them, each the text that was read."""
-    if name not in LICENCE_FILES:
-        return ()
-    own = LICENCE_FILES[name]
-    kept = []
-    for path, sha256 in own.files:
-        file = deps / own.source / LICENCE_FOLDER / path
-        read_text(file, f"{name}'s licence file {path} from Debian's source package {own.source}")
-        if sha256_of(file) != sha256:
-            raise ReleaseError(f"{name}'s licence file {path} in Debian's source package {own.source} is not the "
-                               f"text whose licence was read (SHA-256 {sha256}): read {file} and update "
-                               "LICENCE_FILES in installer/release/components.py")
-        kept.append(KeptLicenceFile(path, file))
-    return tuple(kept)
-
-
 def describe(name: str, entries: list[Entry], deps: Path, database: PackageDatabase) -> Component:
     """What Debian says about a component: its packages, source, copyright file and where its code lies."""
     packages: list[Package] = []
@@ -302,16 +313,32 @@ def describe(name: str, entries: list[Entry], deps: Path, database: PackageDatab
             packages.append(package)
     first = packages[0]
     source = known_source(first.source, first.name, entries[0].file)
-    kept = licence_files(name, deps)
     # Where the code itself comes from: the source package, or the one it was built from.
     code_source, code_version = (built_using(first) if source.code_from_built_using
                                  else (first.source, first.source_version))
+    dsc = find_dsc(deps, code_source, code_version)
+    own = licence_files.LICENCE_FILES.get(name)
     copyright_file = database.copyright_file(first.name)
     read_text(copyright_file, f"Debian's copyright file of {name}")
-    return Component(name, tuple(packages), tuple(entry.file for entry in entries),
-                     tuple(sorted({entry.folder for entry in entries})), copyright_file, source.system_library,
-                     kept, LICENCE_FILES[name].licence if name in LICENCE_FILES else None, code_source,
-                     code_version, find_dsc(deps, code_source, code_version))
+    included = tuple(entry.file for entry in entries if included_rule(entry.file))
+    linked = tuple(entry.file for entry in entries if entry.file not in included)
+    noticed = included + tuple(file for file in linked if any(
+        rule.notices and re.fullmatch(rule.pattern, file.name) for rule in source.files))
+    return Component(name, tuple(packages), linked or included, tuple(sorted({entry.folder for entry in entries})),
+                     copyright_file, source.system_library, licence_files.kept(name, deps, dsc),
+                     own.licence if own else None, code_source, code_version, dsc, noticed, source.own_notices,
+                     modified_modules(name, entries))
+
+
+def modified_modules(name: str, entries: list[Entry]) -> tuple[str, ...]:
+    """The modules of a component the build compiles from files of its own, each of which must be said."""
+    modules = tuple(sorted(entry.file.parent.name for entry in entries if entry.compiled_from))
+    unsaid = [module for module in modules if module not in MODIFIED_JUCE_MODULES]
+    if unsaid:
+        raise ReleaseError(f"{name}'s {', '.join(unsaid)} is compiled from this build's own files, not its own "
+                           "module file: say how it is modified in MODIFIED_JUCE_MODULES "
+                           "(installer/release/components.py), for the notices")
+    return modules
 
 
 def describe_all(components_file: Path, deps: Path, database: PackageDatabase | None = None) -> list[Component]:
@@ -332,7 +359,7 @@ def release_sources(components: list[Component], deps: Path) -> list[str]:
         if not component.dsc:
             raise ReleaseError(f"the .dsc of {source} is missing from {deps}: tools/setup.sh keeps it there")
         wanted = [component.dsc] if component.system_library else dsc_files(component.dsc)
-        for file in wanted + [kept.file for kept in component.licence_files]:
+        for file in wanted + licence_files.kept_paths(component.name, deps):
             if not file.is_file():
                 raise ReleaseError(f"{file} of {source} is missing: tools/setup.sh keeps it there")
             relative = os.path.relpath(file, deps)
@@ -359,8 +386,3 @@ def newer_revisions(components_file: Path, database: PackageDatabase | None = No
             lines.append(f"{name}: Debian's package lists name {package} {newest}, newer than {built}, "
                          "which the launcher was built with")
     return lines
-
-
-def licence_paths(source: str) -> list[str]:
-    """The licence files of a source package the release reads, as paths in it, for tools/setup.sh to keep."""
-    return [path for own in LICENCE_FILES.values() if own.source == source for path, _ in own.files]

@@ -19,12 +19,15 @@ PARAGRAPH_BREAK = re.compile(r"\n[ \t]*\n")
 FIELD = re.compile(r"^([A-Za-z-]+):[ \t]*((?:.*)(?:\n[ \t].*)*)", re.M)
 # Debian's packaging, which no component's code is.
 PACKAGING = "debian/"
+# A prose copyright file's statement of whose its code is: "GCC is Copyright (C) 1986, ... Foundation, Inc."
+PROSE_COPYRIGHT = re.compile(r"^\S[^\n]* is Copyright \(C\)(?:.|\n)*?(?=\n\s*\n)", re.M)
 
 
 @dataclasses.dataclass(frozen=True)
 class FilesParagraph:
     patterns: tuple[str, ...]
     licence: str  # the License field's first line: a Debian licence expression
+    copyright: tuple[str, ...] = ()  # the Copyright field's lines
 
 
 @dataclasses.dataclass(frozen=True)
@@ -35,20 +38,36 @@ class CopyrightFile:
     paragraphs: tuple[FilesParagraph, ...]
     licence_texts: dict[str, str]  # the first text given of each licence name, lower-cased, as written
 
-    def licences_for(self, folder: str) -> list[str]:
-        """The licence expressions of the paragraphs that cover a folder of the source
-        ("" for all of it): the one its files fall under by default, and those of files
-        within it; for the whole package with no default, every paragraph but Debian's
-        packaging."""
-        default = [paragraph.licence for paragraph in self.paragraphs if covers(paragraph, folder + "x")][-1:]
+    def paragraphs_for(self, folder: str) -> list[FilesParagraph]:
+        """The paragraphs that cover a folder of the source ("" for all of it): the one
+        its files fall under by default, and those of files within it; for the whole
+        package with no default, every paragraph but Debian's packaging."""
+        default = [paragraph for paragraph in self.paragraphs if covers(paragraph, folder + "x")][-1:]
         if folder:
-            within = [paragraph.licence for paragraph in self.paragraphs
+            within = [paragraph for paragraph in self.paragraphs
                       if any(pattern.startswith(folder) for pattern in paragraph.patterns)]
             return default + within
         if default:
             return default
-        return [paragraph.licence for paragraph in self.paragraphs
+        return [paragraph for paragraph in self.paragraphs
                 if not all(pattern.startswith(PACKAGING) for pattern in paragraph.patterns)]
+
+    def licences_for(self, folder: str) -> list[str]:
+        """The licence expressions of the paragraphs that cover a folder of the source."""
+        return [paragraph.licence for paragraph in self.paragraphs_for(folder)]
+
+    def copyrights_for(self, folders: list[str]) -> list[str]:
+        """The copyright lines of the paragraphs that cover folders of the source; in
+        prose, the statement of who the package's code is copyright of."""
+        if not self.machine_readable:
+            statement = PROSE_COPYRIGHT.search(self.text)
+            return [" ".join(statement.group(0).split())] if statement else []
+        return [line for folder in folders for paragraph in self.paragraphs_for(folder)
+                for line in paragraph.copyright]
+
+    def all_licences(self) -> list[str]:
+        """The licence expressions of every paragraph: the whole source package's, its packaging's too."""
+        return [paragraph.licence for paragraph in self.paragraphs]
 
     def licence_text(self, name: str) -> str:
         """The text the file gives a licence name, its continuation marks undone; "" if none."""
@@ -71,7 +90,8 @@ def parse(text: str, path: Path) -> CopyrightFile:
         if body.strip():
             licence_texts.setdefault(name.strip().lower(), body)
         if "Files" in fields:
-            paragraphs.append(FilesParagraph(tuple(fields["Files"].split()), name.strip()))
+            holders = tuple(line.strip() for line in fields.get("Copyright", "").splitlines() if line.strip())
+            paragraphs.append(FilesParagraph(tuple(fields["Files"].split()), name.strip(), holders))
     return CopyrightFile(path, text, machine_readable, tuple(paragraphs), licence_texts)
 
 

@@ -12,11 +12,10 @@ import re
 import shutil
 import sys
 import tempfile
-import time
 from pathlib import Path
 
-from . import (components, description, notices, packing, payload, sbom, signing, source_archive, toolchain,
-               version_resource, winget, wix)
+from . import (archive_licences, components, description, notices, packing, payload, sbom, signing,
+               source_archive, toolchain, version_resource, winget, wix)
 from .errors import ReleaseError, UsageError, read_text
 
 REPO = Path(__file__).resolve().parent.parent.parent
@@ -322,9 +321,10 @@ def make_product(release: Release, stage: Path) -> list[str]:
     launcher = stage_launcher(release, stage)
     described = components.describe_all(product.components, options.deps)
     release_sources = components.release_sources(described, options.deps)
-    year = time.gmtime(epoch).tm_year
+    licence_texts = archive_licences.texts(described, release_sources, REPO / ".reuse" / "dep5",
+                                           source_archive.project_files(release.sources))
     (stage / payload.NOTICES).write_bytes(notices.render(product, described, read_text(REPO / "LICENSE",
-                                          "the GNU GPL's text"), year, test_commit))
+                                          "the GNU GPL's text"), epoch, test_commit))
     progress(f"{product.name} {product.version}: {files['msi']}")
     build_msi(release, stage, files["msi"])
     signing_files = signing.write_signatures(product, signed, stage)
@@ -336,7 +336,8 @@ def make_product(release: Release, stage: Path) -> list[str]:
     progress(f"{product.name} {product.version}: {files['source']}")
     detached = [stage / name for name in signing_files if name.endswith(".p7s")]
     source_archive.build(release.sources, source_archive.Record(release.base, signed, detached), stage,
-                         stage / files["source"], options.deps, release_sources, release.toolchain, epoch)
+                         stage / files["source"], options.deps, release_sources, release.toolchain, epoch,
+                         licence_texts)
     sbom_name = f"{release.base}.spdx.json"
     progress(f"{product.name} {product.version}: {sbom_name}")
     (stage / sbom_name).write_text(sbom.render(product, launcher, described, epoch,

@@ -1,17 +1,24 @@
 """THIRD-PARTY-NOTICES.txt of a product's launcher: its own licence and where
-its source is published, the acknowledgements its components' licences ask
-of a program's documentation, the list of those components, Debian's
-copyright file of each (every notice and licence it carries), the
-components' own licence files as their source ships them, and the full text
-of the GNU GPL. CR LF line ends: it is read on Windows."""
+its source is published (and what that source holds), the acknowledgements
+its components' licences ask of a program's documentation, the list of those
+components, what of them this build modifies and when, Debian's copyright
+file of each (every notice and licence it carries), the notices of the
+components' files compiled into the launcher (JUCE's module headers,
+libstdc++'s headers) as they are installed, the components' own licence
+files as their source ships them, and the full text of the GNU GPL. CR LF
+line ends: it is read on Windows."""
 
 from __future__ import annotations
 
+import os
 import re
 import textwrap
+import time
 from collections.abc import Sequence
+from pathlib import Path
 
-from .components import Component
+from . import file_notices
+from .components import MODIFIED_JUCE_MODULES, Component
 from .description import Product
 from .errors import read_text
 
@@ -33,7 +40,24 @@ def test_release_mark(product: Product, test_commit: str) -> str:
                      f"no release of {product.name} {product.version}.")
 
 
-def own_licence(product: Product, year: int, test_commit: str | None) -> list[str]:
+def corresponding_source(product: Product, components: Sequence[Component]) -> str:
+    """What the source archive holds, in words: the project's source, the whole Debian source package of
+    each component that is no System Library, and of the run-time only what the notices and the bill read."""
+    whole = sorted({f"{c.code_source} {c.code_version}" for c in components if not c.system_library})
+    dscs = sorted({f"{c.code_source} {c.code_version}" for c in components if c.system_library})
+    kept = [c.name for c in components if c.system_library and c.licence_files]
+    held = f"the source of {product.name}"
+    if whole:
+        held += f", Debian's whole source package{'s' * (len(whole) > 1)} {', '.join(whole)}"
+    if dscs:
+        held += (f", and of the compiler's run-time, System Libraries whose source it need not hold, only the .dsc "
+                 f"of Debian's source packages {', '.join(dscs)}")
+        held += f" and the licence files of {', '.join(kept)}" if kept else ""
+    return held
+
+
+def own_licence(product: Product, components: Sequence[Component], year: int,
+                test_commit: str | None) -> list[str]:
     name, version, executable = product.name, product.version, product.launcher_file
     lines = [f"{name} {version}: licence and third-party notices", ""]
     if test_commit:
@@ -49,8 +73,8 @@ def own_licence(product: Product, year: int, test_commit: str | None) -> list[st
                   f"{executable} is built with modules of JUCE that are offered under version 3 only, so the "
                   "program as a whole is under version 3."),
         "",
-        paragraph(f"Its Corresponding Source, the source of {name} and Debian's source packages of the "
-                  f"libraries built into it, is {name}-{version}-source.tar.xz, published at "
+        paragraph(f"Its Corresponding Source, {corresponding_source(product, components)}, is "
+                  f"{name}-{version}-source.tar.xz, published at "
                   f"{product.releases_address}, the place {product.manufacturer} offers the installer "
                   f"and the ZIP from, beside them (section 6(d) of the GNU GPL):"),
         "",
@@ -91,6 +115,35 @@ def system_libraries(components: Sequence[Component], name: str) -> list[str]:
                           f"Their source is Debian's source packages {sources}.")]
 
 
+def modifications(product: Product, components: Sequence[Component], date: str) -> list[str]:
+    """What of each component this build modifies, and the date: the commit's, which the release is made from."""
+    lines = []
+    for c in components:
+        for module in c.modified:
+            lines += ["", paragraph(f"Modified: {c.name}'s module {module}, as built into {product.launcher_file}, "
+                                   f"is modified from Debian's {c.code_source} {c.code_version} by {product.manufacturer}"
+                                   f" (as of {date}): {MODIFIED_JUCE_MODULES[module]}. The files named are part of "
+                                   "the Corresponding Source.")]
+    return lines
+
+
+def file_notice_sections(components: Sequence[Component]) -> list[str]:
+    """The notices of each component's files compiled into the launcher, each once, naming its files."""
+    sections: list[str] = []
+    for c in components:
+        found = file_notices.collect(c.notice_files, c.own_notices)
+        if not found:
+            continue
+        root = Path(os.path.commonpath([file.parent for file in c.notice_files]))
+        sections += ["", heading(f"{c.name}: the notices of its files compiled into the program"), "",
+                     paragraph(f"As its files carry them, installed below {root}/ by Debian's {c.packages[0].name} "
+                               f"{c.packages[0].version}.")]
+        for notice in found:
+            names = ", ".join(str(file.relative_to(root)) for file in notice.files)
+            sections += ["", paragraph(f"In {names}:"), "", notice.text.rstrip()]
+    return sections
+
+
 def copyright_text(component: Component, of: str) -> str:
     return read_text(component.copyright, f"Debian's copyright file of {of}")
 
@@ -114,26 +167,28 @@ def licence_file_sections(components: Sequence[Component]) -> list[str]:
     for c in components:
         for kept in c.licence_files:
             sections += ["", heading(f"{c.name}: its licence file {kept.path}, from Debian's source package "
-                                     f"{c.code_source} {c.code_version}"), "",
-                         read_text(kept.file, f"{c.name}'s licence file").rstrip()]
+                                     f"{c.code_source} {c.code_version}"), "", kept.text.rstrip()]
     return sections
 
 
-def render(product: Product, components: Sequence[Component], licence_text: str, year: int,
+def render(product: Product, components: Sequence[Component], licence_text: str, epoch: int,
            test_commit: str | None = None) -> bytes:
     """The notices of a product's launcher built with the components, under the GPL whose text is given,
-    as of the year; with test_commit, marked as a test release of changes not committed on top of it."""
-    lines = own_licence(product, year, test_commit)
+    as of SOURCE_DATE_EPOCH; with test_commit, marked as a test release of changes not committed on top of it."""
+    lines = own_licence(product, components, time.gmtime(epoch).tm_year, test_commit)
     statements = acknowledgements([copyright_text(c, c.name) for c in components])
     if statements:
         lines += [""] + statements
     lines += ["", paragraph(f"{product.launcher_file} is built with the components below. The sections after "
                             "this list hold Debian's copyright file of each Debian source package, with the "
-                            "copyright notices and licences of the components it names, and then the licence "
-                            "files of components whose own source states their licence apart."), ""]
+                            "copyright notices and licences of the components it names, the notices of the "
+                            "components' files compiled into the program, as those files carry them, and then the "
+                            "licence files of components whose own source states their licence apart."), ""]
     lines += component_table(components)
     lines += system_libraries(components, product.name)
+    lines += modifications(product, components, time.strftime("%Y-%m-%d", time.gmtime(epoch)))
     lines += copyright_sections(components)
+    lines += file_notice_sections(components)
     lines += licence_file_sections(components)
     lines += ["", heading("GNU General Public License, version 3"), "", licence_text.rstrip(), ""]
     return "\n".join(lines).replace("\r\n", "\n").replace("\n", "\r\n").encode("utf-8")

@@ -1,15 +1,18 @@
 """The SPDX 2.3 bill of materials of a product's release: its files (the MSI,
 the ZIP and the source archive, and the files that describe the MSI, its
-winget manifest) with their SHA-256; the launcher those that ship it
-contain, generated from the source archive; and every component the
+winget manifest) with their SHA-256; the launcher and the other files those
+that ship it contain (the payload's: the notices, INSTALL.txt, the icon),
+the launcher generated from the source archive; and every component the
 launcher is statically linked with.
 
 Everything said about a component comes from where its files came from
-(components.py): Debian's package database, its licence from the
-component's own licence files where its source states it apart and else
-from Debian's copyright file, and its SHA-256 from the .dsc of the Debian
-source package its code was built from, which the set-up keeps. Nothing
-here names a version."""
+(components.py): Debian's package database (the package that built its
+files: its version, its maintainer as supplier, its one purl, purl.py), its
+licence from the component's own licence files where its source states it
+apart and else from Debian's copyright file, its copyright from its own
+files' notices, licence files and Debian's copyright file, and its SHA-256
+from the .dsc of the Debian source package its code was built from, which
+the set-up keeps. Nothing here names a version."""
 
 from __future__ import annotations
 
@@ -17,16 +20,16 @@ import hashlib
 import json
 import re
 import time
-import urllib.parse
 import uuid
+import zipfile
 from collections.abc import Mapping, Sequence
 from pathlib import Path
 from typing import Any
 
-from . import copyright
+from . import copyright, file_notices, payload, purl
 from .components import Component, sha256_of
 from .description import Product
-from .errors import ReleaseError
+from .errors import ReleaseError, read_text
 
 # Debian's licence short names (copyright-format 1.0) as SPDX identifiers.
 # Any other name becomes a LicenseRef carrying the text Debian's file gives
@@ -50,7 +53,12 @@ GCC_RUNTIME_LICENCE = "GPL-3.0-or-later WITH GCC-exception-3.1"
 # JUCE modules offered under the GPL version 3 only: the program, and what
 # packs it, is GPL-3.0-only.
 PROGRAM_LICENCE = "GPL-3.0-only"
-DISTRO = "debian-12"
+OWN_FILES_LICENCE = "GPL-3.0-or-later"
+# The launcher's icon group, which the MSI holds as its Icon (wix.py), beside the payload's files.
+MSI_ICON = "product.ico"
+# The licence of each file the MSI and the ZIP hold beside the launcher; the
+# notices gather many licences' texts, and are under none of their own.
+SHIPPED_LICENCES = {payload.Made.NOTICES: "NOASSERTION", payload.Made.INSTALL_TEXT: OWN_FILES_LICENCE}
 # The tool the document's creators name: the release package, installer/release.
 TOOL = "release"
 
@@ -71,8 +79,9 @@ def licence_ref(name: str) -> str:
 class Licences:
     """Debian's licence expressions as SPDX ones, and the texts of those SPDX does not list."""
 
-    def __init__(self) -> None:
+    def __init__(self, prefix: str = "") -> None:
         self.extracted: dict[str, Document] = {}
+        self.prefix = prefix  # of the references made, to tell one package's names from another's
 
     def identifier(self, name: str, copyright_file: copyright.CopyrightFile) -> str:
         key = name.strip().lower()
@@ -83,7 +92,7 @@ class Licences:
             raise ReleaseError(f"Debian's copyright file {copyright_file.path} gives no text for the licence "
                                f"'{name}'")
         # Two copyright files may give one name two texts: each text its own reference.
-        base = ref = licence_ref(name)
+        base = ref = licence_ref(self.prefix + name)
         count = 1
         while ref in self.extracted and self.extracted[ref]["extractedText"] != text:
             count += 1
@@ -117,9 +126,15 @@ def supplier_of(maintainer: str) -> str:
     return f"{kind}: {name.strip()} ({email.rstrip('>').strip()})"
 
 
-def purl(name: str, version: str, arch: str) -> str:
-    return (f"pkg:deb/debian/{urllib.parse.quote(name, safe='')}@{urllib.parse.quote(version, safe='')}"
-            f"?arch={arch}&distro={DISTRO}")
+def copyright_text(component: Component) -> str:
+    """The copyright lines of the component's own files (the notices of those compiled in, its licence files),
+    then those Debian's copyright file gives the code linked, each once."""
+    found = [line for file in component.notice_files
+             for line in file_notices.copyright_lines(read_text(file, f"a file of {component.name}"))]
+    found += [line for kept in component.licence_files for line in kept.text.splitlines()
+              if file_notices.COPYRIGHT_LINE.match(line)]
+    found += copyright.read(component.copyright).copyrights_for(list(component.folders))
+    return "\n".join(dict.fromkeys(" ".join(line.split()) for line in found)) or "NOASSERTION"
 
 
 def source_info(component: Component) -> str:
@@ -130,6 +145,9 @@ def source_info(component: Component) -> str:
     if component.code_source != component.source:
         info += (f", which builds it from Debian's source package {component.code_source} "
                  f"{component.code_version} (Built-Using)")
+    included = [file for file in component.notice_files if file not in component.files]
+    if included:
+        info += f"; and {len(included)} of its headers, which the launcher's objects were compiled including"
     if component.licence_files:
         info += "; its licence read from its own " + ", ".join(kept.path for kept in component.licence_files)
     if component.system_library:
@@ -141,23 +159,24 @@ def spdx_id(name: str) -> str:
     return "SPDXRef-Package-" + re.sub(r"[^A-Za-z0-9.-]+", "-", name)
 
 
-def component_package(component: Component, licences: Licences) -> Document:
-    refs = [purl(p.name, p.version, p.architecture) for p in component.packages]
-    refs.append(purl(component.code_source, component.code_version, "source"))
+def component_package(component: Component, licences: Licences, locator: str) -> Document:
+    # What its authors declare of the code linked is what is concluded of it:
+    # JUCE's modules are GPL-3.0-only or ISC each, as JUCE's own files say.
+    licence = component.licence or licences.of_folders(component, component.folders)
     package: Document = {
         "SPDXID": spdx_id(component.name),
         "name": component.name,
-        "versionInfo": component.code_version,
+        "versionInfo": component.packages[0].version,
         "supplier": supplier_of(component.maintainer),
         "downloadLocation": "NOASSERTION",
         "filesAnalyzed": False,
         "sourceInfo": source_info(component),
-        "licenseConcluded": component.licence or licences.of_folders(component, component.folders),
-        "licenseDeclared": component.licence or licences.of_folders(component, [""]),
-        "copyrightText": "NOASSERTION",
+        "licenseConcluded": licence,
+        "licenseDeclared": licence,
+        "copyrightText": copyright_text(component),
         "primaryPackagePurpose": "LIBRARY",
-        "externalRefs": [{"referenceCategory": "PACKAGE-MANAGER", "referenceType": "purl", "referenceLocator": ref}
-                         for ref in refs],
+        "externalRefs": [{"referenceCategory": "PACKAGE-MANAGER", "referenceType": "purl",
+                          "referenceLocator": locator}],
     }
     if component.homepage:
         package["homepage"] = component.homepage
@@ -210,19 +229,51 @@ def release_file_package(path: Path, kind: str, product: Product, year: int) -> 
     return package
 
 
-def metafile(name: str, path: Path, product: Product, year: int) -> Document:
-    """A file of the release that describes another, named by its path in the
-    release folder. SPDX 2.3 asks a file for its SHA-1 beside any other sum."""
-    content = path.read_bytes()
+def file_document(spdx: str, name: str, content: bytes, licence: str, copyright_text: str,
+                  kind: str = "TEXT") -> Document:
+    """A file, named by its path. SPDX 2.3 asks a file for its SHA-1 beside any other sum."""
     return {
-        "SPDXID": "SPDXRef-File-" + re.sub(r"[^A-Za-z0-9.-]+", "-", name),
+        "SPDXID": "SPDXRef-File-" + re.sub(r"[^A-Za-z0-9.-]+", "-", spdx),
         "fileName": f"./{name}",
-        "fileTypes": ["TEXT"],
+        "fileTypes": [kind],
         "checksums": [{"algorithm": "SHA1", "checksumValue": hashlib.sha1(content).hexdigest()},
                       {"algorithm": "SHA256", "checksumValue": hashlib.sha256(content).hexdigest()}],
-        "licenseConcluded": "NOASSERTION",
-        "copyrightText": f"Copyright (C) {year} {product.manufacturer}",
+        "licenseConcluded": licence,
+        "copyrightText": copyright_text,
     }
+
+
+def metafile(name: str, path: Path, product: Product, year: int) -> Document:
+    """A file of the release that describes another, named by its path in the release folder."""
+    return file_document(name, name, path.read_bytes(), "NOASSERTION", f"Copyright (C) {year} {product.manufacturer}")
+
+
+def shipped_files(product: Product, launcher: Path, release_files: Mapping[str, Path],
+                  year: int) -> tuple[list[Document], list[tuple[str, str]]]:
+    """The files the MSI and the ZIP hold beside the launcher, as the payload says, each once, and
+    (kind, file's SPDXID) of each that holds one. The MSI is built from the folder the launcher is staged
+    in, its icon there too; the ZIP is read."""
+    held: dict[str, list[tuple[str, bytes, str]]] = {}
+    made = {file.name: file.made for file in payload.files(product)}
+    if "msi" in release_files:
+        held["msi"] = [(f.name, (launcher.parent / f.name).read_bytes(), SHIPPED_LICENCES[f.made])
+                       for f in payload.files(product) if f.msi_id and f.made in SHIPPED_LICENCES]
+        held["msi"].append((MSI_ICON, (launcher.parent / MSI_ICON).read_bytes(), OWN_FILES_LICENCE))
+    if "zip" in release_files:
+        with zipfile.ZipFile(release_files["zip"]) as archive:
+            held["zip"] = [(name, archive.read(name), SHIPPED_LICENCES[made[name]])
+                           for name in payload.zip_names(product) if made[name] in SHIPPED_LICENCES]
+    documents: dict[tuple[str, str], Document] = {}
+    contains = []
+    for kind, files in held.items():
+        for name, content, licence in files:
+            digest = hashlib.sha256(content).hexdigest()
+            spdx = name if not any(n == name and d != digest for n, d in documents) else f"{kind}-{name}"
+            document = documents.setdefault((name, digest), file_document(
+                spdx, name, content, licence, f"Copyright (C) {year} {product.manufacturer}",
+                "IMAGE" if name == MSI_ICON else "TEXT"))
+            contains.append((kind, document["SPDXID"]))
+    return list(documents.values()), contains
 
 
 def relationship(element: str, kind: str, related: str) -> Document:
@@ -248,13 +299,15 @@ def check_kinds(release_files: Mapping[str, Path], launcher_in: Sequence[str]) -
 
 
 def relationships(files: Mapping[str, Document], launcher: str, launcher_in: Sequence[str],
-                  packages: Sequence[Document], metafiles: Sequence[Document] = ()) -> list[Document]:
+                  packages: Sequence[Document], metafiles: Sequence[Document] = (),
+                  shipped: Sequence[tuple[str, str]] = ()) -> list[Document]:
     """The document describes the release's files; those of launcher_in contain the launcher, which is
-    generated from the source archive and statically linked with each component; the metafiles are
-    of the MSI."""
+    generated from the source archive and statically linked with each component, and the files shipped
+    beside it; the metafiles are of the MSI."""
     described = [relationship("SPDXRef-DOCUMENT", "DESCRIBES", f["SPDXID"]) for f in [*files.values(), *metafiles]]
     described += [relationship(f["SPDXID"], "METAFILE_OF", files[DESCRIBED_KIND]["SPDXID"]) for f in metafiles]
     contains = [relationship(f["SPDXID"], "CONTAINS", launcher) for kind, f in files.items() if kind in launcher_in]
+    contains += [relationship(files[kind]["SPDXID"], "CONTAINS", file) for kind, file in shipped]
     generated = [relationship(launcher, "GENERATED_FROM", files[SOURCE_KIND]["SPDXID"])] if SOURCE_KIND in files else []
     linked = [relationship(launcher, "STATIC_LINK", p["SPDXID"]) for p in packages]
     return described + contains + generated + linked
@@ -274,8 +327,10 @@ def render(product: Product, launcher: Path, components: Sequence[Component], ep
     licences = Licences()
     launcher_spdx = launcher_package(launcher, product, year)
     files = {kind: release_file_package(path, kind, product, year) for kind, path in release_files.items()}
-    packages = [component_package(c, licences) for c in components]
+    locators = purl.of_components(list(components))
+    packages = [component_package(c, licences, locators[c.name]) for c in components]
     described = [metafile(name, path, product, year) for name, path in (metafiles or {}).items()]
+    shipped, holders = shipped_files(product, launcher, release_files, year)
     document: Document = {
         "spdxVersion": "SPDX-2.3",
         "dataLicense": "CC0-1.0",
@@ -286,10 +341,10 @@ def render(product: Product, launcher: Path, components: Sequence[Component], ep
             "creators": [f"Organization: {product.manufacturer}", f"Tool: {product.name}-{TOOL}-{product.version}"],
         },
         "packages": list(files.values()) + [launcher_spdx] + packages,
-        "relationships": relationships(files, launcher_spdx["SPDXID"], launcher_in, packages, described),
+        "relationships": relationships(files, launcher_spdx["SPDXID"], launcher_in, packages, described, holders),
     }
-    if described:
-        document["files"] = described
+    if described or shipped:
+        document["files"] = shipped + described
     if test_commit:
         document["comment"] = f"Test release, made from changes not committed on top of commit {test_commit}."
     if licences.extracted:

@@ -18,31 +18,21 @@ import hashlib
 import re
 import shutil
 import subprocess
+from collections.abc import Mapping
 from pathlib import Path
 
+from . import archive_licences
 from .errors import ReleaseError
 from .signing import Signatures
 
 # What an unpacked source archive holds beside the project's files: what they
-# were made from, their sums, the licence of the Debian source packages, those,
-# and a signed release's signatures.
+# were made from, their sums, the texts of the Debian source packages'
+# licences the project's LICENSES/ lacks (archive_licences.py), those, and a
+# signed release's signatures.
 INPUTS_RECORD = "release-inputs"
 FILES_RECORD = "release-files.sha256"
-SOURCES_LICENCE = "LICENSES/LicenseRef-Debian-source-package.txt"
 SOURCES_FOLDER = "debian-source-packages"
 SIGNATURES_FOLDER = "release-signatures"
-
-SOURCES_LICENCE_TEXT = """\
-The files below debian-source-packages/ are parts of Debian source packages,
-unchanged: a .dsc, the upstream and Debian tarballs it names, and of some
-packages only the .dsc and the licence files of their components (below
-licence-files/, as the package holds them).
-
-Each file's copyright holders and licence are those the copyright file of its
-source package states: debian/copyright, in the Debian tarball
-(SOURCE_VERSION.debian.tar.*), which dpkg-source -x SOURCE_VERSION.dsc unpacks
-together with the rest of the package.
-"""
 
 
 @dataclasses.dataclass(frozen=True)
@@ -91,7 +81,10 @@ def _archive_files(repo: Path) -> list[str]:
     """The files of an unpacked source archive that are the project's: all but
     what the release added, the build's folder and a developer's own presets,
     which a clone's git ignores too."""
-    added = {INPUTS_RECORD, FILES_RECORD, SOURCES_LICENCE, "CMakeUserPresets.json"}
+    added = {INPUTS_RECORD, FILES_RECORD, "CMakeUserPresets.json"}
+    if (repo / FILES_RECORD).is_file():
+        recorded = {line.split("  ", 1)[-1] for line in (repo / FILES_RECORD).read_text(encoding="utf-8").splitlines()}
+        added |= archive_licences.added(repo, recorded)
     files = []
     for path in repo.rglob("*"):
         relative = path.relative_to(repo).as_posix()
@@ -179,8 +172,9 @@ def inputs_record(sources: Sources, toolchain: list[str], record: Record) -> str
 
 
 def build(sources: Sources, record: Record, stage: Path, archive: Path, deps: Path, release_sources: list[str],
-          toolchain: list[str], epoch: int) -> None:
-    """The Corresponding Source, RELEASE-source/ in the xz-compressed tar `archive`."""
+          toolchain: list[str], epoch: int, licence_texts: Mapping[str, str]) -> None:
+    """The Corresponding Source, RELEASE-source/ in the xz-compressed tar `archive`, with the licence texts
+    (path: text) of its Debian source packages that the project lacks."""
     top = f"{record.release}-source"
     tree = stage / "source" / top
     tree.mkdir(parents=True)
@@ -195,8 +189,9 @@ def build(sources: Sources, record: Record, stage: Path, archive: Path, deps: Pa
     for signature in record.detached:
         (tree / SIGNATURES_FOLDER).mkdir(exist_ok=True)
         shutil.copyfile(signature, tree / SIGNATURES_FOLDER / signature.name)
-    (tree / SOURCES_LICENCE).parent.mkdir(parents=True, exist_ok=True)
-    (tree / SOURCES_LICENCE).write_text(SOURCES_LICENCE_TEXT, encoding="utf-8")
+    for name, text in licence_texts.items():
+        (tree / name).parent.mkdir(parents=True, exist_ok=True)
+        (tree / name).write_text(text, encoding="utf-8")
     for name in release_sources:
         target = tree / SOURCES_FOLDER / name
         target.parent.mkdir(parents=True, exist_ok=True)

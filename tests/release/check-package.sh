@@ -6,14 +6,16 @@
 # notices; beside the folder the test kit, with that same launcher and
 # notices. The launcher links no image codec and no zlib. The notices, in the
 # MSI and the ZIP, must name every component the link shows, carry the
-# components' own licence files, and, like INSTALL.txt and the MSI's
+# components' own licence files, the notices of the headers compiled in, what
+# of JUCE is modified and when, and, like INSTALL.txt and the MSI's
 # Add/Remove Programs entry, the family's address where the source is
 # published. The source archive must hold every file of the tree unchanged
 # and the Debian source packages of the components that are no System
 # Library, each unpacking with dpkg-source. The bill of materials must be
 # valid SPDX 2.3, name the release's files and what they contain, and every
-# component compiled into the launcher with a Debian purl of the source its
-# code was built from, and the manifest's files. The winget manifest must be
+# component compiled into the launcher with one purl, which read as a scanner
+# reads it names a Debian source and version that exist, and the manifest's
+# files. reuse lint and reuse spdx in the unpacked archive give every file a licence. The winget manifest must be
 # valid by winget's schemas, each value the one the MSI it names, the family,
 # the bill of materials and the changelog give. What make-release.sh cannot account for stops it with
 # a message naming it and leaves no release folder; a release of a clean tree
@@ -113,6 +115,23 @@ expect "the notices' list of components names no image codec and no zlib" "" \
 expect "the notices carry each component's own licence files as shipped" "" \
     "$(find "$deps" -path '*/licence-files/*' -type f | while IFS= read -r file; do
         grep -qzF "$(cat "$file")" "$work/notices" || echo "$file"; done)"
+# What the notices must hold beyond Debian's copyright files: the notices of
+# the libstdc++ headers and JUCE module headers compiled in, JUCE's own terms,
+# what of JUCE is modified and when (the commit's date), and an opening that
+# says what the source archive holds. From the ZIP's notices and the MSI's.
+commit_date=$(date -u -d "@$(git -C "$source_dir" log -1 --format=%ct)" +%F)
+tar -xJOf "$deps"/juce/*.orig.tar.* --wildcards '*/LICENSE.md' >"$work/juce-licence"
+for copy in "$work/zip/$notices" "$(find "$work/msi" -name "$notices" -path "*/$name/*")"; do
+    tr -d '\r' <"$copy" >"$work/these-notices"
+    expect "${copy#"$work/"}: the header notices, JUCE's terms, what is modified and when, what the source holds" "" \
+        "$(for text in "Hewlett-Packard Company makes no" "Silicon Graphics makes no" \
+            "Distributed under the Boost Software License" "Copyright (c) 2022 - Raw Material Software Limited" \
+            "The code included in this file is provided under the terms of the ISC license" \
+            "Modified: JUCE's module juce_graphics, as built into $executable, is" "(as of $commit_date)" \
+            "Debian's whole source package juce" "only the .dsc of Debian's source packages gcc-12"; do
+            tr '\n' ' ' <"$work/these-notices" | tr -s ' ' | grep -qF "$text" || echo "$text"; done
+        grep -qzF "$(cat "$work/juce-licence")" "$work/these-notices" || echo "JUCE's LICENSE.md")"
+done
 expect "the notices and INSTALL.txt name where the source archive is published" "yes yes" \
     "$(yes_if grep -qxF "    $address$source_archive" "$work/notices") $(yes_if grep -qzF "$source_archive, published beside \
 this ZIP"$'\r\n'"and the installer at"$'\r\n\r\n'"    $address"$'\r\n' "$work/zip/INSTALL.txt")"
@@ -135,9 +154,10 @@ tar -xJf "$release/$source_archive" -C "$work/source"
 packed="$work/source/$name-$version-source"
 (cd "$source_dir" && git ls-files -z --cached --others --exclude-standard | tar --null -T - -cf - 2>/dev/null) \
     | tar -x -C "$work/tree"
+mapfile -t added_licences < <(comm -13 <(ls "$work/tree/LICENSES") <(ls "$packed/LICENSES"))
 expect "the source archive holds every file of the tree unchanged, and nothing else of its own" "" \
     "$(diff -r --no-dereference "$work/tree" "$packed" -x debian-source-packages -x release-inputs \
-        -x release-files.sha256 -x LicenseRef-Debian-source-package.txt 2>&1)"
+        -x release-files.sha256 "${added_licences[@]/#/-x}" 2>&1)"
 expect "its release-inputs: the commit, its time, whether it was a test release, the toolchain" \
     "$commit $(git -C "$source_dir" log -1 --format=%ct) $uncommitted $(dpkg-query -W -f='${Version}' wixl)" \
     "$(sed -n 's/^\(commit\|commit-time\|uncommitted-changes\) //p; s/^toolchain wixl //p' "$packed/release-inputs" | paste -sd ' ')"
@@ -145,6 +165,12 @@ expect "the notices and the bill of materials are marked as a test release's exa
     "$uncommitted $uncommitted" "$(yes_if grep -q '^Test release, made from changes not committed' "$work/notices") \
 $(yes_if grep -q '"comment": "Test release, made from changes not committed' "$sbom")"
 expect "reuse lint passes in the unpacked source archive" 0 "$(cd "$packed" && reuse lint >/dev/null 2>&1; echo $?)"
+# reuse concludes nothing (LicenseConcluded is NOASSERTION for every file); what
+# each file says of itself, its Debian source packages' too, must be a licence.
+expect "reuse spdx there: a licence of its own for every file, none NOASSERTION or a pointer elsewhere" "" \
+    "$(cd "$packed" && reuse spdx 2>/dev/null | awk '/^FileName: / { if (file != "" && !licensed) print file; file = $2; licensed = 0 }
+        /^LicenseInfoInFile: / { if ($2 == "NOASSERTION" || $2 == "NONE" || $2 ~ /Debian-source-package/) print file, $2; else licensed = 1 }
+        END { if (file != "" && !licensed) print file }')"
 mkdir "$work/unpacked"
 unpacked=$(for dsc in "$packed"/debian-source-packages/*/*.dsc; do
     dpkg-source -x "$dsc" "$work/unpacked/$(basename "$dsc")" >/dev/null 2>&1 && basename "$dsc"; done)
@@ -163,7 +189,7 @@ try:
 except jsonschema.ValidationError as error:
     print(error.message)' "$sbom" "$schema" 2>&1 | tail -n 1)"
 
-# One "name<TAB>version<TAB>sha256<TAB>licence<TAB>source purl<TAB>file name" line
+# One "name<TAB>version<TAB>sha256<TAB>licence<TAB>first purl<TAB>file name" line
 # for each package, one "path<TAB>sha256" line for each file, then one
 # "relationship<TAB>from<TAB>to" line for each relationship, packages by name.
 packages=$(python3 -c 'import json, sys
@@ -172,8 +198,8 @@ names = {p["SPDXID"]: p.get("name", p.get("fileName")) for p in document["packag
 names["SPDXRef-DOCUMENT"] = "document"
 for p in document["packages"]:
     sha256 = "".join(c["checksumValue"] for c in p.get("checksums", []) if c["algorithm"] == "SHA256")
-    source = [r["referenceLocator"] for r in p.get("externalRefs", []) if "arch=source&distro=debian-12" in r["referenceLocator"]]
-    print(p["name"], p.get("versionInfo", ""), sha256 or "-", p["licenseConcluded"], "".join(source) or "-",
+    purls = [r["referenceLocator"] for r in p.get("externalRefs", []) if r["referenceType"] == "purl"]
+    print(p["name"], p.get("versionInfo", ""), sha256 or "-", p["licenseConcluded"], (purls or ["-"])[0],
           p.get("packageFileName", "-"), sep="\t")
 for f in document.get("files", []):
     print(f["fileName"], *(c["checksumValue"] for c in f["checksums"] if c["algorithm"] == "SHA256"), sep="\t")
@@ -190,25 +216,44 @@ expect "the release's files with their SHA-256" "" \
     "$(for file in "${release_files[@]}"; do [ "$file" = "${sbom##*/}" ] \
         || [ "$(field "$file" 3)" = "$(sha256sum <"$release/$file" | cut -d' ' -f1)" ] || echo "$file"; done)"
 expect "the MSI and the ZIP contain the launcher, generated from the source archive" \
-    "CONTAINS $zip $name|CONTAINS $name-$version.msi $name|GENERATED_FROM $name $source_archive" \
+    "CONTAINS $zip ./INSTALL.txt|CONTAINS $zip ./$notices|CONTAINS $zip $name|CONTAINS $name-$version.msi ./$notices|\
+CONTAINS $name-$version.msi ./product.ico|CONTAINS $name-$version.msi $name|GENERATED_FROM $name $source_archive" \
     "$(awk -F '\t' 'NF == 3 && ($1 == "CONTAINS" || $1 == "GENERATED_FROM") { print $1, $2, $3 }' <<<"$packages" \
         | LC_ALL=C sort | paste -sd '|')"
-expect "each component of the link has its Debian source's purl" "" \
-    "$(while IFS= read -r component; do [ "$(field "$component" 5)" != - ] || echo "$component"; done <<<"$linked")"
+# As a scanner reads the bill (Syft's SPDX reader, grype's): each component's
+# first purl, a Debian package whose source and its version (upstream=, or the
+# purl itself for arch=source) Debian's source lists, or the .dsc kept, know;
+# no two purls alike.
+expect "read as a scanner does, each component's first purl names a Debian source and version that exist" "" \
+    "$(while IFS= read -r component; do
+        read -r source source_version < <(python3 -c 'import sys, urllib.parse
+purl, _, subpath = sys.argv[1].partition("#")
+head, _, query = purl.partition("?")
+qualifiers = dict(urllib.parse.parse_qsl(query))
+name, _, version = head.removeprefix("pkg:deb/debian/").partition("@")
+if qualifiers.get("arch") == "source":
+    print(urllib.parse.unquote(name), urllib.parse.unquote(version))
+elif "upstream" in qualifiers and qualifiers.get("distro") == "debian-12":
+    source, _, at = qualifiers["upstream"].partition("@")
+    print(source, at or urllib.parse.unquote(version))' "$(field "$component" 5)")
+        [ -n "${source:-}" ] && { [ -f "$deps/$source/${source}_${source_version#*:}.dsc" ] \
+            || apt-cache showsrc "$source" 2>/dev/null | grep -qxF "Version: $source_version"; } \
+            || echo "$component: $(field "$component" 5)"
+        source=""; done <<<"$linked")$(awk -F '\t' 'NF == 6 && $5 != "-" { print $5 }' <<<"$packages" | sort | uniq -d)"
 expect "it names the launcher's version and SHA-256, and the licence of the whole program" \
     "$version $(sha256sum <"$launcher" | cut -d' ' -f1) GPL-3.0-only" "$(field "$name" 2) $(field "$name" 3) $(field "$name" 4)"
 expect "the launcher holds the JUCE version the bill names" yes \
     "$(yes_if grep -qaF "JUCE v$(field JUCE 2 | sed 's/+.*//')" "$launcher")"
 built_using=$(dpkg-query -W -f='${Built-Using}' gcc-mingw-w64-i686-posix | sed 's/^\([^ ]*\) (= \(.*\))$/\1 \2/')
-expect "libgcc and libstdc++: the gcc source Debian built them from, with its .dsc's SHA-256" \
+expect "libgcc and libstdc++: the gcc source Debian built them from, upstream in their purl, with its .dsc's SHA-256" \
     "$(for c in libgcc libstdc++; do
-        echo "pkg:deb/debian/${built_using% *}@${built_using#* }?arch=source&distro=debian-12 $(dsc_sha256 "${built_using% *}" "${built_using#* }")"
+        echo "upstream=${built_using% *}%40${built_using#* } $(dsc_sha256 "${built_using% *}" "${built_using#* }")"
     done | sed 's/+/%2B/g' | paste -sd ' ')" \
-    "$(for c in libgcc libstdc++; do echo "$(field "$c" 5) $(field "$c" 3)"; done | sed 's/+/%2B/g' | paste -sd ' ')"
+    "$(for c in libgcc libstdc++; do echo "$(field "$c" 5 | grep -o 'upstream=[^&#]*') $(field "$c" 3)"; done | paste -sd ' ')"
 expect "winpthreads' licence, concluded from its own COPYING" "MIT AND BSD-3-Clause" "$(field winpthreads 4)"
 expect "the bill of materials names each manifest file with its SHA-256, a metafile of the MSI" \
     "$(cd "$release" && sha256sum "${manifests[@]}" | awk -v msi="$name-$version.msi" '{ print "./" $2, $1; print "METAFILE_OF ./" $2, msi }' | sort)" \
-    "$(awk -F '\t' 'NF == 2 || $1 == "METAFILE_OF" { $1 = $1; print }' <<<"$packages" | sort)"
+    "$(awk -F '\t' '(NF == 2 && $1 ~ /\.winget\//) || $1 == "METAFILE_OF" { $1 = $1; print }' <<<"$packages" | sort)"
 # The source packages in the archive are those the bill names, but for the compiler's run-time.
 expect "the source archive holds the Debian source package of each component but the run-time, each unpacking" \
     "$(awk -F '\t' 'NF == 6 && $1 == "JUCE" { print $6 }' <<<"$packages")" "$unpacked"

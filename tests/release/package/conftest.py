@@ -9,7 +9,8 @@ from pathlib import Path
 import pytest
 
 from release import description
-from release.components import Component, KeptLicenceFile
+from release.components import Component
+from release.licence_files import KeptLicenceFile
 from release.debian import Package, PackageDatabase
 
 
@@ -48,15 +49,12 @@ def fake_database(doc_folder: Path, owners: dict[str, str], packages: dict[str, 
 def component(tmp_path):
     """A component whose Debian copyright file has the text given, and its own licence files."""
     def make(name: str, copyright_text: str, source: str = "lib", folders=("",), licence=None, licence_files=(),
-             system_library=False) -> Component:
+             system_library=False, **more) -> Component:
         copyright_file = tmp_path / source / "copyright"
         copyright_file.parent.mkdir(exist_ok=True)
         copyright_file.write_text(copyright_text)
-        kept = []
-        for path, text in licence_files:
-            (tmp_path / path).write_text(text)
-            kept.append(KeptLicenceFile(path, tmp_path / path))
+        kept = tuple(KeptLicenceFile(path, text) for path, text in licence_files)
         package = Package(*package_fields(f"{source}-dev", source).values())
         return Component(name, (package,), (Path(f"/usr/lib/{name}.a"),), tuple(folders), copyright_file,
-                         system_library, tuple(kept), licence, source, package.version, None)
+                         system_library, kept, licence, source, package.version, None, **more)
     return make

@@ -1,9 +1,11 @@
+import dataclasses
 import json
+import zipfile
 from pathlib import Path
 
 import pytest
 
-from release import copyright, sbom
+from release import copyright, purl, sbom
 from release.errors import ReleaseError
 
 HEADER = "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n\n"
@@ -39,8 +41,11 @@ def test_debians_licence_expressions_become_spdx_ones_with_every_text(expression
 @pytest.fixture
 def render(tmp_path, product, component):
     """The bill of materials, as a document, of a release of tmp_path's launcher and files."""
-    for name in ["Example.exe", "x.msi", "x.zip", "x.tar.xz"]:
+    for name in ["Example.exe", "x.msi", "x.tar.xz", "THIRD-PARTY-NOTICES.txt", "product.ico"]:
         (tmp_path / name).write_text(name)
+    with zipfile.ZipFile(tmp_path / "x.zip", "w") as packed:
+        for name in ["INSTALL.txt", "THIRD-PARTY-NOTICES.txt", "Example.exe"]:
+            packed.writestr(name, name)
     files = {"msi": tmp_path / "x.msi", "zip": tmp_path / "x.zip", "source": tmp_path / "x.tar.xz"}
 
     def make(test_commit=None, launcher_in=("msi", "zip"), release_files=files):
@@ -58,11 +63,15 @@ def relations(document, kind):
 def test_the_bill_names_each_file_what_contains_the_launcher_and_its_components(render):
     document = render()
     assert relations(document, "CONTAINS") == [("SPDXRef-Package-Example-msi", "SPDXRef-Package-Example")] + [
-        ("SPDXRef-Package-Example-zip", "SPDXRef-Package-Example")]
+        ("SPDXRef-Package-Example-zip", "SPDXRef-Package-Example")] + [
+        ("SPDXRef-Package-Example-msi", "SPDXRef-File-THIRD-PARTY-NOTICES.txt"),
+        ("SPDXRef-Package-Example-msi", "SPDXRef-File-product.ico"),
+        ("SPDXRef-Package-Example-zip", "SPDXRef-File-INSTALL.txt"),
+        ("SPDXRef-Package-Example-zip", "SPDXRef-File-THIRD-PARTY-NOTICES.txt")]
     assert relations(document, "STATIC_LINK") == [("SPDXRef-Package-Example", "SPDXRef-Package-Lib")]
     assert document["packages"][-1]["licenseConcluded"] == "MIT AND LicenseRef-Custom"
-    assert relations(render(launcher_in=("zip",)), "CONTAINS") == [("SPDXRef-Package-Example-zip",
-                                                                    "SPDXRef-Package-Example")]
+    assert relations(render(launcher_in=("zip",)), "CONTAINS")[0] == ("SPDXRef-Package-Example-zip",
+                                                                       "SPDXRef-Package-Example")
     with pytest.raises(ReleaseError, match="no kind of release file is deb"):
         render(release_files={"deb": Path("x.deb")})
     with pytest.raises(ReleaseError, match="the launcher is said to be in the release's msi, which it lacks"):
@@ -78,3 +87,20 @@ def test_a_test_release_is_marked_and_its_namespace_follows_the_content(render, 
     namespaces = [document["documentNamespace"] for document in [release, again, test, other]]
     assert namespaces[0] == namespaces[1] and len(set(namespaces[1:])) == 3
     assert namespaces[0].startswith("https://spdx.org/spdxdocs/Example-1.2.3-")
+
+
+@pytest.mark.parametrize("files, found", [
+    # One binary package, two components: the subpath tells them apart, their source is upstream.
+    ([("/usr/lib/libpthread.a",), ("/usr/lib/crt2.o", "/usr/lib/libmingwex.a")],
+     ["pkg:deb/debian/lib-dev@1.0-1?arch=all&distro=debian-12&upstream=lib%401.0-1#usr/lib/libpthread.a",
+      "pkg:deb/debian/lib-dev@1.0-1?arch=all&distro=debian-12&upstream=lib%401.0-1#usr/lib"]),
+    ([("/usr/lib/libx.a",), ("/usr/lib/libx.a",)], "B and A would have one purl"),
+])
+def test_each_component_has_one_purl_a_scanner_matches_to_its_source_and_none_alike(component, files, found):
+    made = [dataclasses.replace(component(name, LIB), files=tuple(map(Path, paths)))
+            for name, paths in zip("AB", files)]
+    if isinstance(found, str):
+        with pytest.raises(ReleaseError, match=found):
+            purl.of_components(made)
+    else:
+        assert list(purl.of_components(made).values()) == found
