@@ -308,8 +308,10 @@ sed '/^support_address=/d' "$product" >"$work/without-support.product"
 sed 's|^support_address=.*|support_address=ftp://orvanel.example/support/|' "$product" >"$work/ftp-support.product"
 sed 's/^manufacturer=.*/manufacturer=Orvanel Ltd./' "$product" >"$work/spaced-manufacturer.product"
 winpthreads_licence=mingw-w64/licence-files/mingw-w64-libraries/winpthreads/COPYING
+# Copies of the folder itself where it is a link to one (a clone's build/deps may be), not of the
+# link: what the cases remove and change below must not reach the folder every release reads.
 for case in without-juce without-licence changed-licence; do
-    cp -R "$deps" "$work/$case"
+    cp -RH "$deps" "$work/$case"
 done
 rm -r "$work/without-juce/juce" "$work/without-licence/$winpthreads_licence"
 echo "changed" >>"$work/changed-licence/$winpthreads_licence"
