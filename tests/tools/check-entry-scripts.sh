@@ -38,12 +38,14 @@ has_section() {
         !fenced && sub(/^#+ /, "") && $0 == section { found = 1 } END { exit !found }' "$repo/$1"
 }
 # Pointers wrap across lines, in comments and in strings with escaped quotes; finding none fails.
+# A bare capitalised name (README) is a pointer only after "see" or "in", so a
+# constant passed with a quoted word, as in read_text(CHANGELOG, "the changelog"), is not.
 # shellcheck disable=SC2016  # perl's variables
 while IFS=$'\t' read -r file document section; do
     expect "$file's pointer to $document, \"$section\"" yes "$(yes_if has_section "$document" "$section")"
 done < <(cd "$repo" && git ls-files -z | xargs -0 perl -0777 -ne 's/"[ \t]*\n[ \t]*"//g; s/\\"/"/g;
     s/^[ \t]*(?:#+|\/\/+|\*|<!--)?[ \t]*//mg; s/\n/ /g; print "$ARGV\t$1\t$2\n"
-    while /(?<![\w.\/-])((?:[\w.-]+\/)+[\w.-]+|[\w.-]+\.md|[A-Z]{3,}), "([^"]+)"\)/g' | grep . || echo none)
+    while /(?<![\w.\/-])((?:[\w.-]+\/)+[\w.-]+|[\w.-]+\.md|(?:(?<=see )|(?<=in ))[A-Z]{3,}), "([^"]+)"\)/g' | grep . || echo none)
 
 # Each line: what is wrong, then the options; the product's launcher is any
 # file that starts as a Windows program does.
