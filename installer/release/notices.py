@@ -46,14 +46,14 @@ def corresponding_source(product: Product, components: Sequence[Component]) -> s
     whole = sorted({f"{c.code_source} {c.code_version}" for c in components if not c.system_library})
     dscs = sorted({f"{c.code_source} {c.code_version}" for c in components if c.system_library})
     kept = [c.name for c in components if c.system_library and c.licence_files]
-    held = f"the source of {product.name}"
+    held = f"It holds the source of {product.name}"
     if whole:
-        held += f", Debian's whole source package{'s' * (len(whole) > 1)} {', '.join(whole)}"
+        held += f" and Debian's whole source package{'s' * (len(whole) > 1)} {', '.join(whole)}"
     if dscs:
-        held += (f", and of the compiler's run-time, System Libraries whose source it need not hold, only the .dsc "
+        held += (f"; of the compiler's run-time, System Libraries whose source it need not hold, only the .dsc "
                  f"of Debian's source packages {', '.join(dscs)}")
         held += f" and the licence files of {', '.join(kept)}" if kept else ""
-    return held
+    return held + "."
 
 
 def own_licence(product: Product, components: Sequence[Component], year: int,
@@ -73,15 +73,14 @@ def own_licence(product: Product, components: Sequence[Component], year: int,
                   f"{executable} is built with modules of JUCE that are offered under version 3 only, so the "
                   "program as a whole is under version 3."),
         "",
-        paragraph(f"Its Corresponding Source, {corresponding_source(product, components)}, is "
-                  f"{name}-{version}-source.tar.xz, published at "
+        paragraph(f"Its Corresponding Source is {name}-{version}-source.tar.xz, published at "
                   f"{product.releases_address}, the place {product.manufacturer} offers the installer "
                   f"and the ZIP from, beside them (section 6(d) of the GNU GPL):"),
         "",
         f"    {product.releases_address}{name}-{version}-source.tar.xz",
         "",
-        paragraph(f"Whoever passes {executable} on passes that archive on with it, or offers it as section 6 of "
-                  "the GNU GPL says."),
+        paragraph(f"{corresponding_source(product, components)} Whoever passes {executable} on passes that "
+                  "archive on with it, or offers it as section 6 of the GNU GPL says."),
     ]
 
 

@@ -59,9 +59,10 @@ def test_the_notices_carry_each_copyright_file_once_and_mark_a_test_release(prod
     assert text.count(b"\n") == text.count(b"\r\n") and lines[-3:] == ["The GPL", "in full", ""]
     opening = " ".join(filter(None, lines[2:]))
     assert opening.startswith(mark + "Example.exe is Copyright (C) 2023 Maker.")
-    assert ("Its Corresponding Source, the source of Example, Debian's whole source package lib 1.0-1, and of the "
-            "compiler's run-time, System Libraries whose source it need not hold, only the .dsc of Debian's source "
-            "packages gcc 1.0-1, rt 1.0-1 and the licence files of C, is Example-1.2.3-source.tar.xz") in opening
+    assert "Its Corresponding Source is Example-1.2.3-source.tar.xz, published at " in opening
+    assert ("It holds the source of Example and Debian's whole source package lib 1.0-1; of the compiler's run-time, "
+            "System Libraries whose source it need not hold, only the .dsc of Debian's source packages gcc 1.0-1, "
+            "rt 1.0-1 and the licence files of C. Whoever passes") in opening
     assert "Modified: D's module juce_graphics, as built into Example.exe, is modified from Debian's gcc 1.0-1 by " \
            "Maker (as of 2023-11-14): compiled from JUCE's module file juce_graphics.cpp less its PNG" in opening
     assert lines.count("This product includes Lib.") == 1
