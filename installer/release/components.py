@@ -29,7 +29,7 @@ from . import licence_files
 from .debian import Package, PackageDatabase
 from .errors import ReleaseError, read_text
 from .includes import DependencyLog
-from .licence_files import KeptLicenceFile, licence_paths, sha256_of  # noqa: F401 (the command line's, the bill's)
+from .licence_files import KeptLicenceFile, licence_paths  # noqa: F401 (the command line's)
 from .linkmap import kept_inputs
 
 

@@ -10,10 +10,10 @@ from __future__ import annotations
 import dataclasses
 import functools
 import hashlib
-import subprocess
 import tempfile
 from pathlib import Path
 
+from .debian import run_command
 from .errors import ReleaseError, read_text
 
 
@@ -59,7 +59,7 @@ def unpacked_texts(dsc: Path, paths: tuple[str, ...]) -> tuple[str | None, ...]:
     """The files of a whole source package, as dpkg-source -x unpacks it (Debian's patches applied)."""
     with tempfile.TemporaryDirectory() as work:
         unpacked = Path(work) / "source"
-        run = subprocess.run(["dpkg-source", "-x", str(dsc), str(unpacked)], capture_output=True, text=True)
+        run = run_command(["dpkg-source", "-x", str(dsc), str(unpacked)])
         if run.returncode != 0:
             raise ReleaseError(f"dpkg-source could not unpack {dsc}: {run.stderr.strip()}")
         return tuple((unpacked / path).read_text(encoding="utf-8") if (unpacked / path).is_file() else None

@@ -27,9 +27,10 @@ from pathlib import Path
 from typing import Any
 
 from . import copyright, file_notices, payload, purl
-from .components import Component, sha256_of
+from .components import Component
 from .description import Product
 from .errors import ReleaseError, read_text
+from .licence_files import sha256_of
 
 # Debian's licence short names (copyright-format 1.0) as SPDX identifiers.
 # Any other name becomes a LicenseRef carrying the text Debian's file gives

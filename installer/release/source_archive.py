@@ -14,7 +14,6 @@ clone or remade in the unpacked archive.
 from __future__ import annotations
 
 import dataclasses
-import hashlib
 import re
 import shutil
 import subprocess
@@ -23,6 +22,7 @@ from pathlib import Path
 
 from . import archive_licences
 from .errors import ReleaseError
+from .licence_files import sha256_of
 from .signing import Signatures
 
 # What an unpacked source archive holds beside the project's files: what they
@@ -106,16 +106,12 @@ def project_files(sources: Sources) -> list[str]:
     return sorted(present, key=lambda name: name.encode())
 
 
-def _sha256(path: Path) -> str:
-    return hashlib.sha256(path.read_bytes()).hexdigest()
-
-
 def _archive_is_changed(repo: Path) -> bool:
     """Whether an unpacked source archive holds anything but the files it came with, as they came."""
     sums = [line.split("  ", 1) for line in (repo / FILES_RECORD).read_text(encoding="utf-8").splitlines()]
     if _archive_files(repo) != [name for _, name in sums]:
         return True
-    return any(not (repo / name).is_file() or _sha256(repo / name) != digest for digest, name in sums)
+    return any(not (repo / name).is_file() or sha256_of(repo / name) != digest for digest, name in sums)
 
 
 def read(repo: Path, allow_uncommitted: bool) -> Sources:
@@ -182,7 +178,7 @@ def build(sources: Sources, record: Record, stage: Path, archive: Path, deps: Pa
         target = tree / name
         target.parent.mkdir(parents=True, exist_ok=True)
         shutil.copy2(sources.repo / name, target, follow_symlinks=False)
-    sums = "".join(f"{_sha256(tree / name)}  {name}\n" for name in project_files(dataclasses.replace(
+    sums = "".join(f"{sha256_of(tree / name)}  {name}\n" for name in project_files(dataclasses.replace(
         sources, repo=tree, kind="archive")))
     (tree / FILES_RECORD).write_text(sums, encoding="utf-8")
     (tree / INPUTS_RECORD).write_text(inputs_record(sources, toolchain, record), encoding="utf-8")
