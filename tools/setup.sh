@@ -20,7 +20,8 @@ archive_sources="$repo/debian-source-packages"
 in_archive=no
 [ ! -f "$repo/release-inputs" ] || in_archive=yes
 
-as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+# shellcheck source=apt.sh
+source "$repo/tools/apt.sh"
 
 # libz-mingw-w64-dev: the zlib the Windows tests link with juce_core; the
 # launcher itself links no zlib.
@@ -34,35 +35,17 @@ packages=(
     icoutils imagemagick file
     openssl osslsigncode minisign unzip
     wixl msitools fonts-wine
-    dpkg-dev python3 python3-jsonschema python3-pytest python3-yaml
+    dpkg-dev python3 python3-jsonschema python3-pytest python3-yaml python3-mypy python3-debian
+    python3-license-expression
     git xz-utils reuse
     clang-format-14 shellcheck
 )
-
-missing_packages() {
-    local p
-    for p in "${packages[@]}"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || echo "$p"
-    done
-}
-
-apt_updated=0
-apt_update_once() {
-    [ "$apt_updated" -eq 1 ] && return
-    as_root apt-get update -qq
-    apt_updated=1
-}
 
 install_packages() {
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
         as_root dpkg --add-architecture i386
     fi
-    local missing
-    missing=$(missing_packages)
-    [ -z "$missing" ] && return
-    apt_update_once
-    # shellcheck disable=SC2086
-    as_root apt-get install -y -qq --no-install-recommends $missing
+    install_missing_packages "${packages[@]}" || exit 1
 }
 
 # Source entries mirror the binary ones, so no archive address is written here.
@@ -71,8 +54,7 @@ enable_source_packages() {
     local src=/etc/apt/sources.list.d/launchers-deb-src.sources
     [ -f "$src" ] && return
     sed -e 's/^Types:.*/Types: deb-src/' "$list" | as_root tee "$src" >/dev/null
-    apt_updated=0
-    apt_update_once
+    update_package_lists || exit 1
 }
 
 # The files a .dsc names: itself and those of its Files field.
@@ -129,7 +111,7 @@ fetch_source() {
     mkdir -p "$dir"
     # Lists read before this version was published do not name it yet.
     (cd "$dir" && apt-get source --download-only -qq "$@" "$source=$version" >/dev/null 2>&1) || {
-        apt_update_once
+        update_package_lists_once || exit 1
         (cd "$dir" && apt-get source --download-only -qq "$@" "$source=$version" >/dev/null 2>&1)
     }
 }
