@@ -4,10 +4,12 @@ signed."""
 
 from __future__ import annotations
 
-import os
+import calendar
 import shutil
-import subprocess
+import stat
 import textwrap
+import time
+import zipfile
 from pathlib import Path
 
 from . import payload
@@ -15,15 +17,30 @@ from .description import Product
 from .errors import ReleaseError, read_text
 from .signing import Signatures, statement
 
+# ZIP cannot date a file before 1980.
+ZIP_EARLIEST = calendar.timegm((1980, 1, 1, 0, 0, 0))
 INSTALL_TEXT_TEMPLATE = Path(__file__).resolve().parent.parent.parent / "resources" / "INSTALL.txt.in"
 
 
+# A regular file readable by all and written by its owner, as Unix's unzip
+# restores it; Windows reads none of it.
+ZIP_FILE_ATTRIBUTES = (stat.S_IFREG | 0o644) << 16
+UNIX = 3
+
+
 def pack_zip(zip_path: Path, folder: Path, names: list[str], epoch: int) -> None:
-    """A ZIP of the folder's files, in the order given, with fixed times and modes."""
-    for name in names:
-        (folder / name).chmod(0o644)
-        os.utime(folder / name, (epoch, epoch))
-    subprocess.run(["cmake", "-E", "tar", "cf", str(zip_path), "--format=zip", "--", *names], cwd=folder, check=True)
+    """A ZIP of the folder's files, in the order given, each deflated by zlib
+    at its default level and dated by the epoch in UTC (ZIP's times carry no
+    zone), with fixed attributes and no extra fields: its bytes depend on the
+    files, their order, the epoch and zlib alone."""
+    moment = time.gmtime(max(epoch, ZIP_EARLIEST))[:6]
+    with zipfile.ZipFile(zip_path, "w") as archive:
+        for name in names:
+            entry = zipfile.ZipInfo(name, date_time=moment)
+            entry.compress_type = zipfile.ZIP_DEFLATED
+            entry.create_system = UNIX
+            entry.external_attr = ZIP_FILE_ATTRIBUTES
+            archive.writestr(entry, (folder / name).read_bytes())
 
 
 # The keys of the product's description INSTALL.txt.in may name.
