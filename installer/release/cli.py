@@ -7,7 +7,7 @@ from __future__ import annotations
 import sys
 from pathlib import Path
 
-from . import components, description, payload, version_resource
+from . import components, description, payload, toolchain, version_resource
 from .errors import ReleaseError, UsageError
 from .make import MAKE_USAGE, make
 
@@ -27,6 +27,10 @@ Runs the release package, installer/release/. Its commands:
   licence-files SOURCE        lists the licence files of a Debian source package that the
                               release reads, for tools/setup.sh to keep.
   version-resource PROGRAM    prints a program's version resource as name=value lines.
+  bump-lock [--downgrade]     rewrites toolchain.lock with this machine's versions, keeping its
+                              comments and order, and says what moved and which workarounds
+                              cite a package that moved; a version older than the lock's is
+                              kept unless --downgrade is given.
 PRODUCT is a product's description (build/windows-x86/products/NAME/NAME.product).
 """
 
@@ -75,6 +79,8 @@ def run(arguments: list[str]) -> None:
         sys.stdout.write("".join(path + "\n" for path in components.licence_paths(rest[0])))
     elif command == "version-resource" and len(rest) == 1:
         sys.stdout.write("".join(f"{k}={v}\n" for k, v in version_resource.read(Path(rest[0])).items()))
+    elif command == "bump-lock":
+        sys.stdout.write(toolchain.bump_lock(rest))
     elif command in ("-h", "--help"):
         sys.stdout.write(USAGE)
     else:

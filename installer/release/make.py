@@ -66,8 +66,11 @@ anything is put in the folder.
                 in its notices, INSTALL.txt, the MSI's comments, the bill of
                 materials and the source archive's release-inputs; without it,
                 such a tree is refused.
-  --allow-other-toolchain  releases with Debian packages at other versions than
-                toolchain.lock names (the source archive records those used).
+  --allow-other-toolchain  makes a signed or tagged release with Debian packages
+                at other versions than toolchain.lock names, which such a
+                release is refused without; any other release is made with
+                them, says so, and is marked as made with them in its source
+                archive's release-inputs, which records the versions used.
   --prune       removes from --out the release folders of products not given, and
                 from --kit-out the test kits of products or versions not given.
   --unsigned    releases a version whose commit carries its tag (NAME-VERSION) without
@@ -222,13 +225,34 @@ def check(options: Options) -> list[description.Product]:
     return products
 
 
-def check_toolchain(options: Options, lock: list[tuple[str, str]]) -> None:
-    """The release is made with the toolchain the lock names, or told otherwise."""
-    differences = toolchain.differences(lock)
-    if differences and not options.allow_other_toolchain:
-        raise ReleaseError("the installed Debian packages are not those toolchain.lock names:\n  "
-                           + "\n  ".join(differences) + "\nInstall those versions, or bump the lock in a commit "
-                           "of its own (docs/maintaining.md), or give --allow-other-toolchain")
+def check_toolchain(options: Options, sources: source_archive.Sources, products: list[description.Product],
+                    plans: list[signing.Plan]) -> list[toolchain.Difference]:
+    """What differs from the lock, said in one line. Bytes that are promised
+    are held to their versions: a signed or tagged release to the lock's, and
+    a source archive's rebuild to those its release recorded."""
+    unlike_lock = toolchain.differences(toolchain.read_lock())
+    promised = [signing.base(product) for product, plan in zip(products, plans)
+                if plan.signatures.sums or plan.signatures.authenticode
+                or source_archive.tagged(sources, signing.base(product))]
+    if sources.kind == "archive":
+        unlike_record = toolchain.differences(source_archive.recorded_toolchain(sources.repo), held_by="recorded")
+        if unlike_record and promised and not options.allow_other_toolchain:
+            raise ReleaseError(f"this source archive's release, {', '.join(promised)}, is signed, and was made with "
+                               f"other Debian packages than this machine has: {toolchain.one_line(unlike_record)}. "
+                               "Its files cannot be made again with these: install the versions release-inputs "
+                               "records (docs/release.md, \"Rebuilding from the source archive\")")
+        if unlike_record:
+            print("make-release.sh: warning: the files made will differ from this source archive's release, "
+                  f"made with other Debian packages: {toolchain.one_line(unlike_record)}", file=sys.stderr)
+    elif unlike_lock and promised and not options.allow_other_toolchain:
+        raise ReleaseError(f"{', '.join(promised)} is signed or tagged, and its bytes are promised with the "
+                           f"toolchain toolchain.lock names, not with this machine's: {toolchain.one_line(unlike_lock)}."
+                           " Bump the lock in a commit of its own once every test passes with these "
+                           "(docs/maintaining.md, \"Bumping the toolchain lock\"), or give --allow-other-toolchain")
+    if unlike_lock:
+        progress("made with other Debian packages than toolchain.lock names, as each source archive's "
+                 f"release-inputs records: {toolchain.one_line(unlike_lock)}")
+    return unlike_lock
 
 
 def progress(message: str) -> None:
@@ -258,7 +282,7 @@ class Release:
     sources: source_archive.Sources
     options: Options
     epoch: int
-    toolchain: list[str]
+    toolchain: source_archive.Toolchain
     signing: signing.Plan
 
     @property
@@ -386,9 +410,8 @@ def make(arguments: list[str]) -> None:
     if sources.uncommitted:
         print(f"make-release.sh: warning: {sources.test_release_mark()}.", file=sys.stderr)
     plans = [plan_signing(options, sources, product) for product in products]
-    lock = toolchain.read_lock()
-    check_toolchain(options, lock)
-    built_with = toolchain.as_built(lock)
+    unlike_lock = check_toolchain(options, sources, products, plans)
+    built_with = source_archive.Toolchain(toolchain.as_built(toolchain.read_lock()), unlike_lock)
     # Archive formats keep local times: UTC makes them the same wherever this runs.
     os.environ["TZ"] = "UTC"
     epoch = os.environ.get("SOURCE_DATE_EPOCH", str(sources.commit_time))

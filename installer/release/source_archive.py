@@ -24,6 +24,7 @@ from . import archive_licences
 from .errors import ReleaseError
 from .licence_files import sha256_of
 from .signing import Signatures
+from .toolchain import Difference
 
 # What an unpacked source archive holds beside the project's files: what they
 # were made from, their sums, the texts of the Debian source packages'
@@ -75,6 +76,21 @@ def recorded(repo: Path, key: str) -> str:
         if line.startswith(key + " "):
             return line[len(key) + 1:]
     return ""
+
+
+def recorded_toolchain(repo: Path) -> list[tuple[str, str]]:
+    """The "PACKAGE VERSION" entries the unpacked archive's release was made with."""
+    lines = (repo / INPUTS_RECORD).read_text(encoding="utf-8").splitlines()
+    return [(words[1], words[2]) for words in map(str.split, lines) if len(words) == 3 and words[0] == "toolchain"]
+
+
+@dataclasses.dataclass(frozen=True)
+class Toolchain:
+    """What a release was made with: "PACKAGE VERSION" of each package of the
+    lock, and those at other versions than the lock names."""
+
+    built_with: list[str]
+    unlike_lock: list[Difference]
 
 
 def _archive_files(repo: Path) -> list[str]:
@@ -151,7 +167,7 @@ def tagged(sources: Sources, tag: str) -> bool:
     return sources.kind == "git" and tag in _git(sources.repo, "tag", "--points-at", sources.commit).split()
 
 
-def inputs_record(sources: Sources, toolchain: list[str], record: Record) -> str:
+def inputs_record(sources: Sources, toolchain: Toolchain, record: Record) -> str:
     """What the source archive records of what its release was made from; the
     build and the release read it in the unpacked archive."""
     def said(value: bool) -> str:
@@ -159,16 +175,19 @@ def inputs_record(sources: Sources, toolchain: list[str], record: Record) -> str
     lines = ["# What this source archive's release was made from, as installer/make-release.sh records it:",
              "# the commit, its time, whether the release was a test release of changes not committed, the",
              "# release, whether its sums and its launcher and MSI were signed (a signed launcher's and MSI's",
-             f"# signatures are in {SIGNATURES_FOLDER}/, which its rebuild attaches), and the Debian packages",
-             "# it was built with. The build reads it where there is no git clone.",
+             f"# signatures are in {SIGNATURES_FOLDER}/, which its rebuild attaches), whether it was made with",
+             "# the versions toolchain.lock names (and what the lock names of those that differed), and the",
+             "# Debian packages it was built with. The build reads it where there is no git clone.",
              f"commit {sources.commit}", f"commit-time {sources.commit_time}",
              f"uncommitted-changes {said(sources.uncommitted)}", f"release {record.release}",
-             f"signed-sums {said(record.signatures.sums)}", f"authenticode {said(record.signatures.authenticode)}"]
-    return "".join(line + "\n" for line in lines + [f"toolchain {entry}" for entry in toolchain])
+             f"signed-sums {said(record.signatures.sums)}", f"authenticode {said(record.signatures.authenticode)}",
+             f"toolchain-as-locked {said(not toolchain.unlike_lock)}"]
+    lines += [f"toolchain-locked {difference.package} {difference.expected}" for difference in toolchain.unlike_lock]
+    return "".join(line + "\n" for line in lines + [f"toolchain {entry}" for entry in toolchain.built_with])
 
 
 def build(sources: Sources, record: Record, stage: Path, archive: Path, deps: Path, release_sources: list[str],
-          toolchain: list[str], epoch: int, licence_texts: Mapping[str, str]) -> None:
+          toolchain: Toolchain, epoch: int, licence_texts: Mapping[str, str]) -> None:
     """The Corresponding Source, RELEASE-source/ in the xz-compressed tar `archive`, with the licence texts
     (path: text) of its Debian source packages that the project lacks."""
     top = f"{record.release}-source"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The configure's toolchain check (cmake/toolchain-lock.cmake), as a script on
 # a scratch folder holding a copy of the lock at this machine's versions but
-# those of a tool and of a library it writes through: in a clone it warns,
-# naming those packages alone; in an unpacked source archive recording the
+# those of a tool and of a library it writes through: in a clone it says so
+# in one line, naming those packages alone, and goes on; in an unpacked
+# source archive recording the
 # same it stops, unless told to accept other versions. A library named without
 # its architecture, which wine32 installs for i386 too, stops it, named.
 # Usage: check-toolchain-lock.sh SOURCE_DIR
@@ -27,23 +28,24 @@ while read -r package _; do
     fi
 done < <(sed 's/#.*//; /^[[:space:]]*$/d' "$repo/toolchain.lock") >>"$work/toolchain.lock"
 
-# The check's status, then each package it names, on one line.
+# The check's status, the number of lines naming a package, then each package named.
 check() {
     local output status=0
     output=$(cmake -DSOURCE_DIR="$work" "$@" -P "$repo/cmake/toolchain-lock.cmake" 2>&1) || status=$?
-    echo "$status $(sed -n 's/^ *\([^ ]*: \(locked\|the archive was built with\) .*\)/\1/p' <<<"$output" | paste -sd '|')"
+    echo "$status $(grep -c '0\.0-other' <<<"$output") $(
+        grep -o '[^ ,]* [^ ,]* ([a-z ]*: 0\.0-other)' <<<"$output" | paste -sd '|')"
 }
-# What the check says of each package given another version: "PACKAGE: RECORDED_AS 0.0-other, INSTALLED_AS VERSION".
+# What the check says of each package given another version: "PACKAGE INSTALLED (HELD_BY: 0.0-other)".
 named() {
     local package
-    for package in "${other[@]}"; do echo "$package: $1 0.0-other, $2 $(installed "$package")"; done | paste -sd '|'
+    for package in "${other[@]}"; do echo "$package $(installed "$package") ($1: 0.0-other)"; done | paste -sd '|'
 }
 
-expect "in a clone, a warning naming each package, locked and installed" "0 $(named locked installed)" "$(check)"
+expect "in a clone, one line naming each package, installed and locked" "0 1 $(named locked)" "$(check)"
 sed -n 's/^[^#]/toolchain &/p' "$work/toolchain.lock" >"$work/release-inputs"
-archive=$(named "the archive was built with" "this machine has")
-expect "in an unpacked source archive, the configure stops, naming each package" "1 $archive" "$(check)"
-expect "...unless told to accept other versions" "0 $archive" "$(check -DLAUNCHER_ACCEPT_OTHER_TOOLCHAIN=ON)"
+archive=$(named "the archive was built with")
+expect "in an unpacked source archive, the configure stops, naming each package" "1 2 $archive" "$(check)"
+expect "...unless told to accept other versions" "0 2 $archive" "$(check -DLAUNCHER_ACCEPT_OTHER_TOOLCHAIN=ON)"
 
 echo "toolchain libc6 $(installed libc6:amd64)" >"$work/release-inputs"
 status=0

@@ -87,11 +87,35 @@ def test_the_toolchain_lock_reads_its_lines_and_names_each_difference(tmp_path):
     lock.write_text("# the toolchain\ncmake 3.25.1-1  # the build\nwixl 0.101-1\n", encoding="utf-8")
     entries = toolchain.read_lock(lock)
     assert entries == [("cmake", "3.25.1-1"), ("wixl", "0.101-1")]
-    assert toolchain.differences(entries, {"cmake": "3.25.1-1", "wixl": "0.102-1"}.get) == \
-        ["wixl: the lock says 0.101-1, this machine has 0.102-1"]
+    assert toolchain.one_line(toolchain.differences(entries, {"cmake": "3.25.1-1", "wixl": "0.102-1"}.get)) == \
+        "wixl 0.102-1 (locked: 0.101-1)"
     lock.write_text("cmake\n", encoding="utf-8")
     with pytest.raises(ReleaseError, match="line 1"):
         toolchain.read_lock(lock)
+
+
+def test_a_lock_bump_moves_versions_forward_keeping_comments_order_and_what_the_machine_lacks(tmp_path):
+    lock = tmp_path / "toolchain.lock"
+    lock.write_text("# The build.\ncmake 3.25.1-1\n  dpkg-dev\t1.21.22  # its stamp\nzlib1g:amd64 1:1.2.13-1+deb12u1\n"
+                    "# The end.", encoding="utf-8")
+    installed = {"cmake": "3.25.1-1", "dpkg-dev": "1.21.23", "zlib1g:amd64": "1:1.2.13-1"}
+    report = toolchain.bump_lock([], lock, installed.get)
+    assert lock.read_text(encoding="utf-8") == ("# The build.\ncmake 3.25.1-1\n  dpkg-dev\t1.21.23  # its stamp\n"
+                                                "zlib1g:amd64 1:1.2.13-1+deb12u1\n# The end.")
+    assert "dpkg-dev 1.21.22 -> 1.21.23" in report and "kept zlib1g:amd64 1:1.2.13-1+deb12u1" in report
+    toolchain.bump_lock(["--downgrade"], lock, installed.get)
+    assert "zlib1g:amd64 1:1.2.13-1\n" in lock.read_text(encoding="utf-8")
+    with pytest.raises(ReleaseError, match="cmake, which toolchain.lock names, is not installed"):
+        toolchain.bump_lock([], lock, {}.get)
+
+
+def test_a_lock_bump_names_the_workarounds_citing_a_package_that_moved(tmp_path):
+    git(tmp_path, "init", "-q")
+    (tmp_path / "juce.cmake").write_text("# See JUCE (toolchain.lock: juce-modules-source-data) x.cpp\n"
+                                         "# GCC (toolchain.lock: g++-mingw-w64-i686-posix)\n")
+    git(tmp_path, "add", "juce.cmake")
+    assert toolchain.citations(["juce-modules-source-data", "g++-mingw-w64-i686"], tmp_path) == \
+        ["juce.cmake:1:# See JUCE (toolchain.lock: juce-modules-source-data) x.cpp"]
 
 
 def git(repo, *arguments):
