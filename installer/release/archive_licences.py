@@ -21,10 +21,9 @@ import re
 from collections.abc import Iterable, Sequence
 from pathlib import Path
 
-from . import copyright
 from .components import Component
 from .errors import ReleaseError, read_text
-from .sbom import Licences
+from .licences import Licences, identifiers, parse_copyright, read_copyright, synopsis
 
 SOURCES_FOLDER = "debian-source-packages"
 LICENCES_FOLDER = "LICENSES"
@@ -38,22 +37,12 @@ COMMON = {"GPL-2.0-only": "GPL-2", "GPL-2.0-or-later": "GPL-2", "GPL-3.0-only": 
 PROSE_COPYRIGHT = {"LicenseRef-gcc-12-copyright": Path("/usr/share/doc/gcc-12-base/copyright")}
 GCC_EXCEPTION = "GCC-exception-3.1"
 GCC_EXCEPTION_TEXT = re.compile(r"^GCC RUNTIME LIBRARY EXCEPTION\n(?:.|\n)*?(?=\n\n\n)", re.M)
-OPERATORS = {"AND", "OR", "WITH"}
-
-
-def identifiers(expression: str) -> set[str]:
-    return {word for word in re.findall(r"[A-Za-z0-9.+-]+", expression) if word not in OPERATORS}
-
-
-def stated(paragraphs: Sequence[copyright.FilesParagraph], path: str) -> str | None:
-    """The licence .reuse/dep5 states for a file: its last paragraph covering it, as REUSE reads it."""
-    return next((p.licence for p in reversed(paragraphs) if copyright.covers(p, path)), None)
 
 
 def package_licences(component: Component, licences: dict[str, Licences]) -> str | None:
     """The SPDX expression of every licence a component's source package names, or None for a prose file."""
-    copyright_file = copyright.read(component.copyright)
-    if not copyright_file.machine_readable:
+    copyright_file = read_copyright(component.copyright)
+    if not copyright_file.parsed:
         return None
     made = licences.setdefault(component.code_source, Licences(component.code_source + "-"))
     return " AND ".join(sorted({made.expression(name, copyright_file) for name in copyright_file.all_licences()}))
@@ -63,11 +52,13 @@ def check_statements(components: Sequence[Component], carried: Sequence[str], de
                      licences: dict[str, Licences]) -> set[str]:
     """Every identifier .reuse/dep5 states for the carried files (relative to debian-source-packages/),
     each file's statement checked against its package's copyright file where that is machine-readable."""
-    paragraphs = copyright.parse(read_text(dep5, "the project's REUSE statements"), dep5).paragraphs
+    statements = parse_copyright(read_text(dep5, "the project's REUSE statements"), dep5).parsed
     by_source = {c.code_source: c for c in components}
     named: set[str] = set()
     for file in carried:
-        expression = stated(paragraphs, f"{SOURCES_FOLDER}/{file}")
+        # As REUSE reads it: the last paragraph that covers the file.
+        paragraph = statements.find_files_paragraph(f"{SOURCES_FOLDER}/{file}") if statements else None
+        expression = synopsis(paragraph) if paragraph else None
         source = file.split("/", 1)[0]
         if not expression or source not in by_source:
             raise ReleaseError(f"{dep5} states no licence for {SOURCES_FOLDER}/{file}, which the source archive "
@@ -92,14 +83,14 @@ def text_of(identifier: str, components: Sequence[Component], licences: dict[str
             return exception.group(0) + "\n"
     for made in licences.values():
         if identifier in made.extracted:
-            return made.extracted[identifier]["extractedText"] + "\n"
+            return str(made.extracted[identifier]["extractedText"]) + "\n"
     for component in components:
-        copyright_file = copyright.read(component.copyright)
-        for name in copyright_file.licence_texts:
+        copyright_file = read_copyright(component.copyright)
+        for name, text in copyright_file.licence_texts.items():
             if licences.get(component.code_source, Licences()).identifier(name, copyright_file) == identifier:
-                return copyright_file.licence_text(name) + "\n"
-    raise ReleaseError(f"no text of the licence {identifier}, which {DEP5} states for Debian's source packages, "
-                       "is known: give it in installer/release/archive_licences.py")
+                return text + "\n"
+    raise ReleaseError(f"no text of the licence {identifier}, which .reuse/dep5 states for Debian's source "
+                       "packages, is known: give it in installer/release/archive_licences.py")
 
 
 def texts(components: Sequence[Component], carried: Sequence[str], dep5: Path,

@@ -1,21 +1,10 @@
-"""What a product's launcher is made of, and what Debian says about each part.
-
-The build writes the launcher's components from its link map (components_list):
-every archive member and object file the linker kept a section of, named by the
-component it belongs to, one "component<TAB>file<TAB>source folder" line each,
-the source folder being where its code lies in its Debian source package (""
-for the whole package), and for a JUCE module compiled from a file of this
-build's own, that file. Files of this build's own libraries are looked up in
-the list the build writes of what each is made from; every other file in
-Debian's package database, and its package's source must be one this release
-knows (SOURCES). A file nobody can account for stops it: a component left out
-of the notices would be shipped without its licence. The headers of a known
-source that the kept objects of the build's own were compiled including (the
-build's dependency log, includes.py) are listed too: their templates are that
-source's code in the launcher.
-
-The notices and the bill of materials read that list through describe_all().
-"""
+"""What a product's launcher is made of, and what Debian says about each
+part: the components the build lists from its link (linked.py), each
+described from Debian's package database and the set-up's files, as the
+notices and the bill of materials read them (describe_all). Every Debian
+source package a launcher may be linked with is known here (SOURCES), with
+which component each of its files is: a file of any other stops the build's
+list, so that nothing reaches a release unread."""
 
 from __future__ import annotations
 
@@ -25,12 +14,10 @@ import re
 from collections.abc import Iterable, Iterator
 from pathlib import Path
 
-from . import licence_files
-from .debian import Package, PackageDatabase
+from . import licences
+from .debian import Package, PackageDatabase, built_using, dsc_files, find_dsc, is_newer
 from .errors import ReleaseError, read_text
-from .includes import DependencyLog
-from .licence_files import KeptLicenceFile, licence_paths  # noqa: F401 (the command line's)
-from .linkmap import kept_inputs
+from .licences import KeptLicenceFile
 
 
 @dataclasses.dataclass(frozen=True)
@@ -89,23 +76,6 @@ MODIFIED_JUCE_MODULES = {
 }
 
 
-# What the build's list of its own libraries says of the project's own code,
-# which is no third party's.
-OWN = "own"
-
-
-@dataclasses.dataclass(frozen=True)
-class OwnLibrary:
-    """A line of the build's list of its own libraries: a file, or a folder and every file below it."""
-
-    path: Path
-    folder: bool
-    origin: str  # OWN, JUCE's modules folder (ending in /), or the import library it was made from
-
-    def holds(self, path: Path) -> bool:
-        return path == self.path or (self.folder and path.is_relative_to(self.path))
-
-
 @dataclasses.dataclass(frozen=True)
 class Entry:
     """A line of the components list, but its component."""
@@ -151,23 +121,6 @@ class Component:
         return self.packages[0].homepage or None
 
 
-def read_own_libraries(path: Path) -> list[OwnLibrary]:
-    """The build's list of what its libraries are made from: "file<TAB>origin" lines, "folder/" for a folder."""
-    libraries = []
-    text = read_text(path, "the build's list of its own libraries")
-    for number, line in enumerate(text.splitlines(), 1):
-        if line.strip():
-            file, tab, origin = line.partition("\t")
-            if not tab or not origin:
-                raise ReleaseError(f"line {number} of {path} is no \"file<TAB>origin\" line: {line!r}")
-            libraries.append(OwnLibrary(Path(file).resolve(), file.endswith("/"), origin))
-    return libraries
-
-
-def own_origin(path: Path, libraries: Iterable[OwnLibrary]) -> str | None:
-    return next((library.origin for library in libraries if library.holds(path)), None)
-
-
 def known_source(source: str, package: str, path: Path) -> Source:
     if source not in SOURCES:
         raise ReleaseError(f"{path}, which the launcher is linked with, is of Debian's package {package} (source "
@@ -176,88 +129,10 @@ def known_source(source: str, package: str, path: Path) -> Source:
     return SOURCES[source]
 
 
-def component_of(path: Path, database: PackageDatabase, module_folder: str = "") -> tuple[str, tuple[str, ...]]:
-    """(component, source folders) of a file from a Debian package."""
-    package = database.owning_package(path)
-    source = database.source_of(package)
-    for rule in known_source(source, package, path).files:
-        if re.fullmatch(rule.pattern, path.name):
-            return rule.component, rule.folders if rule.folders is not None else (module_folder,)
-    raise ReleaseError(f"{path} of Debian's {source} is no file of a component known here")
-
-
-# JUCE's archives hold each module as one unit: juce_X.cpp, or this build's
-# juce_X_mingw.cpp wrapper of it. Debian installs JUCE's modules/ folder.
-JUCE_MEMBER = re.compile(r"(juce_[a-z_]+?)(?:_mingw)?\.cpp\.obj")
-
-
-def juce_modules(modules_folder: str, archive: Path, members: Iterable[str],
-                 log: DependencyLog) -> Iterator[tuple[Path, str, str]]:
-    """(module header, source folder, the build's own file it is compiled from or "") of each JUCE module
-    an archive's members are."""
-    for member in sorted(members):
-        match = JUCE_MEMBER.fullmatch(member)
-        if not match:
-            raise ReleaseError(f"{member} is no JUCE module of {modules_folder}")
-        module = match.group(1)
-        source = log.files_of(log.object_of(archive, member))[0]
-        own = source != Path(modules_folder, module, module + ".cpp").resolve()
-        yield Path(modules_folder, module, module + ".h"), f"modules/{module}/", str(source) if own else ""
-
-
-def input_lines(path: Path, members: set[str], origin: str | None, build_dir: Path,
-                database: PackageDatabase, log: DependencyLog) -> set[str]:
-    """The components list's lines of one input the linker kept."""
-    if origin == OWN:
-        return set()
-    if origin and origin.endswith("/"):
-        return {"\t".join([component_of(header, database, folder)[0], str(header), folder] + [source] * bool(source))
-                for header, folder, source in juce_modules(origin, path, members, log)}
-    if origin is None and path.is_relative_to(build_dir.resolve()):
-        raise ReleaseError(f"the build's list of its own libraries does not say what {path} is made from")
-    file = Path(origin).resolve() if origin else path
-    name, folders = component_of(file, database)
-    return {f"{name}\t{file}\t{folder}" for folder in folders}
-
-
 def included_rule(path: Path) -> FileRule | None:
     """The rule of a known source's headers that an included file is, if any."""
     return next((rule for source in SOURCES.values() for rule in source.included
                  if re.fullmatch(rule.pattern, str(path))), None)
-
-
-def included_lines(files: Iterable[Path], database: PackageDatabase) -> set[str]:
-    """The components list's lines of the headers of known sources that the launcher's objects include."""
-    ruled = {file: rule for file in files if (rule := included_rule(file))}
-    database.look_up_owners(sorted(ruled))
-    lines = set()
-    for file, rule in ruled.items():
-        package = database.owning_package(file)
-        if rule not in known_source(database.source_of(package), package, file).included:
-            raise ReleaseError(f"{file}, which the launcher's objects include, is of Debian's package {package}, "
-                               f"not of the source whose headers {rule.component}'s are")
-        lines |= {f"{rule.component}\t{file}\t{folder}" for folder in rule.folders or ("",)}
-    return lines
-
-
-def components_list(link_map: Path, own_libraries: Path, build_dir: Path,
-                    database: PackageDatabase | None = None) -> str:
-    """The components list (NAME.components) of the launcher a link map is of: what the link kept, and the
-    headers of known sources that the objects it kept of the build's own were compiled including."""
-    database = database or PackageDatabase()
-    libraries = read_own_libraries(own_libraries)
-    inputs = kept_inputs(link_map, build_dir)
-    log = DependencyLog.of_build(build_dir)
-    database.look_up_owners(sorted(path for path in inputs if own_origin(path, libraries) is None))
-    lines: set[str] = set()
-    compiled: set[Path] = set()
-    for path, members in inputs.items():
-        origin = own_origin(path, libraries)
-        lines |= input_lines(path, members, origin, build_dir, database, log)
-        if origin == OWN or (origin and origin.endswith("/")):
-            compiled |= {file for obj in log.objects(path, members) for file in log.files_of(obj)}
-    lines |= included_lines(compiled, database)
-    return "\n".join(sorted(lines, key=str.lower)) + "\n"
 
 
 def read_components(path: Path, database: PackageDatabase) -> dict[str, list[Entry]]:
@@ -275,35 +150,6 @@ def read_components(path: Path, database: PackageDatabase) -> dict[str, list[Ent
     return components
 
 
-def find_dsc(deps: Path, source: str, version: str) -> Path | None:
-    """The .dsc tools/setup.sh keeps for a source package version, or None."""
-    path = deps / source / f"{source}_{version.split(':', 1)[-1]}.dsc"
-    return path if path.is_file() else None
-
-
-def dsc_files(dsc: Path) -> list[Path]:
-    """The .dsc and the files it names, as paths beside it."""
-    files = re.search(r"^Files:\n((?: .+\n)+)", read_text(dsc, "a Debian source package's .dsc"), re.M)
-    if not files:
-        raise ReleaseError(f"{dsc} names no files")
-    names = [line.split()[2] for line in files.group(1).splitlines()]
-    # The source archive carries what the .dsc names: nothing outside its folder.
-    for name in names:
-        if name != os.path.basename(name) or name in (".", ".."):
-            raise ReleaseError(f"{dsc} names {name}, which is no file beside it")
-    return [dsc] + [dsc.parent / name for name in names]
-
-
-def built_using(package: Package) -> tuple[str, str]:
-    """The one source package, and its version, that Debian built a package's code from (Built-Using)."""
-    entries = re.findall(r"([a-z0-9][a-z0-9.+-]*) \(= ([^)]+)\)", package.built_using)
-    if len(entries) != 1:
-        raise ReleaseError(f"Debian's package {package.name} names no single source it was built from "
-                           f"(Built-Using: '{package.built_using}')")
-    source, version = entries[0]
-    return source, version
-
-
 def describe(name: str, entries: list[Entry], deps: Path, database: PackageDatabase) -> Component:
     """What Debian says about a component: its packages, source, copyright file and where its code lies."""
     packages: list[Package] = []
@@ -317,7 +163,7 @@ def describe(name: str, entries: list[Entry], deps: Path, database: PackageDatab
     code_source, code_version = (built_using(first) if source.code_from_built_using
                                  else (first.source, first.source_version))
     dsc = find_dsc(deps, code_source, code_version)
-    own = licence_files.LICENCE_FILES.get(name)
+    own = licences.LICENCE_FILES.get(name)
     copyright_file = database.copyright_file(first.name)
     read_text(copyright_file, f"Debian's copyright file of {name}")
     included = tuple(entry.file for entry in entries if included_rule(entry.file))
@@ -325,7 +171,7 @@ def describe(name: str, entries: list[Entry], deps: Path, database: PackageDatab
     noticed = included + tuple(file for file in linked if any(
         rule.notices and re.fullmatch(rule.pattern, file.name) for rule in source.files))
     return Component(name, tuple(packages), linked or included, tuple(sorted({entry.folder for entry in entries})),
-                     copyright_file, source.system_library, licence_files.kept(name, deps, dsc),
+                     copyright_file, source.system_library, licences.kept(name, deps, dsc),
                      own.licence if own else None, code_source, code_version, dsc, noticed, source.own_notices,
                      modified_modules(name, entries))
 
@@ -359,7 +205,7 @@ def release_sources(components: list[Component], deps: Path) -> list[str]:
         if not component.dsc:
             raise ReleaseError(f"the .dsc of {source} is missing from {deps}: tools/setup.sh keeps it there")
         wanted = [component.dsc] if component.system_library else dsc_files(component.dsc)
-        for file in wanted + licence_files.kept_paths(component.name, deps):
+        for file in wanted + licences.kept_paths(component.name, deps):
             if not file.is_file():
                 raise ReleaseError(f"{file} of {source} is missing: tools/setup.sh keeps it there")
             relative = os.path.relpath(file, deps)
@@ -375,14 +221,11 @@ def newer_revisions(components_file: Path, database: PackageDatabase | None = No
     for name, entries in read_components(components_file, database).items():
         for entry in entries:
             packages.setdefault(database.owning_package(entry.file), name)
-    listed = database.listed_versions(sorted(packages))
+    listed = database.newest_listed(sorted(packages))
     lines = []
     for package, name in sorted(packages.items()):
-        built = newest = database.installed_version(package)
-        for version in listed[package]:
-            if database.is_newer(version, newest):
-                newest = version
-        if newest != built:
+        built, newest = database.installed_version(package), listed[package]
+        if newest and is_newer(newest, built):
             lines.append(f"{name}: Debian's package lists name {package} {newest}, newer than {built}, "
                          "which the launcher was built with")
     return lines

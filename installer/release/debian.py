@@ -1,26 +1,30 @@
-"""Debian's package database and package lists, as the release asks them:
-which installed package holds a file, a package's fields, and the versions
-the lists name. Each answer comes from dpkg-query, apt-cache or dpkg, through
-one function a caller may replace (the tests give their own)."""
+"""Debian's package database, package lists and source packages, as the
+release asks them: which installed package holds a file, a package's fields,
+the versions the lists name, and the files a source package's .dsc names.
+The database is asked through dpkg-query and apt-cache, through one function
+a caller may replace (the tests give their own); what they answer, and a
+.dsc, is read with python3-debian, and versions are compared as dpkg does."""
 
 from __future__ import annotations
 
 import dataclasses
-import re
+import os
 import subprocess
 from collections.abc import Callable, Iterable, Sequence
 from pathlib import Path
 
-from .errors import ReleaseError
+from debian import deb822
+from debian.debian_support import Version
+
+from . import programs
+from .errors import ReleaseError, read_text
 
 Run = Callable[[Sequence[str]], "subprocess.CompletedProcess[str]"]
 
 
-def run_command(command: Sequence[str]) -> subprocess.CompletedProcess[str]:
-    try:
-        return subprocess.run(list(command), capture_output=True, text=True)
-    except OSError as error:
-        raise ReleaseError(f"cannot run {command[0]}: {error.strerror}") from error
+def ask(command: Sequence[str]) -> subprocess.CompletedProcess[str]:
+    """dpkg-query and apt-cache answer "none" with status 1."""
+    return programs.run(command, answers=(0, 1))
 
 
 @dataclasses.dataclass(frozen=True)
@@ -40,12 +44,11 @@ class Package:
 # Each field of Package, as dpkg-query names it.
 PACKAGE_FIELDS = ["Package", "Version", "Architecture", "source:Package", "source:Version", "Maintainer",
                   "Homepage", "Built-Using"]
-STANZA_FIELD = re.compile(r"^(Package|Version): (\S+)$", re.M)
 
 
 @dataclasses.dataclass
 class PackageDatabase:
-    run: Run = run_command
+    run: Run = ask
     doc_folder: Path = Path("/usr/share/doc")
     owners: dict[Path, str] = dataclasses.field(default_factory=dict)
 
@@ -88,15 +91,44 @@ class PackageDatabase:
     def copyright_file(self, package: str) -> Path:
         return self.doc_folder / package / "copyright"
 
-    def listed_versions(self, packages: Sequence[str]) -> dict[str, set[str]]:
-        """{package: versions} as Debian's package lists name them (apt's last reading)."""
+    def newest_listed(self, packages: Sequence[str]) -> dict[str, str | None]:
+        """{package: the newest version Debian's package lists name of it (apt's last reading)}."""
         shown = self.run(["apt-cache", "show", *packages])
-        versions: dict[str, set[str]] = {package: set() for package in packages}
-        for stanza in shown.stdout.split("\n\n"):
-            fields = dict(STANZA_FIELD.findall(stanza))
-            if fields.get("Package") in versions and "Version" in fields:
-                versions[fields["Package"]].add(fields["Version"])
-        return versions
+        newest: dict[str, str | None] = {package: None for package in packages}
+        for stanza in deb822.Deb822.iter_paragraphs(shown.stdout.splitlines()):
+            name, version = stanza.get("Package"), stanza.get("Version")
+            if name in newest and version and (newest[name] is None or Version(version) > Version(newest[name])):
+                newest[name] = version
+        return newest
 
-    def is_newer(self, version: str, than: str) -> bool:
-        return self.run(["dpkg", "--compare-versions", version, "gt", than]).returncode == 0
+
+def is_newer(version: str, than: str) -> bool:
+    return bool(Version(version) > Version(than))
+
+
+def built_using(package: Package) -> tuple[str, str]:
+    """The one source package, and its version, that Debian built a package's code from (Built-Using)."""
+    relations = deb822.PkgRelation.parse_relations(package.built_using)
+    version = relations[0][0].get("version") if len(relations) == 1 and len(relations[0]) == 1 else None
+    if version is None or version[0] != "=":
+        raise ReleaseError(f"Debian's package {package.name} names no single source it was built from "
+                           f"(Built-Using: '{package.built_using}')")
+    return relations[0][0]["name"], version[1]
+
+
+def find_dsc(deps: Path, source: str, version: str) -> Path | None:
+    """The .dsc tools/setup.sh keeps for a source package version, or None."""
+    path = deps / source / f"{source}_{version.split(':', 1)[-1]}.dsc"
+    return path if path.is_file() else None
+
+
+def dsc_files(dsc: Path) -> list[Path]:
+    """The .dsc and the files it names, as paths beside it."""
+    names = [entry["name"] for entry in deb822.Dsc(read_text(dsc, "a Debian source package's .dsc")).get("Files", [])]
+    if not names:
+        raise ReleaseError(f"{dsc} names no files")
+    # The source archive carries what the .dsc names: nothing outside its folder.
+    for name in names:
+        if name != os.path.basename(name) or name in (".", ".."):
+            raise ReleaseError(f"{dsc} names {name}, which is no file beside it")
+    return [dsc] + [dsc.parent / name for name in names]

@@ -5,144 +5,30 @@ earlier release as it was."""
 
 from __future__ import annotations
 
-import argparse
 import dataclasses
 import os
 import re
 import shutil
 import sys
-import tempfile
 from pathlib import Path
+from typing import TYPE_CHECKING
 
-from . import (archive_licences, components, description, notices, packing, payload, sbom, signing,
-               source_archive, toolchain, version_resource, winget, wix)
+from . import (archive_licences, components, notices, packing, product as payload, sbom, signing, source_archive,
+               toolchain, version_resource, winget, wix)
 from .errors import ReleaseError, UsageError, read_text
+from .model import Release
+from .product import Made, Product
+
+if TYPE_CHECKING:
+    from .cli import Options
 
 REPO = Path(__file__).resolve().parent.parent.parent
 CHANGELOG = REPO / "CHANGELOG.md"
 
-MAKE_USAGE = """\
-Usage: installer/make-release.sh --product FILE [--product FILE...] --out FOLDER
-           [--deps FOLDER] [--kit FILE --kit-out FOLDER] [--allow-uncommitted]
-           [--allow-other-toolchain] [--prune] [--unsigned] [--sign-sums SECRET_KEY_FILE]
-           [--without-timestamp] [--sign OSSLSIGNCODE_OPTION...]
-Makes the release of each product given, from its built launcher, in a folder
-of its own below the release folder, and nothing else there:
-  NAME-VERSION.msi            the installer (installer/product.wxs and the product's payload);
-  NAME-VERSION-win32.zip      the launcher, INSTALL.txt and THIRD-PARTY-NOTICES.txt;
-  NAME-VERSION.spdx.json      the bill of materials of the release (SPDX 2.3);
-  NAME-VERSION-source.tar.xz  the Corresponding Source: this project's files, what they
-                              were made from (release-inputs), and Debian's source
-                              packages as build/deps holds them;
-  NAME-VERSION.winget/        the MSI's winget manifest (version 1.10.0), its release notes
-                              CHANGELOG.md's section "## NAME VERSION";
-  NAME-VERSION.SHA256SUMS     the sums of those files, as sha256sum -c reads them, named for
-                              the release, as every release is published at one address;
-  NAME-VERSION.SHA256SUMS.minisig  with --sign-sums, minisign's signature of the sums;
-  NAME-VERSION-EXECUTABLE.exe.p7s, NAME-VERSION.msi.p7s  with --sign, the launcher's and
-                              the MSI's Authenticode signatures apart, which the source
-                              archive carries too, for its rebuild to attach;
-  NAME-VERSION.UNSIGNED.txt   in a release not wholly signed, what of it is not, as
-                              INSTALL.txt says too;
-and, with --kit, each product's Windows test kit NAME-VERSION-windows-tests.zip
-in the kit folder (not part of the release), with the release's own launcher.
-It works in a git clone and in an unpacked source archive alike, and releases
-only what is committed (or, in an archive, what the archive holds). Each file
-depends only on the product's description and launcher, the sources, the
-set-up's Debian source packages and SOURCE_DATE_EPOCH, so two builds of one
-commit give identical files. What it cannot account for stops it before
-anything is put in the folder.
-  --product     a product's description, as the build writes it from the product
-                table (build/windows-x86/products/NAME/NAME.product).
-  --out         the release folder; each product's release goes into the folder
-                named after it there, which is new, empty, or an earlier release.
-  --deps        where tools/setup.sh keeps Debian's source packages (by default
-                build/deps of this clone).
-  --kit         the list of the test kit's other files, as the build writes it
-                (build/windows-x86/windows-test-kit.files).
-  --kit-out     where the test kits go (build/windows-x86, beside the release).
-  --allow-uncommitted  makes a test release of a tree with changes that are not
-                committed (or files git neither keeps nor ignores), marked as one
-                in its notices, INSTALL.txt, the MSI's comments, the bill of
-                materials and the source archive's release-inputs; without it,
-                such a tree is refused.
-  --allow-other-toolchain  makes a signed or tagged release with Debian packages
-                at other versions than toolchain.lock names, which such a
-                release is refused without; any other release is made with
-                them, says so, and is marked as made with them in its source
-                archive's release-inputs, which records the versions used.
-  --prune       removes from --out the release folders of products not given, and
-                from --kit-out the test kits of products or versions not given.
-  --unsigned    releases a version whose commit carries its tag (NAME-VERSION) without
-                --sign-sums or --sign, which such a release is refused without;
-                its changelog section must then cite NAME-VERSION.UNSIGNED.txt.
-  --sign-sums   signs each release's sums with this minisign secret key, into
-                NAME-VERSION.SHA256SUMS.minisig; minisign asks for the key's
-                password, once for each product. It must come before --sign.
-  --without-timestamp  lets --sign sign without a timestamp; it must come before
-                --sign. Such a signature dies with its certificate.
-  --sign        signs the launcher before it is packed and the MSI after it is
-                built; every option after it goes to osslsigncode sign
-                (certificate, key, timestamp server), so it must come last. One
-                of osslsigncode's -ts, -t or -TSA-certs, which timestamp the
-                signatures, is required unless --without-timestamp is given.
-An older release to try upgrades with is a test release made from the launcher
-the build makes at an older version (docs/windows.md, "By hand").
-SOURCE_DATE_EPOCH, if set, must be the time of the commit the sources come
-from: the source archive records it, and a rebuild dates its files with it.
-In the unpacked source archive of a signed release, the release is made with
-the signatures the archive carries, attached, and so gives the signed release.
-"""
-
-OUR_OPTIONS = {"--product", "--out", "--deps", "--kit", "--kit-out", "--without-timestamp", "--allow-uncommitted",
-               "--allow-other-toolchain", "--prune", "--sign-sums", "--unsigned"}
 RELEASE_SUFFIXES = (".SHA256SUMS", ".SHA256SUMS.minisig", ".msi", "-win32.zip", ".spdx.json", "-source.tar.xz",
                     winget.FOLDER_SUFFIX, ".p7s", ".UNSIGNED.txt")
 # An earlier release's sums, before they were named for their release.
 OLD_SUMS = ("SHA256SUMS", "SHA256SUMS.minisig")
-
-
-@dataclasses.dataclass
-class Options:
-    products: list[Path]
-    out: Path
-    deps: Path
-    kit: Path | None
-    kit_out: Path | None
-    allow_uncommitted: bool
-    allow_other_toolchain: bool
-    prune: bool
-    unsigned: bool  # a tagged version may be released not wholly signed
-    sums_key: Path | None
-    timestamped: bool
-    sign: list[str] | None  # osslsigncode's options; None: not signed
-
-
-def parse_make(arguments: list[str]) -> Options:
-    if "--sign" in arguments:
-        at = arguments.index("--sign")
-        arguments, sign = arguments[:at], arguments[at + 1:]
-        misplaced = [option for option in sign if option in OUR_OPTIONS]
-        if misplaced:
-            raise UsageError(f"--sign must come last: {misplaced[0]}, after it, would go to osslsigncode")
-    else:
-        sign = None
-    parser = argparse.ArgumentParser(prog="make-release.sh", add_help=False, allow_abbrev=False)
-    parser.error = lambda message: (_ for _ in ()).throw(UsageError(message))  # type: ignore[method-assign]
-    parser.add_argument("--product", action="append", type=Path, default=[])
-    for option in ("--out", "--deps", "--kit", "--kit-out", "--sign-sums"):
-        parser.add_argument(option, type=Path)
-    for flag in ("--without-timestamp", "--allow-uncommitted", "--allow-other-toolchain", "--prune", "--unsigned"):
-        parser.add_argument(flag, action="store_true")
-    given = parser.parse_args(arguments)
-    missing = [name for name, value in (("--product", given.product), ("--out", given.out)) if not value]
-    if given.kit and not given.kit_out:
-        missing.append("--kit-out")
-    if missing:
-        raise UsageError(f"missing {' '.join(missing)}")
-    return Options(given.product, given.out, given.deps or REPO / "build" / "deps", given.kit, given.kit_out,
-                   given.allow_uncommitted, given.allow_other_toolchain, given.prune, given.unsigned,
-                   given.sign_sums, not given.without_timestamp, sign)
 
 
 def is_release_file(name: str) -> bool:
@@ -176,7 +62,7 @@ def remove_release_file(entry: Path) -> None:
         entry.unlink()
 
 
-def check_product(product: description.Product) -> None:
+def check_product(product: Product) -> None:
     if not product.launcher.is_file():
         raise ReleaseError(f"no launcher at {product.launcher}, which {product.path} names: build it first")
     if product.launcher.read_bytes()[:2] != b"MZ":
@@ -199,7 +85,7 @@ def check_product(product: description.Product) -> None:
                            "(docs/release.md, \"A newer Debian revision\")")
 
 
-def check(options: Options) -> list[description.Product]:
+def check(options: Options) -> list[Product]:
     """Everything wrong with the options is said before anything is built."""
     if options.sign is not None:
         problem = signing.check_authenticode_options(options.sign, options.timestamped)
@@ -213,7 +99,7 @@ def check(options: Options) -> list[description.Product]:
         raise ReleaseError(f"--kit-out {options.kit_out} is a file: give a folder")
     if options.kit and not options.kit.is_file():
         raise ReleaseError(f"no list of the test kit's files at {options.kit}")
-    products = [description.read(path) for path in options.products]
+    products = [payload.read(path) for path in options.products]
     for product in products:
         check_product(product)
         winget.check_description(product, CHANGELOG)
@@ -225,15 +111,15 @@ def check(options: Options) -> list[description.Product]:
     return products
 
 
-def check_toolchain(options: Options, sources: source_archive.Sources, products: list[description.Product],
+def check_toolchain(options: Options, sources: source_archive.Sources, products: list[Product],
                     plans: list[signing.Plan]) -> list[toolchain.Difference]:
     """What differs from the lock, said in one line. Bytes that are promised
     are held to their versions: a signed or tagged release to the lock's, and
     a source archive's rebuild to those its release recorded."""
     unlike_lock = toolchain.differences(toolchain.read_lock())
-    promised = [signing.base(product) for product, plan in zip(products, plans)
-                if plan.signatures.sums or plan.signatures.authenticode
-                or source_archive.tagged(sources, signing.base(product))]
+    promised = [] if sources.uncommitted else [
+        product.base for product, plan in zip(products, plans)
+        if plan.signatures.sums or plan.signatures.authenticode or source_archive.tagged(sources, product.base)]
     if sources.kind == "archive":
         unlike_record = toolchain.differences(source_archive.recorded_toolchain(sources.repo), held_by="recorded")
         if unlike_record and promised and not options.allow_other_toolchain:
@@ -259,7 +145,7 @@ def progress(message: str) -> None:
     print(f"make-release.sh: {message}", flush=True)
 
 
-def prune(options: Options, products: list[description.Product]) -> None:
+def prune(options: Options, products: list[Product]) -> None:
     """What an earlier release left of products or versions no longer given.
     A folder of --out goes only if it holds release files and nothing else."""
     names = {product.name for product in products}
@@ -274,31 +160,12 @@ def prune(options: Options, products: list[description.Product]) -> None:
             kit.unlink()
 
 
-@dataclasses.dataclass(frozen=True)
-class Release:
-    """One product's release, as it is made and published."""
-
-    product: description.Product
-    sources: source_archive.Sources
-    options: Options
-    epoch: int
-    toolchain: source_archive.Toolchain
-    signing: signing.Plan
-
-    @property
-    def base(self) -> str:
-        return f"{self.product.name}-{self.product.version}"
-
-    def files(self) -> dict[str, str]:
-        return {"msi": f"{self.base}.msi", "zip": f"{self.base}-win32.zip", "source": f"{self.base}-source.tar.xz"}
-
-
-def plan_signing(options: Options, sources: source_archive.Sources, product: description.Product) -> signing.Plan:
+def plan_signing(options: Options, sources: source_archive.Sources, product: Product) -> signing.Plan:
     """How the product's release is signed; a tagged version's release is
     refused where it is not what its tag and changelog call for."""
-    plan = signing.plan(product, options.sign, options.sums_key, sources.signatures_of(signing.base(product)),
+    plan = signing.plan(product, options.sign, options.sums_key, sources.signatures_of(product.base),
                         sources.repo / source_archive.SIGNATURES_FOLDER)
-    if source_archive.tagged(sources, signing.base(product)) and not sources.uncommitted:
+    if source_archive.tagged(sources, product.base) and not sources.uncommitted:
         section = signing.changelog_section(read_text(CHANGELOG, "the changelog"), product)
         refusal = signing.tagged_refusal(product, plan.signatures, options.unsigned, section)
         if refusal:
@@ -306,105 +173,91 @@ def plan_signing(options: Options, sources: source_archive.Sources, product: des
     return plan
 
 
-def msi_comments(release: Release) -> str:
-    """What the product is, for Add/Remove Programs."""
-    if release.sources.uncommitted:
-        return f"{release.sources.test_release_mark()}: starts {release.product.host} for {release.product.name}."
-    return f"Starts {release.product.host} for {release.product.name}."
-
-
-def stage_launcher(release: Release, stage: Path) -> Path:
-    """The launcher every file of the release and the kit is made from: signed first, when signing."""
-    staged = stage / release.product.launcher_file
-    if release.signing.authenticode:
-        release.signing.authenticode.apply(release.product.launcher, staged,
-                                           stage / signing.launcher_signature(release.product))
-    else:
-        shutil.copyfile(release.product.launcher, staged)
-    return staged
-
-
-def build_msi(release: Release, stage: Path, name: str) -> None:
-    """The MSI, built from the staged launcher, and signed after."""
-    wix.extract_icon(stage / release.product.launcher_file, stage / "product.ico")
-    wix.build(release.product, stage, name, msi_comments(release), release.epoch)
-    if release.signing.authenticode:
-        (stage / name).rename(stage / "unsigned.msi")
-        release.signing.authenticode.apply(stage / "unsigned.msi", stage / name,
-                                           stage / signing.msi_signature(release.product))
-
-
-def make_product(release: Release, stage: Path) -> list[str]:
-    """Every file of one product's release in the stage; their names."""
-    product, options, epoch = release.product, release.options, release.epoch
-    test_commit = release.sources.commit if release.sources.uncommitted else None
-    files = release.files()
-    signed = release.signing.signatures
-    progress(f"{product.name} {product.version}: the launcher{', signed' if signed.authenticode else ''}, "
+def release_of(product: Product, options: Options, sources: source_archive.Sources,
+               built_with: source_archive.Toolchain, plan: signing.Plan, epoch: int) -> Release:
+    """The product's release as one value: what its launcher is made of, and
+    the bytes of every file it ships, the launcher signed first when signing."""
+    progress(f"{product.name} {product.version}: the launcher{', signed' if plan.signatures.authenticode else ''}, "
              "the notices")
-    launcher = stage_launcher(release, stage)
-    described = components.describe_all(product.components, options.deps)
-    release_sources = components.release_sources(described, options.deps)
-    licence_texts = archive_licences.texts(described, release_sources, REPO / ".reuse" / "dep5",
-                                           source_archive.project_files(release.sources))
-    (stage / payload.NOTICES).write_bytes(notices.render(product, described, read_text(REPO / "LICENSE",
-                                          "the GNU GPL's text"), epoch, test_commit))
-    progress(f"{product.name} {product.version}: {files['msi']}")
-    build_msi(release, stage, files["msi"])
-    signing_files = signing.write_signatures(product, signed, stage)
+    described = tuple(components.describe_all(product.components, options.deps))
+    launcher, signatures = product.launcher.read_bytes(), {}
+    if plan.authenticode:
+        name = signing.launcher_signature(product)
+        launcher, signatures[name] = plan.authenticode.apply(launcher, product.launcher_file, name)
+    test_commit = sources.commit if sources.uncommitted else None
+    contents = {
+        Made.LAUNCHER: launcher,
+        Made.NOTICES: notices.render(product, described, read_text(REPO / "LICENSE", "the GNU GPL's text"), epoch,
+                                     test_commit),
+        Made.INSTALL_TEXT: packing.install_text(product, sources.test_release_mark() if test_commit else None,
+                                                plan.signatures),
+        Made.EXTRA_FILE: read_extra_file(product),
+    }
+    return Release(product, sources, built_with, plan, epoch, options.deps, described,
+                   tuple(components.release_sources(list(described), options.deps)), contents,
+                   wix.icon_of(launcher, product.launcher_file), signatures)
+
+
+def read_extra_file(product: Product) -> bytes:
+    try:
+        return product.extra_file.read_bytes() if product.extra_file else b""
+    except OSError as error:
+        raise ReleaseError(f"{product.extra_file}, the file {product.name} ships beside its launcher (EXTRA_FILE "
+                           "in the product table), cannot be read") from error
+
+
+def render(release: Release) -> dict[str, bytes]:
+    """Every file of the release, by its name in the release folder, in the
+    order its sums list them, each rendered from the release and the bytes
+    of those rendered before it."""
+    product, plan = release.product, release.signing
+    progress(f"{product.name} {product.version}: {release.base}.msi")
+    msi = wix.build(release)
+    detached = dict(release.signatures)
+    if plan.authenticode:
+        name = signing.msi_signature(product)
+        signed, detached[name] = plan.authenticode.apply(msi.content, f"{release.base}.msi", name)
+        msi = dataclasses.replace(msi, content=signed)
     progress(f"{product.name} {product.version}: {winget.folder_name(product)}")
-    manifest = winget.write(product, stage / files["msi"], CHANGELOG, stage)
-    progress(f"{product.name} {product.version}: {files['zip']}")
-    mark = release.sources.test_release_mark() if release.sources.uncommitted else None
-    packing.build_zip(product, stage, stage / files["zip"], mark, signed, epoch)
-    progress(f"{product.name} {product.version}: {files['source']}")
-    detached = [stage / name for name in signing_files if name.endswith(".p7s")]
-    source_archive.build(release.sources, source_archive.Record(release.base, signed, detached), stage,
-                         stage / files["source"], options.deps, release_sources, release.toolchain, epoch,
-                         licence_texts)
-    sbom_name = f"{release.base}.spdx.json"
-    progress(f"{product.name} {product.version}: {sbom_name}")
-    (stage / sbom_name).write_text(sbom.render(product, launcher, described, epoch,
-                                               {kind: stage / name for kind, name in files.items()}, test_commit,
-                                               payload.launcher_in(product),
-                                               {name: stage / name for name in manifest}), encoding="utf-8")
-    if options.kit:
-        kit = f"{release.base}-windows-tests.zip"
-        progress(f"{product.name} {product.version}: {kit}")
-        packing.build_kit(product, stage, stage / kit, options.kit, epoch)
-    return [files["msi"], files["zip"], sbom_name, files["source"], *manifest, *signing_files]
+    manifest = winget.render(release, msi, CHANGELOG)
+    progress(f"{product.name} {product.version}: {release.base}-win32.zip")
+    files = {"msi": (f"{release.base}.msi", msi.content), "zip": (f"{release.base}-win32.zip",
+                                                                 packing.zip_of(release))}
+    progress(f"{product.name} {product.version}: {release.base}-source.tar.xz")
+    licence_texts = archive_licences.texts(release.components, release.carried, REPO / ".reuse" / "dep5",
+                                           source_archive.project_files(release.sources))
+    record = source_archive.Record(release.base, plan.signatures, detached)
+    files["source"] = (f"{release.base}-source.tar.xz", source_archive.build(release, record, licence_texts))
+    progress(f"{product.name} {product.version}: {release.base}.spdx.json")
+    bill = {f"{release.base}.spdx.json": sbom.render(release, files, manifest)}
+    return {files["msi"][0]: files["msi"][1], files["zip"][0]: files["zip"][1], **bill,
+            files["source"][0]: files["source"][1], **manifest, **detached,
+            **signing.unsigned_note(product, plan.signatures)}
 
 
-def publish(release: Release, stage: Path, names: list[str]) -> None:
+def publish(release: Release, made: dict[str, bytes], options: Options) -> None:
     """The sums, and their signature, are made before the folder is touched: a
     signing that fails leaves the earlier release there as it was."""
-    product, options = release.product, release.options
+    product = release.product
     sums = f"{release.base}.SHA256SUMS"
-    signing.write_sums(stage, names, sums)
+    published = made | {sums: signing.sums(made)}
     if release.signing.signatures.sums:
         progress(f"{product.name} {product.version}: {sums}.minisig"
                  + ("" if release.signing.sums_key else ", the published one, which signs these same sums"))
-    published = names + [sums] + signing.sign_release_sums(release.signing.sums_key, stage / sums, product)
+    if release.signing.sums_key:
+        published[f"{sums}.minisig"] = signing.sign_sums(release.signing.sums_key, published[sums], product)
     folder = options.out / product.name
     folder.mkdir(parents=True, exist_ok=True)
     for entry in folder.iterdir():
         if is_release_file(entry.name):
             remove_release_file(entry)
-    for name in published:
+    for name, content in published.items():
         (folder / name).parent.mkdir(exist_ok=True)
-        shutil.copyfile(stage / name, folder / name)
-    if options.kit and options.kit_out:
-        kit = f"{release.base}-windows-tests.zip"
-        options.kit_out.mkdir(parents=True, exist_ok=True)
-        shutil.copyfile(stage / kit, options.kit_out / kit)
+        (folder / name).write_bytes(content)
     progress(f"{product.name} {product.version}: released in {folder}")
 
 
-def make(arguments: list[str]) -> None:
-    if arguments and arguments[0] in ("-h", "--help"):
-        sys.stdout.write(MAKE_USAGE)
-        return
-    options = parse_make(arguments)
+def make(options: Options) -> None:
     products = check(options)
     sources = source_archive.read(REPO, options.allow_uncommitted)
     if sources.uncommitted:
@@ -423,7 +276,13 @@ def make(arguments: list[str]) -> None:
     if options.prune:
         prune(options, products)
     for product, plan in zip(products, plans):
-        release = Release(product, sources, options, int(epoch), built_with, plan)
-        with tempfile.TemporaryDirectory() as stage:
-            publish(release, Path(stage), make_product(release, Path(stage)))
-
+        release = release_of(product, options, sources, built_with, plan, int(epoch))
+        made = render(release)
+        kit = f"{release.base}-windows-tests.zip"
+        if options.kit:
+            progress(f"{product.name} {product.version}: {kit}")
+        kit_content = packing.kit_of(release, options.kit) if options.kit else None
+        publish(release, made, options)
+        if kit_content is not None and options.kit_out:
+            options.kit_out.mkdir(parents=True, exist_ok=True)
+            (options.kit_out / kit).write_bytes(kit_content)

@@ -5,11 +5,11 @@ leaves out or writes wrong."""
 from __future__ import annotations
 
 import dataclasses
-import subprocess
 import tempfile
 import time
 from pathlib import Path
 
+from . import programs
 from .errors import ReleaseError
 
 # The Summary Information's properties the release sets.
@@ -45,13 +45,6 @@ class Table:
         return "".join("\t".join(fields) + "\r\n" for fields in lines)
 
 
-def _run(arguments: list[str], what: str, cwd: Path | None = None) -> str:
-    done = subprocess.run(arguments, capture_output=True, text=True, cwd=cwd)
-    if done.returncode != 0:
-        raise ReleaseError(f"{what}: {done.stderr.strip() or f'{arguments[0]} failed'}")
-    return done.stdout
-
-
 def parse(text: str) -> Table:
     lines = [line.split("\t") for line in text.replace("\r\n", "\n").split("\n") if line != ""]
     if len(lines) < 3:
@@ -60,19 +53,18 @@ def parse(text: str) -> Table:
 
 
 def export(msi: Path, table: str) -> Table:
-    return parse(_run(["msiinfo", "export", str(msi), table], f"cannot read the table {table} of {msi}"))
+    return parse(programs.run(["msiinfo", "export", msi, table]).stdout)
 
 
 def write(msi: Path, table: Table) -> None:
     """Puts the table into the MSI in place of its own."""
     with tempfile.TemporaryDirectory() as folder:
         (Path(folder) / f"{table.name}.idt").write_bytes(table.text().encode("utf-8"))
-        _run(["msibuild", str(msi.resolve()), "-i", f"{table.name}.idt"], f"cannot write the table {table.name} "
-             f"into {msi}", cwd=Path(folder))
+        programs.run(["msibuild", msi.resolve(), "-i", f"{table.name}.idt"], cwd=Path(folder))
 
 
 def query(msi: Path, sql: str) -> None:
-    _run(["msibuild", str(msi), "-q", sql], f"cannot change {msi} ({sql})")
+    programs.run(["msibuild", msi, "-q", sql])
 
 
 def set_file_version(msi: Path, file_id: str, version: str, language: str) -> None:

@@ -19,7 +19,7 @@ from pathlib import Path
 
 from . import file_notices
 from .components import MODIFIED_JUCE_MODULES, Component
-from .description import Product
+from .product import Product
 from .errors import read_text
 
 RULE = "=" * 78

@@ -5,42 +5,46 @@ signed."""
 from __future__ import annotations
 
 import calendar
-import shutil
 import stat
 import textwrap
 import time
 import zipfile
+from collections.abc import Iterable
+from io import BytesIO
 from pathlib import Path
+from typing import TYPE_CHECKING
 
-from . import payload
-from .description import Product
 from .errors import ReleaseError, read_text
+from .product import PRODUCT_UNDER_TEST, Product
 from .signing import Signatures, statement
 
+if TYPE_CHECKING:
+    from .model import Release
+
+INSTALL_TEXT_TEMPLATE = Path(__file__).resolve().parent.parent.parent / "resources" / "INSTALL.txt.in"
 # ZIP cannot date a file before 1980.
 ZIP_EARLIEST = calendar.timegm((1980, 1, 1, 0, 0, 0))
-INSTALL_TEXT_TEMPLATE = Path(__file__).resolve().parent.parent.parent / "resources" / "INSTALL.txt.in"
-
-
 # A regular file readable by all and written by its owner, as Unix's unzip
 # restores it; Windows reads none of it.
 ZIP_FILE_ATTRIBUTES = (stat.S_IFREG | 0o644) << 16
 UNIX = 3
 
 
-def pack_zip(zip_path: Path, folder: Path, names: list[str], epoch: int) -> None:
-    """A ZIP of the folder's files, in the order given, each deflated by zlib
-    at its default level and dated by the epoch in UTC (ZIP's times carry no
-    zone), with fixed attributes and no extra fields: its bytes depend on the
-    files, their order, the epoch and zlib alone."""
+def pack_zip(entries: Iterable[tuple[str, bytes]], epoch: int) -> bytes:
+    """A ZIP of the files, in the order given, each deflated by zlib at its
+    default level and dated by the epoch in UTC (ZIP's times carry no zone),
+    with fixed attributes and no extra fields: its bytes depend on the files,
+    their order, the epoch and zlib alone."""
     moment = time.gmtime(max(epoch, ZIP_EARLIEST))[:6]
-    with zipfile.ZipFile(zip_path, "w") as archive:
-        for name in names:
+    packed = BytesIO()
+    with zipfile.ZipFile(packed, "w") as archive:
+        for name, content in entries:
             entry = zipfile.ZipInfo(name, date_time=moment)
             entry.compress_type = zipfile.ZIP_DEFLATED
             entry.create_system = UNIX
             entry.external_attr = ZIP_FILE_ATTRIBUTES
-            archive.writestr(entry, (folder / name).read_bytes())
+            archive.writestr(entry, content)
+    return packed.getvalue()
 
 
 # The keys of the product's description INSTALL.txt.in may name.
@@ -64,39 +68,24 @@ def install_text(product: Product, test_mark: str | None, signatures: Signatures
     return ("".join(line.rstrip("\r") + "\r\n" for line in lines) + (last.rstrip("\r") + "\r" if last else "")).encode()
 
 
-def build_zip(product: Product, stage: Path, zip_path: Path, test_mark: str | None, signatures: Signatures,
-              epoch: int) -> None:
+def zip_of(release: Release) -> bytes:
     """The ZIP of the payload's files. Its SHA-256 is in the sums beside it: a
     sum inside it could be changed along with the launcher it vouches for."""
-    folder = stage / "zip"
-    folder.mkdir()
-    for file in payload.files(product):
-        if not file.in_zip:
-            continue
-        if file.made is payload.Made.INSTALL_TEXT:
-            (folder / file.name).write_bytes(install_text(product, test_mark, signatures))
-        else:
-            shutil.copyfile(stage / file.name, folder / file.name)
-    pack_zip(zip_path, folder, payload.zip_names(product), epoch)
+    return pack_zip(((file.name, content) for file, content in release.shipped() if file.in_zip), release.epoch)
 
 
-def build_kit(product: Product, stage: Path, kit_zip: Path, kit_list: Path, epoch: int) -> None:
+def kit_of(release: Release, kit_list: Path) -> bytes:
     """The test kit: the payload's files for it, a note of the product it
-    tests, and the files the build's list names, flat. The release's own
-    launcher, signed when it is, stands for any build of it the list names."""
-    folder = stage / "kit"
-    folder.mkdir()
-    for file in payload.files(product):
-        if file.in_kit:
-            shutil.copyfile(stage / file.name, folder / file.name)
-    (folder / payload.PRODUCT_UNDER_TEST).write_bytes(f"{product.launcher_file}\r\n{product.productname}\r\n".encode())
-    names = set(payload.kit_names(product))
+    tests, and the files the build's list names, flat, in the order of their
+    names. The release's own launcher, signed when it is, stands for any
+    build of it the list names."""
+    product = release.product
+    files = {file.name: content for file, content in release.shipped() if file.in_kit}
+    files[PRODUCT_UNDER_TEST] = f"{product.launcher_file}\r\n{product.productname}\r\n".encode()
     for line in read_text(kit_list, "the list of the test kit's files").splitlines():
-        if not line or Path(line).name == product.launcher_file:
-            continue
-        try:
-            shutil.copyfile(line, folder / Path(line).name)
-        except OSError as error:
-            raise ReleaseError(f"the test kit's file {line} is missing: build the tests first") from error
-        names.add(Path(line).name)
-    pack_zip(kit_zip, folder, sorted(names, key=lambda name: name.encode()), epoch)
+        if line and Path(line).name != product.launcher_file:
+            try:
+                files[Path(line).name] = Path(line).read_bytes()
+            except OSError as error:
+                raise ReleaseError(f"the test kit's file {line} is missing: build the tests first") from error
+    return pack_zip(sorted(files.items(), key=lambda item: item[0].encode()), release.epoch)

@@ -3,7 +3,8 @@ the ZIP and the source archive, and the files that describe the MSI, its
 winget manifest) with their SHA-256; the launcher and the other files those
 that ship it contain (the payload's: the notices, INSTALL.txt, the icon),
 the launcher generated from the source archive; and every component the
-launcher is statically linked with.
+launcher is statically linked with. It is rendered from the release's
+model and the bytes of its other files, none of them read back.
 
 Everything said about a component comes from where its files came from
 (components.py): Debian's package database (the package that built its
@@ -21,45 +22,20 @@ import json
 import re
 import time
 import uuid
-import zipfile
 from collections.abc import Mapping, Sequence
-from pathlib import Path
-from typing import Any
+from typing import TYPE_CHECKING, Any
 
-from . import copyright, file_notices, payload, purl
+from . import file_notices, purl
 from .components import Component
-from .description import Product
 from .errors import ReleaseError, read_text
-from .licence_files import sha256_of
+from .licences import Licences, read_copyright, sha256_of
+from .product import OWN_FILES_LICENCE, PROGRAM_LICENCE, Made, Product, launcher_in
+from .wix import ICON
 
-# Debian's licence short names (copyright-format 1.0) as SPDX identifiers.
-# Any other name becomes a LicenseRef carrying the text Debian's file gives
-# it; a name without a text stops the bill of materials rather than leave
-# a licence unsaid.
-SPDX_LICENCES = {
-    "apache-2.0": "Apache-2.0",
-    "bsd-2-clause": "BSD-2-Clause",
-    "bsd-3-clause": "BSD-3-Clause",
-    "expat": "MIT",
-    "gpl-2+": "GPL-2.0-or-later",
-    "gpl-3": "GPL-3.0-only",
-    "gpl-3+": "GPL-3.0-or-later",
-    "isc": "ISC",
-    "lgpl-2+": "LGPL-2.0-or-later",
-    "lgpl-2.1+": "LGPL-2.1-or-later",
-    "zpl-2.1": "ZPL-2.1",
-}
+if TYPE_CHECKING:
+    from .model import Release
+
 GCC_RUNTIME_LICENCE = "GPL-3.0-or-later WITH GCC-exception-3.1"
-# The project's own files are GPL-3.0-or-later, but the launcher is built with
-# JUCE modules offered under the GPL version 3 only: the program, and what
-# packs it, is GPL-3.0-only.
-PROGRAM_LICENCE = "GPL-3.0-only"
-OWN_FILES_LICENCE = "GPL-3.0-or-later"
-# The launcher's icon group, which the MSI holds as its Icon (wix.py), beside the payload's files.
-MSI_ICON = "product.ico"
-# The licence of each file the MSI and the ZIP hold beside the launcher; the
-# notices gather many licences' texts, and are under none of their own.
-SHIPPED_LICENCES = {payload.Made.NOTICES: "NOASSERTION", payload.Made.INSTALL_TEXT: OWN_FILES_LICENCE}
 # The tool the document's creators name: the release package, installer/release.
 TOOL = "release"
 
@@ -73,52 +49,19 @@ DESCRIBED_KIND = "msi"
 Document = dict[str, Any]
 
 
-def licence_ref(name: str) -> str:
-    return "LicenseRef-" + re.sub(r"[^A-Za-z0-9.-]+", "-", name.strip())
-
-
-class Licences:
-    """Debian's licence expressions as SPDX ones, and the texts of those SPDX does not list."""
-
-    def __init__(self, prefix: str = "") -> None:
-        self.extracted: dict[str, Document] = {}
-        self.prefix = prefix  # of the references made, to tell one package's names from another's
-
-    def identifier(self, name: str, copyright_file: copyright.CopyrightFile) -> str:
-        key = name.strip().lower()
-        if key in SPDX_LICENCES:
-            return SPDX_LICENCES[key]
-        text = copyright_file.licence_text(name)
-        if not text:
-            raise ReleaseError(f"Debian's copyright file {copyright_file.path} gives no text for the licence "
-                               f"'{name}'")
-        # Two copyright files may give one name two texts: each text its own reference.
-        base = ref = licence_ref(self.prefix + name)
-        count = 1
-        while ref in self.extracted and self.extracted[ref]["extractedText"] != text:
-            count += 1
-            ref = f"{base}-{count}"
-        self.extracted.setdefault(ref, {"licenseId": ref, "name": name.strip(), "extractedText": text})
-        return ref
-
-    def expression(self, debian_expression: str, copyright_file: copyright.CopyrightFile) -> str:
-        words = re.split(r"\s+(and|or)\s+", debian_expression.strip(), flags=re.I)
-        spdx = " ".join(word.upper() if i % 2 else self.identifier(word, copyright_file)
-                        for i, word in enumerate(words))
-        return f"({spdx})" if " OR " in spdx else spdx
-
-    def of_folders(self, component: Component, folders: Sequence[str]) -> str:
-        copyright_file = copyright.read(component.copyright)
-        if not copyright_file.machine_readable:
-            # gcc's copyright file is prose; its run-time libraries carry the exception.
-            if "GCC RUNTIME LIBRARY EXCEPTION" in copyright_file.text:
-                return GCC_RUNTIME_LICENCE
-            raise ReleaseError(f"{component.copyright} is not in Debian's machine-readable format")
-        names = [name for folder in folders for name in copyright_file.licences_for(folder)]
-        expressions = sorted({self.expression(name, copyright_file) for name in names})
-        if not expressions:
-            raise ReleaseError(f"{component.copyright} names no licence for {component.name}")
-        return " AND ".join(expressions)
+def licence_of(component: Component, licences: Licences) -> str:
+    """The licences Debian's copyright file states for the parts of the source the component's code lies in."""
+    copyright_file = read_copyright(component.copyright)
+    if not copyright_file.parsed:
+        # gcc's copyright file is prose; its run-time libraries carry the exception.
+        if "GCC RUNTIME LIBRARY EXCEPTION" in copyright_file.text:
+            return GCC_RUNTIME_LICENCE
+        raise ReleaseError(f"{component.copyright} is not in Debian's machine-readable format")
+    names = [name for folder in component.folders for name in copyright_file.licences_for(folder)]
+    expressions = sorted({licences.expression(name, copyright_file) for name in names})
+    if not expressions:
+        raise ReleaseError(f"{component.copyright} names no licence for {component.name}")
+    return " AND ".join(expressions)
 
 
 def supplier_of(maintainer: str) -> str:
@@ -134,7 +77,7 @@ def copyright_text(component: Component) -> str:
              for line in file_notices.copyright_lines(read_text(file, f"a file of {component.name}"))]
     found += [line for kept in component.licence_files for line in kept.text.splitlines()
               if file_notices.COPYRIGHT_LINE.match(line)]
-    found += copyright.read(component.copyright).copyrights_for(list(component.folders))
+    found += read_copyright(component.copyright).copyrights_for(list(component.folders))
     return "\n".join(dict.fromkeys(" ".join(line.split()) for line in found)) or "NOASSERTION"
 
 
@@ -163,7 +106,7 @@ def spdx_id(name: str) -> str:
 def component_package(component: Component, licences: Licences, locator: str) -> Document:
     # What its authors declare of the code linked is what is concluded of it:
     # JUCE's modules are GPL-3.0-only or ISC each, as JUCE's own files say.
-    licence = component.licence or licences.of_folders(component, component.folders)
+    licence = component.licence or licence_of(component, licences)
     package: Document = {
         "SPDXID": spdx_id(component.name),
         "name": component.name,
@@ -187,14 +130,14 @@ def component_package(component: Component, licences: Licences, locator: str) ->
     return package
 
 
-def launcher_package(launcher: Path, product: Product, year: int) -> Document:
+def launcher_package(launcher: bytes, product: Product, year: int) -> Document:
     return {
         "SPDXID": spdx_id(product.name),
         "name": product.name,
         "versionInfo": product.version,
         "supplier": f"Organization: {product.manufacturer}",
         "packageFileName": product.launcher_file,
-        "checksums": [{"algorithm": "SHA256", "checksumValue": sha256_of(launcher)}],
+        "checksums": [{"algorithm": "SHA256", "checksumValue": hashlib.sha256(launcher).hexdigest()}],
         "downloadLocation": "NOASSERTION",
         "filesAnalyzed": False,
         "licenseConcluded": PROGRAM_LICENCE,
@@ -206,17 +149,17 @@ def launcher_package(launcher: Path, product: Product, year: int) -> Document:
     }
 
 
-def release_file_package(path: Path, kind: str, product: Product, year: int) -> Document:
+def release_file_package(name: str, content: bytes, kind: str, product: Product, year: int) -> Document:
     """A file of the release as a package: its name, SHA-256 and where it is published."""
     purpose, licence = RELEASE_FILES[kind]
     package: Document = {
         "SPDXID": spdx_id(f"{product.name}-{kind}"),
-        "name": path.name,
+        "name": name,
         "versionInfo": product.version,
         "supplier": f"Organization: {product.manufacturer}",
-        "packageFileName": path.name,
-        "checksums": [{"algorithm": "SHA256", "checksumValue": sha256_of(path)}],
-        "downloadLocation": product.releases_address + path.name,
+        "packageFileName": name,
+        "checksums": [{"algorithm": "SHA256", "checksumValue": hashlib.sha256(content).hexdigest()}],
+        "downloadLocation": product.releases_address + name,
         "filesAnalyzed": False,
         "licenseConcluded": licence,
         "licenseDeclared": licence,
@@ -244,35 +187,22 @@ def file_document(spdx: str, name: str, content: bytes, licence: str, copyright_
     }
 
 
-def metafile(name: str, path: Path, product: Product, year: int) -> Document:
-    """A file of the release that describes another, named by its path in the release folder."""
-    return file_document(name, name, path.read_bytes(), "NOASSERTION", f"Copyright (C) {year} {product.manufacturer}")
-
-
-def shipped_files(product: Product, launcher: Path, release_files: Mapping[str, Path],
-                  year: int) -> tuple[list[Document], list[tuple[str, str]]]:
+def shipped_files(release: Release, kinds: Sequence[str]) -> tuple[list[Document], list[tuple[str, str]]]:
     """The files the MSI and the ZIP hold beside the launcher, as the payload says, each once, and
-    (kind, file's SPDXID) of each that holds one. The MSI is built from the folder the launcher is staged
-    in, its icon there too; the ZIP is read."""
-    held: dict[str, list[tuple[str, bytes, str]]] = {}
-    made = {file.name: file.made for file in payload.files(product)}
-    if "msi" in release_files:
-        held["msi"] = [(f.name, (launcher.parent / f.name).read_bytes(), SHIPPED_LICENCES[f.made])
-                       for f in payload.files(product) if f.msi_id and f.made in SHIPPED_LICENCES]
-        held["msi"].append((MSI_ICON, (launcher.parent / MSI_ICON).read_bytes(), OWN_FILES_LICENCE))
-    if "zip" in release_files:
-        with zipfile.ZipFile(release_files["zip"]) as archive:
-            held["zip"] = [(name, archive.read(name), SHIPPED_LICENCES[made[name]])
-                           for name in payload.zip_names(product) if made[name] in SHIPPED_LICENCES]
+    (kind, file's SPDXID) of each that holds one."""
+    copyright_text = f"Copyright (C) {release.year} {release.product.manufacturer}"
+    beside = [(file, content) for file, content in release.shipped() if file.made is not Made.LAUNCHER]
+    held = {"msi": [(f.name, content, f.licence, "TEXT") for f, content in beside if f.msi_id] +
+            [(ICON, release.icon, OWN_FILES_LICENCE, "IMAGE")],
+            "zip": [(f.name, content, f.licence, "TEXT") for f, content in beside if f.in_zip]}
     documents: dict[tuple[str, str], Document] = {}
     contains = []
-    for kind, files in held.items():
-        for name, content, licence in files:
+    for kind in (kind for kind in held if kind in kinds):
+        for name, content, licence, file_type in held[kind]:
             digest = hashlib.sha256(content).hexdigest()
             spdx = name if not any(n == name and d != digest for n, d in documents) else f"{kind}-{name}"
-            document = documents.setdefault((name, digest), file_document(
-                spdx, name, content, licence, f"Copyright (C) {year} {product.manufacturer}",
-                "IMAGE" if name == MSI_ICON else "TEXT"))
+            document = documents.setdefault((name, digest), file_document(spdx, name, content, licence,
+                                                                          copyright_text, file_type))
             contains.append((kind, document["SPDXID"]))
     return list(documents.values()), contains
 
@@ -287,16 +217,6 @@ def with_namespace(document: Document, name: str, version: str) -> Document:
     digest = hashlib.sha256(json.dumps(document, sort_keys=True, ensure_ascii=False).encode()).hexdigest()
     namespace = f"https://spdx.org/spdxdocs/{name}-{version}-" + str(uuid.uuid5(uuid.NAMESPACE_URL, digest))
     return {**document, "documentNamespace": namespace}
-
-
-def check_kinds(release_files: Mapping[str, Path], launcher_in: Sequence[str]) -> None:
-    unknown = [kind for kind in release_files if kind not in RELEASE_FILES]
-    if unknown:
-        raise ReleaseError(f"no kind of release file is {', '.join(unknown)}: the bill of materials knows "
-                           f"{', '.join(RELEASE_FILES)}")
-    missing = [kind for kind in launcher_in if kind not in release_files]
-    if missing:
-        raise ReleaseError(f"the launcher is said to be in the release's {', '.join(missing)}, which it lacks")
 
 
 def relationships(files: Mapping[str, Document], launcher: str, launcher_in: Sequence[str],
@@ -314,40 +234,37 @@ def relationships(files: Mapping[str, Document], launcher: str, launcher_in: Seq
     return described + contains + generated + linked
 
 
-def render(product: Product, launcher: Path, components: Sequence[Component], epoch: int,
-           release_files: Mapping[str, Path], test_commit: str | None = None,
-           launcher_in: Sequence[str] = ("msi", "zip"), metafiles: Mapping[str, Path] | None = None) -> str:
-    """The bill of materials, as JSON, of the release whose files (kind: path, in the document's order)
-    are given, those of the kinds in launcher_in containing the launcher, built with the components and
-    dated SOURCE_DATE_EPOCH, and whose metafiles (path in the release folder: path) describe its MSI;
-    with test_commit, marked as a test release of changes not committed on top of it."""
-    check_kinds(release_files, launcher_in)
-    if metafiles and DESCRIBED_KIND not in release_files:
-        raise ReleaseError(f"the release's {', '.join(metafiles)} describe its {DESCRIBED_KIND}, which it lacks")
-    year = time.gmtime(epoch).tm_year
+def render(release: Release, files: Mapping[str, tuple[str, bytes]], metafiles: Mapping[str, bytes]) -> bytes:
+    """The bill of materials, as JSON, of the release whose files (kind: (name, bytes), in the document's
+    order) are given, and whose metafiles (path in the release folder: bytes) describe its MSI."""
+    product, year = release.product, release.year
     licences = Licences()
-    launcher_spdx = launcher_package(launcher, product, year)
-    files = {kind: release_file_package(path, kind, product, year) for kind, path in release_files.items()}
-    locators = purl.of_components(list(components))
-    packages = [component_package(c, licences, locators[c.name]) for c in components]
-    described = [metafile(name, path, product, year) for name, path in (metafiles or {}).items()]
-    shipped, holders = shipped_files(product, launcher, release_files, year)
+    launcher = launcher_package(release.launcher, product, year)
+    packages = {kind: release_file_package(name, content, kind, product, year)
+                for kind, (name, content) in files.items()}
+    locators = purl.of_components(list(release.components))
+    linked = [component_package(c, licences, locators[c.name]) for c in release.components]
+    owner = f"Copyright (C) {year} {product.manufacturer}"
+    described = [file_document(name, name, content, "NOASSERTION", owner) for name, content in metafiles.items()]
+    shipped, holders = shipped_files(release, list(files))
     document: Document = {
         "spdxVersion": "SPDX-2.3",
         "dataLicense": "CC0-1.0",
         "SPDXID": "SPDXRef-DOCUMENT",
-        "name": f"{product.name}-{product.version}",
+        "name": release.base,
         "creationInfo": {
-            "created": time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(epoch)),
+            "created": time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(release.epoch)),
             "creators": [f"Organization: {product.manufacturer}", f"Tool: {product.name}-{TOOL}-{product.version}"],
         },
-        "packages": list(files.values()) + [launcher_spdx] + packages,
-        "relationships": relationships(files, launcher_spdx["SPDXID"], launcher_in, packages, described, holders),
+        "packages": list(packages.values()) + [launcher] + linked,
+        "relationships": relationships(packages, launcher["SPDXID"], launcher_in(product), linked, described,
+                                       holders),
     }
     if described or shipped:
         document["files"] = shipped + described
-    if test_commit:
-        document["comment"] = f"Test release, made from changes not committed on top of commit {test_commit}."
+    if release.test_commit:
+        document["comment"] = f"Test release, made from changes not committed on top of commit {release.test_commit}."
     if licences.extracted:
         document["hasExtractedLicensingInfos"] = [licences.extracted[ref] for ref in sorted(licences.extracted)]
-    return json.dumps(with_namespace(document, product.name, product.version), indent=2, ensure_ascii=False) + "\n"
+    text = json.dumps(with_namespace(document, product.name, product.version), indent=2, ensure_ascii=False)
+    return (text + "\n").encode("utf-8")

@@ -1,7 +1,18 @@
 """What of a release is signed, and what the release says of it: its sums,
-signed with minisign, and its launcher and MSI, with Authenticode
-(authenticode.py); a release that is not signed, or only in part, says so
-wherever a customer reads of its signatures."""
+signed with minisign, and its launcher and MSI, with Authenticode; a release
+that is not signed, or only in part, says so wherever a customer reads of
+its signatures.
+
+An Authenticode signature is also kept apart, so that a rebuild from the
+source archive gives the signed release to the bit: the PKCS#7 blob
+osslsigncode extract-signature takes from a signed file (the signer's
+certificates, the signed digest of the file and the timestamp authority's
+countersignature), which, attached to the same unsigned bytes (osslsigncode
+attach-signature), gives the signed file again, byte for byte. The MSI's
+digest covers every stream of the package, its cabinet and so the signed
+launcher in it too: the launcher's signature is attached before the MSI is
+built, and the MSI's after. Neither needs the key, the certificate's
+authority or the timestamp authority: whoever rebuilds has none of them."""
 
 from __future__ import annotations
 
@@ -10,19 +21,24 @@ import binascii
 import dataclasses
 import hashlib
 import shutil
-import subprocess
+import tempfile
 import textwrap
+from collections.abc import Mapping
 from pathlib import Path
 
-from .authenticode import Signer
-from .description import Product
+from . import programs
 from .errors import ReleaseError
+from .product import Product
 from .winget import release_notes
 
 # What osslsigncode needs to timestamp a signature: without one it dies with its certificate.
 TIMESTAMP_OPTIONS = ("-ts", "-t", "-TSA-certs")
 # A minisign secret key's second line, decoded; a public key's is 42 bytes.
 SECRET_KEY_BYTES = 158
+DIGEST = "sha256"
+# The DER of a DigestInfo's SHA-256 algorithm and the start of its digest:
+# what a signature says the file's digest is follows it.
+SHA256_DIGEST_INFO = bytes.fromhex("300d060960864801650304020105000420")
 
 
 def check_authenticode_options(options: list[str], timestamped: bool) -> str | None:
@@ -51,28 +67,23 @@ def check_sums_key(key: Path) -> None:
         raise ReleaseError("no minisign to sign the sums with: run tools/setup.sh")
 
 
-def write_sums(folder: Path, names: list[str], sums: str) -> None:
+def sums(files: Mapping[str, bytes]) -> bytes:
     """The SHA-256 of each file, as sha256sum writes and -c reads them."""
-    lines = [f"{hashlib.sha256((folder / name).read_bytes()).hexdigest()}  {name}\n" for name in names]
-    (folder / sums).write_text("".join(lines), encoding="utf-8")
+    return "".join(f"{hashlib.sha256(content).hexdigest()}  {name}\n" for name, content in files.items()).encode()
 
 
-def sign_release_sums(key: Path | None, sums: Path, product: Product) -> list[str]:
-    """The sums' signature beside them, when there is a key: the names it adds."""
-    if key is None:
-        return []
-    sign_sums(key, sums, product.name, product.version)
-    return [f"{sums.name}.minisig"]
-
-
-def sign_sums(key: Path, sums: Path, name: str, version: str) -> None:
-    """The trusted comment is signed with the sums and shown by every
-    verification: it says which product and version they are of. Without
-    minisign's default timestamp in it, one key signs one list to the same bytes."""
-    done = subprocess.run(["minisign", "-S", "-s", str(key), "-t", f"{name} {version}: SHA256SUMS of its release",
-                           "-m", str(sums)], stdout=subprocess.DEVNULL)
-    if done.returncode != 0:
-        raise ReleaseError(f"minisign could not sign {name}'s {sums.name} with {key} (a wrong password?)")
+def sign_sums(key: Path, listed: bytes, product: Product) -> bytes:
+    """minisign's signature of the sums. The trusted comment is signed with
+    the sums and shown by every verification: it says which product and
+    version they are of. Without minisign's default timestamp in it, one key
+    signs one list to the same bytes."""
+    with tempfile.TemporaryDirectory() as folder:
+        sums_file = Path(folder) / f"{product.base}.SHA256SUMS"
+        sums_file.write_bytes(listed)
+        programs.interactive(["minisign", "-S", "-s", key, "-t", f"{product.name} {product.version}: SHA256SUMS "
+                              "of its release", "-m", sums_file], f"minisign could not sign {product.name}'s sums "
+                             f"with {key} (a wrong password?)")
+        return sums_file.with_name(sums_file.name + ".minisig").read_bytes()
 
 
 @dataclasses.dataclass(frozen=True)
@@ -88,21 +99,17 @@ class Signatures:
         return self.sums and self.authenticode
 
 
-def base(product: Product) -> str:
-    return f"{product.name}-{product.version}"
-
-
 def launcher_signature(product: Product) -> str:
     """The launcher's Authenticode signature, published beside the release."""
-    return f"{base(product)}-{product.launcher_file}.p7s"
+    return f"{product.base}-{product.launcher_file}.p7s"
 
 
 def msi_signature(product: Product) -> str:
-    return f"{base(product)}.msi.p7s"
+    return f"{product.base}.msi.p7s"
 
 
 def unsigned_note_name(product: Product) -> str:
-    return f"{base(product)}.UNSIGNED.txt"
+    return f"{product.base}.UNSIGNED.txt"
 
 
 def statement(product: Product, signatures: Signatures) -> str:
@@ -111,25 +118,97 @@ def statement(product: Product, signatures: Signatures) -> str:
     lead = "" if signatures.complete else \
         "This release is signed only in part. " if signatures.sums or signatures.authenticode else \
         "This release is not signed. "
-    sums = f"{base(product)}.SHA256SUMS.minisig, beside the sums, is their minisign signature: check it first, " \
+    sums = f"{product.base}.SHA256SUMS.minisig, beside the sums, is their minisign signature: check it first, " \
         "with the publisher's minisign key." if signatures.sums else \
-        f"The sums are not signed (there is no {base(product)}.SHA256SUMS.minisig): they show that a file is " \
+        f"The sums are not signed (there is no {product.base}.SHA256SUMS.minisig): they show that a file is " \
         "the one published beside them, not who published it."
-    code = f"{product.launcher_file} and the installer {base(product)}.msi carry the publisher's Authenticode " \
+    code = f"{product.launcher_file} and the installer {product.base}.msi carry the publisher's Authenticode " \
         "signature, timestamped, which Windows checks." if signatures.authenticode else \
-        f"Neither {product.launcher_file} nor the installer {base(product)}.msi carries an Authenticode " \
+        f"Neither {product.launcher_file} nor the installer {product.base}.msi carries an Authenticode " \
         "signature: Windows names no publisher for them."
     return f"{lead}{sums} {code}"
 
 
-def unsigned_note(product: Product, signatures: Signatures) -> bytes | None:
+def unsigned_note(product: Product, signatures: Signatures) -> dict[str, bytes]:
     """The note beside the sums of a release not wholly signed, which the sums
-    list; CR LF line ends, as INSTALL.txt's."""
+    list, by its name; CR LF line ends, as INSTALL.txt's."""
     if signatures.complete:
-        return None
+        return {}
     title = f"{product.name} {product.version}: what of this release is signed"
     text = f"{title}\n{'=' * len(title)}\n\n{textwrap.fill(statement(product, signatures), 78)}\n"
-    return text.replace("\n", "\r\n").encode()
+    return {unsigned_note_name(product): text.replace("\n", "\r\n").encode()}
+
+
+def _osslsigncode(*arguments: str | Path) -> bool:
+    return programs.run(["osslsigncode", *arguments], answers=range(256)).returncode == 0
+
+
+def _digest_info(unsigned: Path) -> bytes:
+    """The DigestInfo a signature of the file must carry, as osslsigncode computes it."""
+    data = unsigned.with_name(unsigned.name + ".data")
+    if not _osslsigncode("extract-data", "-h", DIGEST, "-in", unsigned, "-out", data):
+        raise ReleaseError(f"osslsigncode could not read {unsigned.name} to attach a signature to it")
+    content = data.read_bytes()
+    at = content.find(SHA256_DIGEST_INFO)
+    return content[at:at + len(SHA256_DIGEST_INFO) + 32] if at >= 0 else b""
+
+
+def _attached(detached: Path, unsigned: Path, signed: Path) -> bool:
+    """Whether the signature, attached to the file, is the file's. Its chain is
+    not judged here: osslsigncode's verdict on it (its exit status) needs the
+    authorities that vouch for the certificate, which a rebuild must not need,
+    and the customer's check judges it."""
+    signed.unlink(missing_ok=True)
+    _osslsigncode("attach-signature", "-sigin", detached, "-in", unsigned, "-out", signed)
+    digest = _digest_info(unsigned)
+    return signed.is_file() and digest != b"" and digest in detached.read_bytes()
+
+
+@dataclasses.dataclass(frozen=True)
+class Signer:
+    """Where a release's launcher and MSI get their signatures from: made with
+    osslsigncode's options, or, in a rebuild of a signed release, the ones its
+    source archive carries (`carried`)."""
+
+    options: list[str] | None
+    carried: Path | None
+    description: str
+
+    def apply(self, unsigned: bytes, name: str, signature: str) -> tuple[bytes, bytes]:
+        """The file `name` signed, and its signature apart, published as `signature`."""
+        with tempfile.TemporaryDirectory() as folder:
+            given, signed, detached = Path(folder) / name, Path(folder) / f"signed-{name}", Path(folder) / signature
+            given.write_bytes(unsigned)
+            if self.options is not None:
+                self._sign(given, signed, detached)
+            elif self.carried is not None:
+                self._attach(self.carried / signature, given, signed)
+                shutil.copyfile(self.carried / signature, detached)
+            return signed.read_bytes(), detached.read_bytes()
+
+    def _sign(self, unsigned: Path, signed: Path, detached: Path) -> None:
+        """Signs the file and keeps its signature apart, which must give the signed
+        file again: else no rebuild could give this release (an option such as
+        -add-msi-dse adds to the file what the signature does not hold)."""
+        programs.interactive(["osslsigncode", "sign", *(self.options or []), "-n", self.description, "-h", DIGEST,
+                              "-in", unsigned, "-out", signed], f"osslsigncode could not sign {unsigned.name}")
+        if not _osslsigncode("extract-signature", "-in", signed, "-out", detached):
+            raise ReleaseError(f"osslsigncode could not take the signature of {unsigned.name} apart")
+        again = detached.with_name(detached.name + ".attached")
+        if not _attached(detached, unsigned, again) or again.read_bytes() != signed.read_bytes():
+            raise ReleaseError(f"the signature of {unsigned.name}, attached to the file it signed, does not give "
+                               "the signed file again, so no rebuild from the source archive could give this "
+                               "release: leave out the osslsigncode options that change more than the signature")
+
+    @staticmethod
+    def _attach(detached: Path, unsigned: Path, signed: Path) -> None:
+        """A rebuild's signed file: the release's signature on the file rebuilt."""
+        if not detached.is_file():
+            raise ReleaseError(f"the source archive of a signed release lacks {detached}, the signature it says it "
+                               "carries")
+        if not _attached(detached, unsigned, signed):
+            raise ReleaseError(f"{detached.name} is not the signature of {unsigned.name} as rebuilt: the file "
+                               "rebuilt is not the one the release signed")
 
 
 @dataclasses.dataclass(frozen=True)
@@ -168,7 +247,7 @@ def tagged_refusal(product: Product, signatures: Signatures, unsigned_allowed: b
     (which cites the note beside the sums of a release not wholly signed)."""
     note = unsigned_note_name(product)
     if not signatures.complete and not unsigned_allowed:
-        return (f"{product.name} {product.version} is tagged ({base(product)}): its release is signed, with "
+        return (f"{product.name} {product.version} is tagged ({product.base}): its release is signed, with "
                 "--sign-sums and --sign (docs/release.md, \"Releasing a version\"); give --unsigned to release it "
                 f"not wholly signed, as {note} beside its sums will say")
     if section is not None and (note in section) == signatures.complete:
@@ -177,13 +256,3 @@ def tagged_refusal(product: Product, signatures: Signatures, unsigned_allowed: b
         return (f"CHANGELOG.md's section \"## {product.name} {product.version}\" says the release is {said}, but "
                 "it is being made otherwise: the tagged commit's changelog says what its release is")
     return None
-
-
-def write_signatures(product: Product, signatures: Signatures, stage: Path) -> list[str]:
-    """The note of what is not signed, beside the Authenticode signatures
-    kept apart in the stage: the names of those there, for the sums."""
-    note = unsigned_note(product, signatures)
-    if note is not None:
-        (stage / unsigned_note_name(product)).write_bytes(note)
-    names = [launcher_signature(product), msi_signature(product), unsigned_note_name(product)]
-    return [name for name in names if (stage / name).is_file()]

@@ -16,15 +16,19 @@ from __future__ import annotations
 import dataclasses
 import re
 import shutil
-import subprocess
+import tempfile
 from collections.abc import Mapping
 from pathlib import Path
+from typing import TYPE_CHECKING
 
-from . import archive_licences
+from . import archive_licences, programs
 from .errors import ReleaseError
-from .licence_files import sha256_of
+from .licences import sha256_of
 from .signing import Signatures
 from .toolchain import Difference
+
+if TYPE_CHECKING:
+    from .model import Release
 
 # What an unpacked source archive holds beside the project's files: what they
 # were made from, their sums, the texts of the Debian source packages'
@@ -63,11 +67,12 @@ class Record:
 
     release: str
     signatures: Signatures
-    detached: list[Path]
+    detached: Mapping[str, bytes]  # by the name each is published under
 
 
 def _git(repo: Path, *arguments: str) -> str:
-    return subprocess.run(["git", "-C", str(repo), *arguments], capture_output=True, text=True).stdout
+    """What git says; nothing where the folder is no clone, or holds no commit."""
+    return programs.run(["git", "-C", repo, *arguments], answers=(0, 1, 128)).stdout
 
 
 def recorded(repo: Path, key: str) -> str:
@@ -186,33 +191,28 @@ def inputs_record(sources: Sources, toolchain: Toolchain, record: Record) -> str
     return "".join(line + "\n" for line in lines + [f"toolchain {entry}" for entry in toolchain.built_with])
 
 
-def build(sources: Sources, record: Record, stage: Path, archive: Path, deps: Path, release_sources: list[str],
-          toolchain: Toolchain, epoch: int, licence_texts: Mapping[str, str]) -> None:
-    """The Corresponding Source, RELEASE-source/ in the xz-compressed tar `archive`, with the licence texts
-    (path: text) of its Debian source packages that the project lacks."""
+def build(release: Release, record: Record, licence_texts: Mapping[str, str]) -> bytes:
+    """The Corresponding Source: RELEASE-source/ in an xz-compressed tar, with the licence texts (path: text)
+    of its Debian source packages that the project lacks."""
     top = f"{record.release}-source"
-    tree = stage / "source" / top
-    tree.mkdir(parents=True)
-    for name in project_files(sources):
-        target = tree / name
-        target.parent.mkdir(parents=True, exist_ok=True)
-        shutil.copy2(sources.repo / name, target, follow_symlinks=False)
-    sums = "".join(f"{sha256_of(tree / name)}  {name}\n" for name in project_files(dataclasses.replace(
-        sources, repo=tree, kind="archive")))
-    (tree / FILES_RECORD).write_text(sums, encoding="utf-8")
-    (tree / INPUTS_RECORD).write_text(inputs_record(sources, toolchain, record), encoding="utf-8")
-    for signature in record.detached:
-        (tree / SIGNATURES_FOLDER).mkdir(exist_ok=True)
-        shutil.copyfile(signature, tree / SIGNATURES_FOLDER / signature.name)
-    for name, text in licence_texts.items():
-        (tree / name).parent.mkdir(parents=True, exist_ok=True)
-        (tree / name).write_text(text, encoding="utf-8")
-    for name in release_sources:
-        target = tree / SOURCES_FOLDER / name
-        target.parent.mkdir(parents=True, exist_ok=True)
-        shutil.copyfile(deps / name, target)
-        target.chmod(0o644)
-    tar = subprocess.run(["tar", "--sort=name", f"--mtime=@{epoch}", "--owner=0", "--group=0", "--numeric-owner",
-                          "--mode=u+rw,go=rX", "--format=gnu", "-C", str(stage / "source"), "-cf", "-", top],
-                         capture_output=True, check=True).stdout
-    archive.write_bytes(subprocess.run(["xz", "-T1", "-6", "-c"], input=tar, capture_output=True, check=True).stdout)
+    with tempfile.TemporaryDirectory() as folder:
+        tree = Path(folder) / top
+        tree.mkdir()
+        for name in project_files(release.sources):
+            target = tree / name
+            target.parent.mkdir(parents=True, exist_ok=True)
+            shutil.copy2(release.sources.repo / name, target, follow_symlinks=False)
+        sums = "".join(f"{sha256_of(tree / name)}  {name}\n" for name in project_files(dataclasses.replace(
+            release.sources, repo=tree, kind="archive")))
+        (tree / FILES_RECORD).write_text(sums, encoding="utf-8")
+        (tree / INPUTS_RECORD).write_text(inputs_record(release.sources, release.toolchain, record), encoding="utf-8")
+        added = {f"{SIGNATURES_FOLDER}/{name}": content for name, content in record.detached.items()}
+        added |= {name: text.encode("utf-8") for name, text in licence_texts.items()}
+        added |= {f"{SOURCES_FOLDER}/{name}": (release.deps / name).read_bytes() for name in release.carried}
+        for name, content in added.items():
+            (tree / name).parent.mkdir(parents=True, exist_ok=True)
+            (tree / name).write_bytes(content)
+            (tree / name).chmod(0o644)
+        tar = programs.output(["tar", "--sort=name", f"--mtime=@{release.epoch}", "--owner=0", "--group=0",
+                               "--numeric-owner", "--mode=u+rw,go=rX", "--format=gnu", "-C", folder, "-cf", "-", top])
+    return programs.output(["xz", "-T1", "-6", "-c"], stdin=tar)

@@ -8,9 +8,9 @@ from __future__ import annotations
 
 import dataclasses
 import struct
-import subprocess
 from pathlib import Path
 
+from . import programs
 from .errors import ReleaseError
 
 FIXED_FILE_INFO_SIGNATURE = 0xFEEF04BD
@@ -102,10 +102,7 @@ def values_of(resource: bytes, program: str) -> dict[str, str]:
 
 def read(program: Path) -> dict[str, str]:
     """{name: value} of the program's version resource: file-version, language, then each string."""
-    try:
-        extracted = subprocess.run(["wrestool", "-x", "--raw", "-t16", str(program)], capture_output=True)
-    except OSError as error:
-        raise ReleaseError(f"cannot run wrestool (icoutils) on {program}: {error.strerror}") from error
-    if extracted.returncode != 0 or not extracted.stdout:
+    extracted = programs.output(["wrestool", "-x", "--raw", "-t16", program])
+    if not extracted:
         raise ReleaseError(f"no version resource in {program}")
-    return values_of(extracted.stdout, str(program))
+    return values_of(extracted, str(program))

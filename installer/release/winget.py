@@ -3,9 +3,9 @@ multi-file manifest (version, installer, default locale) in NAME-VERSION.winget/
 as winget's community repository names them, for the released MSI.
 
 Its values come from the product's description (the family's names and
-addresses), the changelog's section for the version, and the built MSI
-itself: its codes, names and version as its Property table holds them, and
-its SHA-256 once it is signed. Each value is held to the constraints the
+addresses), the changelog's section for the version, and the built MSI: its
+product code, the names, version and comments it was built with, and its
+SHA-256 once it is signed. Each value is held to the constraints the
 manifest schema of that version gives it, so that a manifest the release
 publishes is one winget accepts.
 
@@ -21,22 +21,23 @@ import hashlib
 import re
 from collections.abc import Iterator, Mapping
 from pathlib import Path
-from typing import Union
+from typing import TYPE_CHECKING, Union
 
-from . import msi_tables
-from .description import Product
 from .errors import ReleaseError, read_text
+from .product import PROGRAM_LICENCE, Product
+from .wix import BuiltMsi, msi_comments
+
+if TYPE_CHECKING:
+    from .model import Release
 
 MANIFEST_VERSION = "1.10.0"
 LOCALE = "en-US"
 FOLDER_SUFFIX = ".winget"
 # The MSI's licence, as the bill of materials states it, and the SPDX list's page of it.
-LICENCE = "GPL-3.0-only"
+LICENCE = PROGRAM_LICENCE
 LICENCE_URL = f"https://spdx.org/licenses/{LICENCE}.html"
 # What the MSI is: wix.py builds it for x86, per machine, as a major upgrade of what is installed.
 ARCHITECTURE = "x86"
-# ARPCOMMENTS, what Add/Remove Programs says the product is, is the package's short description.
-MSI_PROPERTIES = ("ProductCode", "UpgradeCode", "ProductName", "Manufacturer", "ProductVersion", "ARPCOMMENTS")
 
 Document = dict[str, Union[str, list["Document"]]]
 
@@ -133,20 +134,18 @@ def release_notes(changelog: str, name: str, version: str) -> str:
 @dataclasses.dataclass(frozen=True)
 class Installer:
     """The released MSI as the manifest names it: its address, its SHA-256,
-    and its Property table's codes, names, version and comments."""
+    its codes, and what Add/Remove Programs says the product is
+    (ARPCOMMENTS), the package's short description."""
 
     url: str
     sha256: str
-    properties: Mapping[str, str]
+    product_code: str
+    comments: str
 
     @classmethod
-    def read(cls, msi: Path, releases_address: str) -> Installer:
-        table = msi_tables.export(msi, "Property")
-        properties = {row[0]: row[1] for row in table.rows if len(row) == 2 and row[0] in MSI_PROPERTIES}
-        missing = [name for name in MSI_PROPERTIES if not properties.get(name)]
-        if missing:
-            raise ReleaseError(f"{msi} has no {', '.join(missing)} in its Property table")
-        return cls(releases_address + msi.name, hashlib.sha256(msi.read_bytes()).hexdigest().upper(), properties)
+    def of(cls, release: Release, msi: BuiltMsi) -> Installer:
+        return cls(release.product.releases_address + f"{release.base}.msi",
+                   hashlib.sha256(msi.content).hexdigest().upper(), msi.product_code, msi_comments(release))
 
 
 def documents(product: Product, notes: str, installer: Installer | None) -> dict[str, Document]:
@@ -155,17 +154,17 @@ def documents(product: Product, notes: str, installer: Installer | None) -> dict
     common: Document = {"PackageIdentifier": identifier(product), "PackageVersion": product.version}
     entry: Document = {"Architecture": ARCHITECTURE, "InstallerType": "msi", "Scope": "machine"}
     if installer:
-        msi = installer.properties
         entry |= {"InstallerUrl": installer.url, "InstallerSha256": installer.sha256, "UpgradeBehavior": "install",
-                  "ProductCode": msi["ProductCode"],
-                  "AppsAndFeaturesEntries": [{"DisplayName": msi["ProductName"], "Publisher": msi["Manufacturer"],
-                                              "DisplayVersion": msi["ProductVersion"],
-                                              "ProductCode": msi["ProductCode"], "UpgradeCode": msi["UpgradeCode"]}]}
+                  "ProductCode": installer.product_code,
+                  "AppsAndFeaturesEntries": [{"DisplayName": product.name, "Publisher": product.manufacturer,
+                                              "DisplayVersion": product.version,
+                                              "ProductCode": installer.product_code,
+                                              "UpgradeCode": "{" + product.upgrade_code + "}"}]}
     locale: Document = {"PackageLocale": LOCALE, "Publisher": product.manufacturer,
                         "PublisherUrl": product.releases_address, "PublisherSupportUrl": product.support_address,
                         "PackageName": product.name, "License": LICENCE, "LicenseUrl": LICENCE_URL}
     if installer:
-        locale["ShortDescription"] = installer.properties["ARPCOMMENTS"]
+        locale["ShortDescription"] = installer.comments
     locale["ReleaseNotes"] = notes
     tail = {kind: {"ManifestType": kind, "ManifestVersion": MANIFEST_VERSION} for kind in KINDS}
     return {"version": common | {"DefaultLocale": LOCALE} | tail["version"],
@@ -237,7 +236,7 @@ def yaml_lines(document: Document, indent: str = "") -> Iterator[str]:
             yield from rest
 
 
-def render(kind: str, document: Document) -> str:
+def render_yaml(kind: str, document: Document) -> str:
     schema = f"https://aka.ms/winget-manifest.{kind.lower()}.{MANIFEST_VERSION}.schema.json"
     return "\n".join([f"# yaml-language-server: $schema={schema}", *yaml_lines(document)]) + "\n"
 
@@ -246,16 +245,11 @@ def folder_name(product: Product) -> str:
     return f"{product.name}-{product.version}{FOLDER_SUFFIX}"
 
 
-def write(product: Product, msi: Path, changelog: Path, stage: Path) -> list[str]:
-    """The manifest of the MSI in the stage, in its folder there; its files' paths from the stage."""
+def render(release: Release, msi: BuiltMsi, changelog: Path) -> dict[str, bytes]:
+    """The manifest of the MSI, by each file's path in the release folder."""
+    product = release.product
     notes = release_notes(read_text(changelog, "the changelog"), product.name, product.version)
-    manifests = documents(product, notes, Installer.read(msi, product.releases_address))
+    manifests = documents(product, notes, Installer.of(release, msi))
     check(product, manifests)
-    folder = folder_name(product)
-    (stage / folder).mkdir()
-    names = []
-    for kind, document in manifests.items():
-        name = f"{folder}/{identifier(product)}.{KINDS[kind]}yaml"
-        (stage / name).write_text(render(kind, document), encoding="utf-8", newline="\n")
-        names.append(name)
-    return names
+    return {f"{folder_name(product)}/{identifier(product)}.{KINDS[kind]}yaml": render_yaml(kind, document).encode()
+            for kind, document in manifests.items()}

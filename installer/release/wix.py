@@ -1,21 +1,28 @@
 """The product's MSI: installer/product.wxs, with the components and features
-of the product's payload put in as payload.wxi, built by wixl, then its
-tables completed and its codes set (msi_tables, msi_identity)."""
+of the product's payload put in as payload.wxi, built by wixl in a folder of
+its own, then its tables completed and its codes set (msi_tables,
+msi_identity)."""
 
 from __future__ import annotations
 
+import dataclasses
 import os
-import subprocess
 import sys
+import tempfile
 from pathlib import Path
+from typing import TYPE_CHECKING
 from xml.sax.saxutils import quoteattr
 
-from . import msi_identity, msi_tables, payload, version_resource
-from .description import Product
+from . import msi_identity, msi_tables, product as payload, programs, version_resource
 from .errors import ReleaseError
+from .product import Product
+
+if TYPE_CHECKING:
+    from .model import Release
 
 TEMPLATE = Path(__file__).resolve().parent.parent / "product.wxs"
 INCLUDE = "payload.wxi"
+ICON = "product.ico"
 INSTALL_FOLDER = "INSTALLFOLDER"
 # wixl's row that finds an earlier version of the product (MajorUpgrade).
 UPGRADE_DETECTED = "WIX_UPGRADE_DETECTED"
@@ -34,7 +41,7 @@ def _component_lines(component: payload.Component, product: Product) -> list[str
     [#LauncherExe] would refer to a file of another component, which Windows
     Installer may resolve to nothing in a repair (ICE69)."""
     lines = []
-    if component.file:
+    if component.file and component.file.msi_id:
         lines.append(_element("File", Id=component.file.msi_id, Source=component.file.name, KeyPath="yes"))
     if component.file and component.file.made is payload.Made.LAUNCHER:
         lines.append(_element("RegistryValue", Root="HKLM", Key=payload.UNINSTALL_ENTRY, Name="DisplayIcon",
@@ -46,7 +53,7 @@ def _component_lines(component: payload.Component, product: Product) -> list[str
         text = f"Starts {product.host.removesuffix('.exe')} for {product.name}"
         lines.append(_element("Shortcut", Id=component.name, Directory=component.shortcut_in, Name=product.name,
                               Description=text, Target=f"[INSTALLFOLDER]{product.launcher_file}",
-                              WorkingDirectory="INSTALLFOLDER", Icon="product.ico"))
+                              WorkingDirectory="INSTALLFOLDER", Icon=ICON))
         root, key, value = component.key_path.split("\\", 1)[0], *component.key_path.split("\\", 1)[1].rsplit("\\", 1)
         lines.append(_element("RegistryValue", Root=root, Key=key, Name=value, Type="integer", Value="1",
                               KeyPath="yes"))
@@ -88,33 +95,51 @@ def render_payload(product: Product) -> str:
             f'<Include xmlns="http://schemas.microsoft.com/wix/2006/wi">\n{body}</Include>\n')
 
 
-def build(product: Product, stage: Path, msi: str, comments: str, epoch: int) -> None:
-    """Builds the MSI in the stage, which holds the launcher, the notices and
-    the icon as product.ico under the names the payload gives them."""
-    (stage / INCLUDE).write_text(render_payload(product), encoding="utf-8")
-    # The cabinet keeps each file's time.
-    for name in [f.name for f in payload.files(product) if f.msi_id] + ["product.ico"]:
-        os.utime(stage / name, (epoch, epoch))
-    variables = {"Version": product.version, "ProductCode": msi_identity.BLANK_CODE.strip("{}"),
-                 "ProductName": product.name, "Manufacturer": product.manufacturer,
-                 "UpgradeCode": product.upgrade_code,
-                 "ReleasesAddress": product.releases_address, "SupportAddress": product.support_address,
-                 "Comments": comments}
-    # wixl finds the files the .wxs names only relative to where it runs.
-    defines = [argument for key, value in variables.items() for argument in ("-D", f"{key}={value}")]
-    built = subprocess.run(["wixl", "-a", "x86", *defines, "-o", msi, str(TEMPLATE)], cwd=stage,
-                           capture_output=True, text=True)
-    if built.returncode != 0:
-        raise ReleaseError(f"wixl could not build {msi}:\n{built.stderr}")
-    sys.stderr.write("".join(line + "\n" for line in built.stderr.splitlines() if line))
-    complete(product, stage / msi, stage / product.launcher_file, epoch)
+def msi_comments(release: Release) -> str:
+    """What the product is, for Add/Remove Programs."""
+    product = release.product
+    if release.sources.uncommitted:
+        return f"{release.sources.test_release_mark()}: starts {product.host} for {product.name}."
+    return f"Starts {product.host} for {product.name}."
 
 
-def complete(product: Product, msi: Path, launcher: Path, epoch: int) -> None:
+@dataclasses.dataclass(frozen=True)
+class BuiltMsi:
+    content: bytes
+    product_code: str  # in braces, as its Property table holds it
+
+
+def build(release: Release) -> BuiltMsi:
+    """The MSI of the release's payload and icon, which go into the stage
+    under the names the payload gives them."""
+    product = release.product
+    name = f"{release.base}.msi"
+    with tempfile.TemporaryDirectory() as folder:
+        stage = Path(folder)
+        (stage / INCLUDE).write_text(render_payload(product), encoding="utf-8")
+        installed = {file.name: content for file, content in release.shipped() if file.msi_id}
+        for file, content in [*installed.items(), (ICON, release.icon)]:
+            (stage / file).write_bytes(content)
+            # The cabinet keeps each file's time.
+            os.utime(stage / file, (release.epoch, release.epoch))
+        variables = {"Version": product.version, "ProductCode": msi_identity.BLANK_CODE.strip("{}"),
+                     "ProductName": product.name, "Manufacturer": product.manufacturer,
+                     "UpgradeCode": product.upgrade_code, "ReleasesAddress": product.releases_address,
+                     "SupportAddress": product.support_address, "Comments": msi_comments(release)}
+        # wixl finds the files the .wxs names only relative to where it runs.
+        defines = [argument for key, value in variables.items() for argument in ("-D", f"{key}={value}")]
+        built = programs.run(["wixl", "-a", "x86", *defines, "-o", name, TEMPLATE], cwd=stage)
+        sys.stderr.write("".join(line + "\n" for line in built.stderr.splitlines() if line))
+        code = complete(product, stage / name, stage / product.launcher_file, release.epoch)
+        return BuiltMsi((stage / name).read_bytes(), code)
+
+
+def complete(product: Product, msi: Path, launcher: Path, epoch: int) -> str:
     """What wixl leaves out or writes wrong, then the product's and the
-    package's own codes, drawn from its bytes with the codes left blank."""
+    package's own codes, drawn from its bytes with the codes left blank; the
+    product code."""
     resource = version_resource.read(launcher)
-    launcher_id = payload.shipped(product, payload.Made.LAUNCHER).msi_id
+    launcher_id = payload.shipped(product, payload.Made.LAUNCHER).msi_id or ""
     msi_tables.set_file_version(msi, launcher_id, resource["file-version"], resource["language"])
     msi_tables.read_hkmu_as_hkmu(msi)
     for component in payload.components(product):
@@ -123,15 +148,19 @@ def complete(product: Product, msi: Path, launcher: Path, epoch: int) -> None:
     msi_tables.remember_folder(msi, INSTALL_FOLDER, payload.product_key(product), payload.REMEMBERED_FOLDER)
     msi_tables.upgrade_same_version(msi, UPGRADE_DETECTED)
     msi_tables.pin_summary(msi, msi_identity.BLANK_CODE, epoch)
-    code = msi_identity.product_code(product.upgrade_code, product.version, msi)
-    msi_tables.set_property(msi, "ProductCode", "{" + code + "}")
+    code = "{" + msi_identity.product_code(product.upgrade_code, product.version, msi) + "}"
+    msi_tables.set_property(msi, "ProductCode", code)
     msi_tables.pin_summary(msi, "{" + msi_identity.package_code(msi) + "}", epoch)
+    return code
 
 
-def extract_icon(launcher: Path, icon: Path) -> None:
+def icon_of(launcher: bytes, name: str) -> bytes:
     """The launcher's own icon group as an .ico: the executable itself would be stored twice."""
-    subprocess.run(["wrestool", "-x", "-t14", "-n", "IDI_ICON1", "-o", str(icon), str(launcher)],
-                   capture_output=True)
-    if not icon.is_file() or icon.stat().st_size == 0:
-        raise ReleaseError(f"no icon group IDI_ICON1 in {launcher}")
-
+    with tempfile.TemporaryDirectory() as folder:
+        program, icon = Path(folder) / name, Path(folder) / ICON
+        program.write_bytes(launcher)
+        # wrestool's status says nothing: an icon group it did not find is no file.
+        programs.run(["wrestool", "-x", "-t14", "-n", "IDI_ICON1", "-o", icon, program], answers=range(256))
+        if not icon.is_file() or icon.stat().st_size == 0:
+            raise ReleaseError(f"no icon group IDI_ICON1 in {name}")
+        return icon.read_bytes()

@@ -5,9 +5,9 @@ from pathlib import Path
 import pytest
 from conftest import fake_database, package_fields
 
-from release import components, licence_files
+from release import components, debian, licences, linked as linking
 from release.components import Entry
-from release.licence_files import OwnLicence
+from release.licences import OwnLicence
 from release.errors import ReleaseError
 
 MODULES = "/usr/share/juce/modules/"
@@ -65,7 +65,7 @@ def linked(tmp_path):
 def components_list(tmp_path, linked, extra=""):
     build, _, the_map, database = linked
     (tmp_path / "x.map").write_text(the_map + extra)
-    return components.components_list(tmp_path / "x.map", tmp_path / "own", build, database)
+    return linking.components_list(tmp_path / "x.map", tmp_path / "own", build, database)
 
 
 def test_each_kept_input_is_listed_as_its_component_and_where_its_code_lies(tmp_path, linked):
@@ -107,7 +107,7 @@ def test_a_juce_module_compiled_from_the_builds_own_file_is_said_to_be_modified(
 @pytest.fixture
 def winpthreads(tmp_path, monkeypatch):
     """winpthreads' licence file as the set-up keeps it in tmp_path/deps, read as "the text"."""
-    monkeypatch.setitem(licence_files.LICENCE_FILES, "winpthreads", OwnLicence(
+    monkeypatch.setitem(licences.LICENCE_FILES, "winpthreads", OwnLicence(
         "mingw-w64", (("COPYING", hashlib.sha256(b"the text").hexdigest()),), "MIT"))
     kept = tmp_path / "deps/mingw-w64/licence-files/COPYING"
     kept.parent.mkdir(parents=True)
@@ -148,9 +148,9 @@ def test_a_dsc_names_only_files_beside_it(tmp_path, files, wanted):
     (tmp_path / "x_1.0-1.dsc").write_text(f"Source: x\nFiles:\n{files}")
     if isinstance(wanted, str):
         with pytest.raises(ReleaseError, match=wanted):
-            components.dsc_files(tmp_path / "x_1.0-1.dsc")
+            debian.dsc_files(tmp_path / "x_1.0-1.dsc")
     else:
-        assert components.dsc_files(tmp_path / "x_1.0-1.dsc") == [tmp_path / name for name in wanted]
+        assert debian.dsc_files(tmp_path / "x_1.0-1.dsc") == [tmp_path / name for name in wanted]
 
 
 @pytest.mark.parametrize("listed, lines", [

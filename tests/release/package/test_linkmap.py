@@ -1,6 +1,6 @@
 import pytest
 
-from release import linkmap
+from release import linked as linkmap
 from release.errors import ReleaseError
 
 MAP = "Archive member included\n\nLinker script and memory map\n\n"

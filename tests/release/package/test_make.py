@@ -4,7 +4,7 @@ import subprocess
 
 import pytest
 
-from release import make, packing, signing, source_archive, toolchain
+from release import cli, make, packing, signing, source_archive, toolchain
 from release.errors import ReleaseError, UsageError
 
 
@@ -16,11 +16,11 @@ from release.errors import ReleaseError, UsageError
 ])
 def test_options_that_cannot_be_are_refused_before_anything_is_read(arguments, refusal):
     with pytest.raises(UsageError, match=refusal):
-        make.parse_make(arguments)
+        cli.parse_make(arguments)
 
 
 def test_everything_after_sign_goes_to_osslsigncode():
-    options = make.parse_make(["--product", "a", "--product", "b", "--out", "o", "--sign", "-pkcs12", "k", "-ts", "u"])
+    options = cli.parse_make(["--product", "a", "--product", "b", "--out", "o", "--sign", "-pkcs12", "k", "-ts", "u"])
     assert [str(p) for p in options.products] == ["a", "b"] and options.sign == ["-pkcs12", "k", "-ts", "u"]
 
 
@@ -61,7 +61,7 @@ def test_a_release_points_to_no_signature_it_lacks_and_says_what_it_lacks(produc
     said = signing.statement(product, signatures)
     assert ("Example-1.2.3.SHA256SUMS.minisig, beside the sums" in said, "carry the publisher's" in said) == \
         (sums, authenticode)
-    assert (signing.unsigned_note(product, signatures) is None) == (sums and authenticode)
+    assert (not signing.unsigned_note(product, signatures)) == (sums and authenticode)
 
 
 CITED = "Released unsigned: Example-1.2.3.UNSIGNED.txt says so."

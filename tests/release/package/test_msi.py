@@ -7,7 +7,7 @@ import subprocess
 
 import pytest
 
-from release import msi_identity, msi_tables, payload, wix
+from release import msi_identity, msi_tables, product as payload, wix
 
 # Codes Tessalune 1.0.0's MSI was released with: kept where the key path stays, not where it moved.
 TESSALUNE_UPGRADE = "655CAF59-8A28-4862-B7B1-29EE8A7A1FF5"

@@ -12,9 +12,8 @@ from release import winget
 from release.errors import ReleaseError
 
 SCHEMAS = Path(__file__).resolve().parent.parent / "winget-1.10.0"
-INSTALLER = winget.Installer("https://example.invalid/releases/Example-1.2.3.msi", "AB" * 32, {
-    "ProductCode": "{11111111-1111-8111-8111-111111111111}", "UpgradeCode": "{22222222-2222-4222-8222-222222222222}",
-    "ProductName": "Example", "Manufacturer": "Maker", "ProductVersion": "1.2.3", "ARPCOMMENTS": "Starts it."})
+INSTALLER = winget.Installer("https://example.invalid/releases/Example-1.2.3.msi", "AB" * 32,
+                             "{11111111-1111-8111-8111-111111111111}", "Starts it.")
 
 
 @pytest.fixture
@@ -68,7 +67,7 @@ def test_a_name_winget_refuses_in_an_identifier_stops_the_release(listed, manufa
 ], ids=["not http", "a line end", "a colon", "too short", "short comments", "no notes", "notes too long"])
 def test_a_value_the_schema_refuses_stops_the_release_naming_it(listed, change, comments, notes, refusal):
     winget.check(listed, winget.documents(listed, "n", INSTALLER))
-    installer = dataclasses.replace(INSTALLER, properties={**INSTALLER.properties, "ARPCOMMENTS": comments})
+    installer = dataclasses.replace(INSTALLER, comments=comments)
     with pytest.raises(ReleaseError, match=refusal):
         winget.check(listed, winget.documents(dataclasses.replace(listed, **change), notes, installer))
 
@@ -88,9 +87,9 @@ def test_the_release_notes_are_the_versions_section_of_the_changelog(version, no
 def test_every_value_reads_back_as_written_and_the_manifest_is_valid(listed):
     comments = ' Starts "it": #1, \\ \'a\'\tb\u2028c\x85d\x7f\ufeff😀 é '
     notes = "- one:\n  two # not a comment\n\n \"three\"\n---\n\\\n"
-    installer = dataclasses.replace(INSTALLER, properties={**INSTALLER.properties, "ARPCOMMENTS": comments})
+    installer = dataclasses.replace(INSTALLER, comments=comments)
     for kind, document in winget.documents(listed, notes, installer).items():
-        text = winget.render(kind, document)
+        text = winget.render_yaml(kind, document)
         assert yaml.safe_load(text) == document
         jsonschema.Draft7Validator(json.loads((SCHEMAS / f"manifest.{kind}.1.10.0.json").read_text())).validate(
             yaml.safe_load(text))
