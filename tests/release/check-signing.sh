@@ -72,7 +72,10 @@ print(*(p["checksums"][0]["checksumValue"] for p in json.load(sys.stdin)["packag
 name=$product_name version=$product_version keys="$work/build/signed" clone="$work/clone"
 git clone --quiet --no-tags --shared "$source_dir" "$clone" && git -C "$clone" config user.name "Release check" &&
     git -C "$clone" config user.email check@example.invalid && git -C "$source_dir" diff --binary HEAD |
-    git -C "$clone" apply --index --allow-empty && git -C "$clone" commit -qm "As it is" --allow-empty || exit 1
+    git -C "$clone" apply --index --allow-empty || exit 1
+# Its lock at this machine's versions, as a tagged release's must be (step 5's build and tests prove them).
+"$clone/installer/release.sh" bump-lock --downgrade >/dev/null && git -C "$clone" add toolchain.lock &&
+    git -C "$clone" commit -qm "As it is" --allow-empty || exit 1
 mkdir "$clone/build" && ln -s "$build" "$clone/build/windows-x86" && ln -s "$source_dir/build/deps" "$clone/build/deps"
 in_clone() { (cd "$clone/${2:-}" && bash -e -c "$1" 2>&1) || expect "the commands as documented: $1" 0 $?; }
 inline() { grep -o "\`$1[^\`]*\`" "$doc" | head -n 1 | tr -d '`' | sed "s/X\.Y\.Z/$version/g"; }
