@@ -10,14 +10,16 @@
 #                    VERSION X.Y.Z        the version of its launcher, installer and release
 #                    ICON file.png        its icon, 128 by 128 pixels, beside the table
 #                    UPGRADE_CODE guid    its MSI UpgradeCode, the same for ever: how a later version finds this one
-#                    [EXECUTABLE name])   its launcher's file name without .exe (default: NAME)
+#                    [EXECUTABLE name]    its launcher's file name without .exe (default: NAME)
+#                    [EXTRA_FILE file])   a file beside the table that this product alone ships beside its
+#                                         launcher, in its install folder and its ZIP, under its own name
 #
 # What make_product() made of a product is kept on its target product.NAME,
 # as the properties PRODUCT_<FIELD>; get_product() reads them back.
 include_guard(GLOBAL)
 include("${CMAKE_CURRENT_LIST_DIR}/family.cmake")
 
-set(LAUNCHER_PRODUCT_KEYWORDS PRODUCTNAME VERSION ICON UPGRADE_CODE EXECUTABLE)
+set(LAUNCHER_PRODUCT_KEYWORDS PRODUCTNAME VERSION ICON UPGRADE_CODE EXECUTABLE EXTRA_FILE)
 set(LAUNCHER_PRODUCT_FIELDS NAME ${LAUNCHER_PRODUCT_KEYWORDS} TABLE RELEASE_FOLDER)
 # The upgrade code of docs/maintaining.md's example of a new product: every
 # product whose entry was copied from there would share it, and installing
@@ -227,6 +229,18 @@ function(launcher_product name)
     if(NOT EXISTS "${icon}" OR IS_DIRECTORY "${icon}")
         refuse_product("no icon at ${icon}")
     endif()
+    set(extra_file "")
+    if(DEFINED arg_EXTRA_FILE)
+        get_filename_component(extra_file "${arg_EXTRA_FILE}" ABSOLUTE BASE_DIR "${LAUNCHER_TABLE_FOLDER}")
+        get_filename_component(extra_name "${extra_file}" NAME)
+        # Its name is a file's in the install folder and the ZIP, on Windows.
+        if(NOT EXISTS "${extra_file}" OR IS_DIRECTORY "${extra_file}")
+            refuse_product("no EXTRA_FILE at ${extra_file}")
+        elseif(NOT extra_name MATCHES "^[A-Za-z0-9][A-Za-z0-9._-]*$")
+            refuse_product("EXTRA_FILE '${extra_name}' may hold only letters, digits, '.', '-' and '_'")
+        endif()
+        refuse_device_name(EXTRA_FILE "${extra_name}")
+    endif()
     set(version "${arg_VERSION}")
     if(PRODUCT_VERSION_OVERRIDE)
         set(version "${PRODUCT_VERSION_OVERRIDE}")
@@ -254,6 +268,7 @@ function(launcher_product name)
     set(product_${name}_EXECUTABLE "${arg_EXECUTABLE}" PARENT_SCOPE)
     set(product_${name}_VERSION "${version}" PARENT_SCOPE)
     set(product_${name}_ICON "${icon}" PARENT_SCOPE)
+    set(product_${name}_EXTRA_FILE "${extra_file}" PARENT_SCOPE)
     set(product_${name}_UPGRADE_CODE "${upgrade_code}" PARENT_SCOPE)
     set(product_${name}_TABLE "${LAUNCHER_TABLE}" PARENT_SCOPE)
 endfunction()

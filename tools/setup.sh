@@ -134,7 +134,7 @@ keep_source_package() {
 }
 
 # The .dsc of SOURCE VERSION in build/deps/SOURCE, and the licence files of
-# the source package that the release reads (installer/release/components.py),
+# the source package that the release reads (installer/release/licences.py),
 # below licence-files/ there: unpacked with dpkg-source, which checks the
 # files against the .dsc and applies Debian's patches, and kept as they are.
 keep_dsc_and_licences() {

@@ -34,7 +34,7 @@ class Source:
     files: tuple[FileRule, ...]
     code_from_built_using: bool = False
     # Headers of the package whose code is compiled into the objects that
-    # include them, matched by their whole path (includes.py).
+    # include them, matched by their whole path (linked.py).
     included: tuple[FileRule, ...] = ()
     own_notices: str | None = None  # the holders of the notices its licence files already carry
 

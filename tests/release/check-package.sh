@@ -2,9 +2,9 @@
 # Checks a product's release folder the build leaves: the MSI, the ZIP, the bill of
 # materials, the source archive, the MSI's winget manifest and the sums of those,
 # nothing else; in
-# the ZIP exactly the launcher as built, the installation text and the
-# notices; beside the folder the test kit, with that same launcher and
-# notices. The launcher links no image codec and no zlib. The notices, in the
+# the ZIP exactly the launcher as built, the installation text, the
+# notices and the product's own file, if its table gives one; beside the
+# folder the test kit, with that same launcher and notices. The launcher links no image codec and no zlib. The notices, in the
 # MSI and the ZIP, must name every component the link shows, carry the
 # components' own licence files, the notices of the headers compiled in, what
 # of JUCE is modified and when, and, like INSTALL.txt and the MSI's
@@ -103,9 +103,11 @@ expect "the test kit beside the folder holds the payload's files for it, as the 
     "$(while IFS= read -r file; do [ ! -e "$work/zip/$file" ] || cmp -s "$work/zip/$file" "$work/kit/$file" || echo "$file"
         done <<<"$kit_names")"
 msiextract -C "$work/msi" "$msi" >/dev/null
-expect "the MSI installs the payload's files in the product's folder, as the ZIP has them" "" \
-    "$(cut -f1 <<<"$msi_files" | while IFS= read -r file; do
-        cmp -s "$work/zip/$file" "$(find "$work/msi" -name "$file" -path "*/$name/*")" || echo "$file"; done)"
+expect "the MSI installs the payload's files in the product's folder, as the ZIP has them, and no other" \
+    "$(cut -f1 <<<"$msi_files" | LC_ALL=C sort | paste -sd ' ')" \
+    "$(find "$work/msi" -type f -path "*/$name/*" -printf '%f\n' | LC_ALL=C sort | paste -sd ' ')$(
+        cut -f1 <<<"$msi_files" | while IFS= read -r file; do
+        cmp -s "$work/zip/$file" "$(find "$work/msi" -name "$file" -path "*/$name/*")" || echo " differs: $file"; done)"
 linked=$(cut -f1 "$components" | sort -u)
 expect "the notices name every component of the link" "" \
     "$(while IFS= read -r component; do grep -qF "$component" "$work/zip/$notices" || echo "$component"; done <<<"$linked")"
@@ -215,11 +217,23 @@ expect "the bill of materials lists the release's files, the launcher and every 
 expect "the release's files with their SHA-256" "" \
     "$(for file in "${release_files[@]}"; do [ "$file" = "${sbom##*/}" ] \
         || [ "$(field "$file" 3)" = "$(sha256sum <"$release/$file" | cut -d' ' -f1)" ] || echo "$file"; done)"
-expect "the MSI and the ZIP contain the launcher, generated from the source archive" \
-    "CONTAINS $zip ./INSTALL.txt|CONTAINS $zip ./$notices|CONTAINS $zip $name|CONTAINS $name-$version.msi ./$notices|\
-CONTAINS $name-$version.msi ./product.ico|CONTAINS $name-$version.msi $name|GENERATED_FROM $name $source_archive" \
+# What the MSI and the ZIP hold, as the payload declares it: the launcher as its package, the rest as files.
+contained() { while IFS= read -r file; do echo "CONTAINS $1 $([ "$file" = "$executable" ] && echo "$name" || echo "./$file")"
+    done; }
+expect "the MSI and the ZIP contain the payload's files, the launcher generated from the source archive" \
+    "$({ contained "$zip" <<<"$zip_names"; cut -f1 <<<"$msi_files" | contained "$name-$version.msi"
+        echo "CONTAINS $name-$version.msi ./product.ico"; echo "GENERATED_FROM $name $source_archive"; } \
+        | LC_ALL=C sort | paste -sd '|')" \
     "$(awk -F '\t' 'NF == 3 && ($1 == "CONTAINS" || $1 == "GENERATED_FROM") { print $1, $2, $3 }' <<<"$packages" \
         | LC_ALL=C sort | paste -sd '|')"
+# The file the product table gives this product alone: in its ZIP, its MSI and its bill, as it is.
+extra_file=$(value_of extra_file)
+if [ -n "$extra_file" ]; then
+    extra_name=${extra_file##*/} extra_sha256=$(sha256sum <"$extra_file" | cut -d' ' -f1)
+    expect "its own file $extra_name: in the ZIP, in the MSI's install folder and in the bill, as it is" "yes yes yes" \
+        "$(yes_if cmp -s "$extra_file" "$work/zip/$extra_name") $(yes_if cmp -s "$extra_file" "$(find "$work/msi" \
+            -name "$extra_name" -path "*/$name/*")") $(yes_if grep -qxF "./$extra_name"$'\t'"$extra_sha256" <<<"$packages")"
+fi
 # As a scanner reads the bill (Syft's SPDX reader, grype's): each component's
 # first purl, a Debian package whose source and its version (upstream=, or the
 # purl itself for arch=source) Debian's source lists, or the .dsc kept, know;

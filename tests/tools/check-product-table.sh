@@ -13,6 +13,7 @@ source "$repo/tests/support/expect.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 : >"$work/icon.png"
+: >"$work/icon file.png"
 cat >"$work/read-table.cmake" <<CMAKE
 cmake_minimum_required(VERSION 3.25)
 set(PROJECT_SOURCE_DIR "$repo")
@@ -62,6 +63,8 @@ entry Beta: no icon at|entry Beta beta 1.0.0 missing.png
 entry Beta: VERSION 256.0.0 is more than an MSI can hold|entry Beta beta 256.0.0
 entry Beta: VERSION '1.0' is not X.Y.Z|entry Beta beta 1.0
 entry Beta: EXECUTABLE Sonvik is the host's own name|entry Beta beta 1.0.0 icon.png "$(cat /proc/sys/kernel/random/uuid)" "EXECUTABLE Sonvik"
+entry Beta: no EXTRA_FILE at $work/missing.txt|entry Beta beta 1.0.0 icon.png "$(cat /proc/sys/kernel/random/uuid)" "EXTRA_FILE missing.txt"
+entry Beta: EXTRA_FILE 'icon file.png' may hold only|entry Beta beta 1.0.0 icon.png "$(cat /proc/sys/kernel/random/uuid)" "EXTRA_FILE \"icon file.png\""
 CASES
 
 printf '%s\n%s\n' "$good" "$(entry Beta beta)" >"$work/table.cmake"
