@@ -194,14 +194,17 @@ take_archive_sources() {
 # JUCE is compiled from its modules as Debian installed them: its source
 # package goes into the release's Corresponding Source, so without it there
 # is no release. The compiler's run-time libraries are System Libraries: of
-# their sources only the .dsc is kept (of gcc's run-time, that of gcc-12,
-# which Debian built it from, as its Built-Using field says), and the
-# licence files of mingw-w64's components.
+# their sources only the .dsc is kept (of gcc's run-time, those of
+# gcc-mingw-w64, which built it, and of gcc-12, which Debian built it from,
+# as its Built-Using field says), and the licence files of mingw-w64's
+# components.
 keep_release_sources() {
     local source version built_using
     read -r source version < <(installed_source juce-modules-source-data)
     keep_source_package "$source" "$version"
     read -r source version < <(installed_source mingw-w64-i686-dev)
+    keep_dsc_and_licences "$source" "$version"
+    read -r source version < <(installed_source gcc-mingw-w64-i686-posix)
     keep_dsc_and_licences "$source" "$version"
     built_using=$(dpkg-query -W -f='${Built-Using}' gcc-mingw-w64-i686-posix)
     [[ $built_using =~ ^([a-z0-9.+-]+)\ \(=\ ([^\)]+)\)$ ]] || {
@@ -213,8 +216,7 @@ keep_release_sources() {
 
 install_packages
 # What an earlier set-up kept that the release no longer reads: the libraries
-# it built for the launcher, which links none of them now, and the .dsc of
-# gcc-mingw-w64, whose run-time's code is gcc-12's.
-rm -rf "$deps/mingw-i686" "$deps/zlib" "$deps/libpng" "$deps/libjpeg-turbo" "$deps/gcc-mingw-w64"
+# it built for the launcher, which links none of them now.
+rm -rf "$deps/mingw-i686" "$deps/zlib" "$deps/libpng" "$deps/libjpeg-turbo"
 [ "$in_archive" = no ] || take_archive_sources
 keep_release_sources

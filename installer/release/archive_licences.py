@@ -21,7 +21,7 @@ import re
 from collections.abc import Iterable, Sequence
 from pathlib import Path
 
-from .components import Component
+from .components import Component, sources_of
 from .errors import ReleaseError, read_text
 from .licences import Licences, identifiers, parse_copyright, read_copyright, synopsis
 
@@ -32,9 +32,11 @@ COMMON_LICENCES = Path("/usr/share/common-licenses")
 COMMON = {"GPL-2.0-only": "GPL-2", "GPL-2.0-or-later": "GPL-2", "GPL-3.0-only": "GPL-3", "GPL-3.0-or-later": "GPL-3",
           "LGPL-2.0-or-later": "LGPL-2", "LGPL-2.1-or-later": "LGPL-2.1", "Apache-2.0": "Apache-2.0",
           "GFDL-1.2-or-later": "GFDL-1.2", "GFDL-1.3-or-later": "GFDL-1.3"}
-# gcc-12's copyright file is prose: its licences are named in .reuse/dep5 by
-# hand, the file itself the text of all it says beside the GPL and the exception.
-PROSE_COPYRIGHT = {"LicenseRef-gcc-12-copyright": Path("/usr/share/doc/gcc-12-base/copyright")}
+# gcc-12's and gcc-mingw-w64's copyright files are prose: their licences are
+# named in .reuse/dep5 by hand, each file the text of all it says beside the
+# GPL and the exception.
+PROSE_COPYRIGHT = {"LicenseRef-gcc-12-copyright": Path("/usr/share/doc/gcc-12-base/copyright"),
+                   "LicenseRef-gcc-mingw-w64-copyright": Path("/usr/share/doc/gcc-mingw-w64-base/copyright")}
 GCC_EXCEPTION = "GCC-exception-3.1"
 GCC_EXCEPTION_TEXT = re.compile(r"^GCC RUNTIME LIBRARY EXCEPTION\n(?:.|\n)*?(?=\n\n\n)", re.M)
 
@@ -48,17 +50,24 @@ def package_licences(component: Component, licences: dict[str, Licences]) -> str
     return " AND ".join(sorted({made.expression(name, copyright_file) for name in copyright_file.all_licences()}))
 
 
+def statements(dep5: Path, carried: Sequence[str]) -> dict[str, str | None]:
+    """What .reuse/dep5 states for each carried file (relative to debian-source-packages/), as REUSE reads it:
+    the last paragraph that covers the file."""
+    parsed = parse_copyright(read_text(dep5, "the project's REUSE statements"), dep5).parsed
+    found = {file: parsed.find_files_paragraph(f"{SOURCES_FOLDER}/{file}") if parsed else None for file in carried}
+    return {file: synopsis(paragraph) if paragraph else None for file, paragraph in found.items()}
+
+
 def check_statements(components: Sequence[Component], carried: Sequence[str], dep5: Path,
                      licences: dict[str, Licences]) -> set[str]:
     """Every identifier .reuse/dep5 states for the carried files (relative to debian-source-packages/),
     each file's statement checked against its package's copyright file where that is machine-readable."""
-    statements = parse_copyright(read_text(dep5, "the project's REUSE statements"), dep5).parsed
-    by_source = {c.code_source: c for c in components}
+    by_source: dict[str, Component] = {}
+    for component in components:
+        for source, _ in sources_of(component):
+            by_source.setdefault(source, component)
     named: set[str] = set()
-    for file in carried:
-        # As REUSE reads it: the last paragraph that covers the file.
-        paragraph = statements.find_files_paragraph(f"{SOURCES_FOLDER}/{file}") if statements else None
-        expression = synopsis(paragraph) if paragraph else None
+    for file, expression in statements(dep5, carried).items():
         source = file.split("/", 1)[0]
         if not expression or source not in by_source:
             raise ReleaseError(f"{dep5} states no licence for {SOURCES_FOLDER}/{file}, which the source archive "

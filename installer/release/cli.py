@@ -25,6 +25,7 @@ of its own below the release folder, and nothing else there:
   NAME-VERSION.msi            the installer (installer/product.wxs and the product's payload);
   NAME-VERSION-win32.zip      the launcher, INSTALL.txt and THIRD-PARTY-NOTICES.txt;
   NAME-VERSION.spdx.json      the bill of materials of the release (SPDX 2.3);
+  NAME-VERSION.cdx.json       the same in CycloneDX 1.6, for the tools that read it alone;
   NAME-VERSION-source.tar.xz  the Corresponding Source: this project's files, what they
                               were made from (release-inputs), and Debian's source
                               packages as build/deps holds them;

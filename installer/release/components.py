@@ -26,6 +26,9 @@ class FileRule:
     component: str
     folders: tuple[str, ...] | None  # where its code lies in the source package; None: its JUCE module's folder
     notices: bool = False  # its opening comments' notices are reproduced (file_notices.py)
+    # Each file's licence is its own (licences.header_licences), not one the
+    # copyright file states for the whole component.
+    licence_per_file: bool = False
 
 
 @dataclasses.dataclass(frozen=True)
@@ -51,13 +54,30 @@ SOURCES = {
         FileRule(r"lib(win)?pthread\.a", "winpthreads",
                  ("mingw-w64-libraries/winpthreads/src/", "mingw-w64-libraries/winpthreads/include/")),
         FileRule(r"crt2\.o|lib\w+\.a", "MinGW-w64 run-time", ("mingw-w64-crt/",)),
+    ), included=(
+        # Installed from both of the source's header folders, into one.
+        FileRule(r"/usr/share/mingw-w64/include/.+", "MinGW-w64 headers",
+                 ("mingw-w64-headers/include/", "mingw-w64-headers/crt/"), notices=True, licence_per_file=True),
     )),
     "gcc-mingw-w64": Source(True, (
         FileRule(r"libstdc\+\+\.a", "libstdc++", ("libstdc++-v3/",)),
         FileRule(r"libgcc(_eh)?\.a|crtbegin\.o|crtend\.o", "libgcc", ("libgcc/",)),
     ), code_from_built_using=True, included=(
         FileRule(r"/usr/lib/gcc/[^/]+/[^/]+/include/c\+\+/.+", "libstdc++", ("libstdc++-v3/include/",), notices=True),
+        # GCC's own headers (stdarg.h, float.h, mm_malloc.h, ...), fixed ones too: the run-time's as much as
+        # libgcc is, from the same package and under the same licence.
+        FileRule(r"/usr/lib/gcc/[^/]+/[^/]+/include(-fixed)?/[^/]+\.h", "libgcc", ("gcc/ginclude/",), notices=True),
     ), own_notices=r"Free Software Foundation|The GNU Toolchain Authors"),
+}
+
+# Members of a Debian library whose code's licence its own source calls
+# unclear, which the launcher must not link unread: MinGW-w64's math
+# functions taken from the Cephes library, whose author gave no licence
+# (COPYING.MinGW-w64-runtime.txt: "FIXME: Cephes math lib"), by the source
+# files of mingw-w64-crt/math/ that say they come from it (mingw-w64 10.0.0).
+UNCLEAR_MEMBERS = {
+    "libmingwex.a": re.compile(r"lib32_libmingwex_a-(cbrt[fl]?|coshl|erfl|hypotl|lgamma[fl]?|sinhl|tanhl|"
+                               r"tgamma[fl]?)\.o"),
 }
 
 # JUCE's modules this build compiles from files of its own rather than JUCE's
@@ -103,6 +123,7 @@ class Component:
     notice_files: tuple[Path, ...] = ()  # those whose opening comments' notices the notices reproduce
     own_notices: str | None = None  # the holders of the notices its licence files already carry
     modified: tuple[str, ...] = ()  # its modules compiled from this build's own files
+    licence_per_file: bool = False  # its licence is that of each of its notice files
 
     @property
     def source(self) -> str:
@@ -166,14 +187,15 @@ def describe(name: str, entries: list[Entry], deps: Path, database: PackageDatab
     own = licences.LICENCE_FILES.get(name)
     copyright_file = database.copyright_file(first.name)
     read_text(copyright_file, f"Debian's copyright file of {name}")
-    included = tuple(entry.file for entry in entries if included_rule(entry.file))
-    linked = tuple(entry.file for entry in entries if entry.file not in included)
+    rules = {entry.file: rule for entry in entries if (rule := included_rule(entry.file))}
+    included = tuple(rules)
+    linked = tuple(dict.fromkeys(entry.file for entry in entries if entry.file not in rules))
     noticed = included + tuple(file for file in linked if any(
         rule.notices and re.fullmatch(rule.pattern, file.name) for rule in source.files))
     return Component(name, tuple(packages), linked or included, tuple(sorted({entry.folder for entry in entries})),
                      copyright_file, source.system_library, licences.kept(name, deps, dsc),
                      own.licence if own else None, code_source, code_version, dsc, noticed, source.own_notices,
-                     modified_modules(name, entries))
+                     modified_modules(name, entries), any(rule.licence_per_file for rule in rules.values()))
 
 
 def modified_modules(name: str, entries: list[Entry]) -> tuple[str, ...]:
@@ -194,24 +216,55 @@ def describe_all(components_file: Path, deps: Path, database: PackageDatabase | 
             for name, entries in read_components(components_file, database).items()]
 
 
+@dataclasses.dataclass(frozen=True)
+class SourcePackage:
+    """A Debian source package the components come from, as the set-up keeps its .dsc."""
+
+    name: str
+    version: str
+    dsc: Path
+    whole: bool  # whether the release carries all of it, or (of System Libraries) its .dsc alone
+    components: tuple[str, ...]  # those it builds, whose code is its or whose files it makes
+    licence: str = "NOASSERTION"  # as .reuse/dep5 states it for the source archive's copy
+
+
+def sources_of(component: Component) -> list[tuple[str, str]]:
+    """(source, version) of each Debian source package a component comes from: the one its code is built
+    from, and the one that builds its files, where that is another (gcc-mingw-w64 builds gcc-12's run-time)."""
+    return list(dict.fromkeys([(component.code_source, component.code_version),
+                               (component.source, component.source_version)]))
+
+
+def source_packages(components: list[Component], deps: Path) -> list[SourcePackage]:
+    """Each Debian source package the components come from, in their order; one whose .dsc the set-up has
+    not kept stops the release."""
+    found: dict[tuple[str, str], list[Component]] = {}
+    for component in components:
+        for source in sources_of(component):
+            found.setdefault(source, []).append(component)
+    packages = []
+    for (name, version), built in found.items():
+        dsc = find_dsc(deps, name, version)
+        if not dsc:
+            raise ReleaseError(f"the .dsc of Debian's source package {name} {version} of "
+                               f"{', '.join(c.name for c in built)} is missing from {deps}: tools/setup.sh keeps it")
+        packages.append(SourcePackage(name, version, dsc, any(not c.system_library for c in built),
+                                      tuple(c.name for c in built)))
+    return packages
+
+
 def release_sources(components: list[Component], deps: Path) -> list[str]:
     """The files of DEPS the release reads and its source archive carries, relative to DEPS: the whole
     Debian source package of each component that is no System Library, and of the compiler's run-time
-    the .dsc of its source and its own licence files."""
-    files: list[str] = []
-    for component in components:
-        source = (f"Debian's source package {component.code_source} {component.code_version} "
-                  f"of {component.name}")
-        if not component.dsc:
-            raise ReleaseError(f"the .dsc of {source} is missing from {deps}: tools/setup.sh keeps it there")
-        wanted = [component.dsc] if component.system_library else dsc_files(component.dsc)
-        for file in wanted + licences.kept_paths(component.name, deps):
-            if not file.is_file():
-                raise ReleaseError(f"{file} of {source} is missing: tools/setup.sh keeps it there")
-            relative = os.path.relpath(file, deps)
-            if relative not in files:
-                files.append(relative)
-    return files
+    the .dsc of its sources and its own licence files."""
+    files = [file for package in source_packages(components, deps)
+             for file in (dsc_files(package.dsc) if package.whole else [package.dsc])]
+    files += [file for component in components for file in licences.kept_paths(component.name, deps)]
+    for file in files:
+        if not file.is_file():
+            raise ReleaseError(f"{file}, of a Debian source package the release carries, is missing: tools/setup.sh "
+                               "keeps it there")
+    return list(dict.fromkeys(os.path.relpath(file, deps) for file in files))
 
 
 def newer_revisions(components_file: Path, database: PackageDatabase | None = None) -> list[str]:

@@ -116,6 +116,11 @@ def built_using(package: Package) -> tuple[str, str]:
     return relations[0][0]["name"], version[1]
 
 
+def dsc_field(dsc: Path, name: str) -> str:
+    """A field of a .dsc, "" if it has none."""
+    return str(deb822.Dsc(read_text(dsc, "a Debian source package's .dsc")).get(name, ""))
+
+
 def find_dsc(deps: Path, source: str, version: str) -> Path | None:
     """The .dsc tools/setup.sh keeps for a source package version, or None."""
     path = deps / source / f"{source}_{version.split(':', 1)[-1]}.dsc"

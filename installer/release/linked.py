@@ -30,7 +30,7 @@ import struct
 from collections.abc import Iterable, Iterator
 from pathlib import Path
 
-from .components import included_rule, known_source
+from .components import UNCLEAR_MEMBERS, included_rule, known_source
 from .debian import PackageDatabase
 from .errors import ReleaseError, read_text
 
@@ -190,6 +190,8 @@ class DependencyLog:
         return [self.object_of(path, member) for member in members] if members else [path]
 
 
+NOTHING = re.compile(r"(?!)")
+
 # What the build's list of its own libraries says of the project's own code,
 # which is no third party's.
 OWN = "own"
@@ -264,6 +266,11 @@ def input_lines(path: Path, members: set[str], origin: str | None, build_dir: Pa
     if origin is None and path.is_relative_to(build_dir.resolve()):
         raise ReleaseError(f"the build's list of its own libraries does not say what {path} is made from")
     file = Path(origin).resolve() if origin else path
+    unclear = sorted(member for member in members if UNCLEAR_MEMBERS.get(file.name, NOTHING).fullmatch(member))
+    if unclear:
+        raise ReleaseError(f"the launcher would link {', '.join(unclear)} of {file}, code whose licence its "
+                           "source calls unclear (installer/release/components.py, UNCLEAR_MEMBERS): ship its "
+                           "source and name its licence as its files state it, or keep it out of the link")
     name, folders = component_of(file, database)
     return {f"{name}\t{file}\t{folder}" for folder in folders}
 

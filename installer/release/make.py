@@ -13,7 +13,7 @@ import sys
 from pathlib import Path
 from typing import TYPE_CHECKING
 
-from . import (archive_licences, components, notices, packing, product as payload, sbom, signing, source_archive,
+from . import (archive_licences, components, cyclonedx, notices, packing, product as payload, sbom, signing, source_archive,
                toolchain, version_resource, winget, wix)
 from .errors import ReleaseError, UsageError, read_text
 from .model import Release
@@ -24,9 +24,10 @@ if TYPE_CHECKING:
 
 REPO = Path(__file__).resolve().parent.parent.parent
 CHANGELOG = REPO / "CHANGELOG.md"
+DEP5 = REPO / ".reuse" / "dep5"
 
-RELEASE_SUFFIXES = (".SHA256SUMS", ".SHA256SUMS.minisig", ".msi", "-win32.zip", ".spdx.json", "-source.tar.xz",
-                    winget.FOLDER_SUFFIX, ".p7s", ".UNSIGNED.txt")
+RELEASE_SUFFIXES = (".SHA256SUMS", ".SHA256SUMS.minisig", ".msi", "-win32.zip", ".spdx.json", ".cdx.json",
+                    "-source.tar.xz", winget.FOLDER_SUFFIX, ".p7s", ".UNSIGNED.txt")
 # An earlier release's sums, before they were named for their release.
 OLD_SUMS = ("SHA256SUMS", "SHA256SUMS.minisig")
 
@@ -193,9 +194,12 @@ def release_of(product: Product, options: Options, sources: source_archive.Sourc
                                                 plan.signatures),
         Made.EXTRA_FILE: read_extra_file(product),
     }
+    packages = components.source_packages(list(described), options.deps)
+    stated = archive_licences.statements(DEP5, [f"{p.name}/{p.dsc.name}" for p in packages])
     return Release(product, sources, built_with, plan, epoch, options.deps, described,
-                   tuple(components.release_sources(list(described), options.deps)), contents,
-                   wix.icon_of(launcher, product.launcher_file), signatures)
+                   tuple(components.release_sources(list(described), options.deps)),
+                   tuple(dataclasses.replace(p, licence=stated[f"{p.name}/{p.dsc.name}"] or "NOASSERTION")
+                         for p in packages), contents, wix.icon_of(launcher, product.launcher_file), signatures)
 
 
 def read_extra_file(product: Product) -> bytes:
@@ -224,13 +228,14 @@ def render(release: Release) -> dict[str, bytes]:
     files = {"msi": (f"{release.base}.msi", msi.content), "zip": (f"{release.base}-win32.zip",
                                                                  packing.zip_of(release))}
     progress(f"{product.name} {product.version}: {release.base}-source.tar.xz")
-    licence_texts = archive_licences.texts(release.components, release.carried, REPO / ".reuse" / "dep5",
+    licence_texts = archive_licences.texts(release.components, release.carried, DEP5,
                                            source_archive.project_files(release.sources))
     record = source_archive.Record(release.base, plan.signatures, detached)
     files["source"] = (f"{release.base}-source.tar.xz", source_archive.build(release, record, licence_texts))
-    progress(f"{product.name} {product.version}: {release.base}.spdx.json")
-    bill = {f"{release.base}.spdx.json": sbom.render(release, files, manifest)}
-    return {files["msi"][0]: files["msi"][1], files["zip"][0]: files["zip"][1], **bill,
+    progress(f"{product.name} {product.version}: {release.base}.cdx.json, {release.base}.spdx.json")
+    cdx = {f"{release.base}.cdx.json": cyclonedx.render(release, files)}
+    bill = {f"{release.base}.spdx.json": sbom.render(release, files, manifest, cdx)}
+    return {files["msi"][0]: files["msi"][1], files["zip"][0]: files["zip"][1], **bill, **cdx,
             files["source"][0]: files["source"][1], **manifest, **detached,
             **signing.unsigned_note(product, plan.signatures)}
 

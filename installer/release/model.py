@@ -11,7 +11,7 @@ import time
 from collections.abc import Mapping
 from pathlib import Path
 
-from .components import Component
+from .components import Component, SourcePackage
 from .product import Made, Product, ShippedFile, files
 from .signing import Plan
 from .source_archive import Sources, Toolchain
@@ -27,6 +27,7 @@ class Release:
     deps: Path  # where tools/setup.sh keeps Debian's source packages
     components: tuple[Component, ...]  # what the launcher is linked with
     carried: tuple[str, ...]  # the files of deps its source archive carries
+    source_packages: tuple[SourcePackage, ...]  # the Debian source packages the components come from
     contents: Mapping[Made, bytes]  # each shipped file's bytes: the launcher signed when the release is
     icon: bytes  # the launcher's icon group, the MSI's Icon
     signatures: Mapping[str, bytes]  # the launcher's Authenticode signature apart, by its published name

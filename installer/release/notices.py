@@ -18,7 +18,7 @@ from collections.abc import Sequence
 from pathlib import Path
 
 from . import file_notices
-from .components import MODIFIED_JUCE_MODULES, Component
+from .components import MODIFIED_JUCE_MODULES, Component, sources_of
 from .product import Product
 from .errors import read_text
 
@@ -44,7 +44,7 @@ def corresponding_source(product: Product, components: Sequence[Component]) -> s
     """What the source archive holds, in words: the project's source, the whole Debian source package of
     each component that is no System Library, and of the run-time only what the notices and the bill read."""
     whole = sorted({f"{c.code_source} {c.code_version}" for c in components if not c.system_library})
-    dscs = sorted({f"{c.code_source} {c.code_version}" for c in components if c.system_library})
+    dscs = sorted({f"{source} {version}" for c in components if c.system_library for source, version in sources_of(c)})
     kept = [c.name for c in components if c.system_library and c.licence_files]
     held = f"It holds the source of {product.name}"
     if whole:
@@ -166,7 +166,9 @@ def licence_file_sections(components: Sequence[Component]) -> list[str]:
     for c in components:
         for kept in c.licence_files:
             sections += ["", heading(f"{c.name}: its licence file {kept.path}, from Debian's source package "
-                                     f"{c.code_source} {c.code_version}"), "", kept.text.rstrip()]
+                                     f"{c.code_source} {c.code_version}")]
+            sections += ["", paragraph(kept.received_under)] if kept.received_under else []
+            sections += ["", kept.text.rstrip()]
     return sections
 
 

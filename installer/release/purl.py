@@ -21,6 +21,7 @@ left out."""
 from __future__ import annotations
 
 import os
+import posixpath
 import re
 import urllib.parse
 from collections.abc import Mapping
@@ -58,6 +59,18 @@ def build(kind: str | None, namespace: str | None, name: str | None, version: st
         purl += "?" + "&".join(f"{key}={encoded(value)}" for key, value in sorted(given.items()))
     located = [segment for segment in (subpath or "").split("/") if segment not in ("", ".", "..")]
     return purl + ("#" + "/".join(map(encoded, located)) if located else "")
+
+
+def of_source(name: str, version: str, subpath: str | None = None) -> str:
+    """A Debian source package's purl, which OSV and Dependency-Track match Debian's advisories against: the
+    source's own name and version, arch=source; with a subpath, a part of it (where a component's code lies)."""
+    return build("deb", "debian", name, version, {"arch": "source", "distro": DISTRO}, subpath)
+
+
+def of_component_source(component: Component) -> str:
+    """The purl of the part of its source package a component's code lies in."""
+    return of_source(component.code_source, component.code_version,
+                     posixpath.commonpath([folder.rstrip("/") for folder in component.folders]))
 
 
 def of_component(component: Component) -> str:

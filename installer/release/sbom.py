@@ -19,6 +19,7 @@ from __future__ import annotations
 
 import hashlib
 import json
+import os
 import re
 import time
 import uuid
@@ -26,9 +27,10 @@ from collections.abc import Mapping, Sequence
 from typing import TYPE_CHECKING, Any
 
 from . import file_notices, purl
-from .components import Component
+from .components import Component, SourcePackage
+from .debian import dsc_field
 from .errors import ReleaseError, read_text
-from .licences import Licences, read_copyright, sha256_of
+from .licences import Licences, header_licences, read_copyright, sha256_of
 from .product import OWN_FILES_LICENCE, PROGRAM_LICENCE, Made, Product, launcher_in
 from .wix import ICON
 
@@ -50,8 +52,15 @@ Document = dict[str, Any]
 
 
 def licence_of(component: Component, licences: Licences) -> str:
-    """The licences Debian's copyright file states for the parts of the source the component's code lies in."""
+    """The licences Debian's copyright file states for the parts of the source the component's code lies in;
+    of headers whose licences are each their own, every one of those."""
     copyright_file = read_copyright(component.copyright)
+    if component.licence_per_file:
+        root = os.path.commonpath([file.parent for file in component.notice_files])
+        return " AND ".join(sorted({licences.expression(name, copyright_file) for file in component.notice_files
+                                    for name in header_licences(file, [folder + os.path.relpath(file, root)
+                                                                       for folder in component.folders],
+                                                                copyright_file)}))
     if not copyright_file.parsed:
         # gcc's copyright file is prose; its run-time libraries carry the exception.
         if "GCC RUNTIME LIBRARY EXCEPTION" in copyright_file.text:
@@ -128,6 +137,30 @@ def component_package(component: Component, licences: Licences, locator: str) ->
         package["packageFileName"] = component.dsc.name
         package["checksums"] = [{"algorithm": "SHA256", "checksumValue": sha256_of(component.dsc)}]
     return package
+
+
+def source_package(source: SourcePackage) -> Document:
+    """A Debian source package the components come from, named by its source purl, as OSV matches
+    Debian's advisories; its .dsc is in the release's source archive."""
+    carried = "whole" if source.whole else "its .dsc"
+    return {
+        "SPDXID": spdx_id(f"source-{source.name}"),
+        "name": source.name,
+        "versionInfo": source.version,
+        "supplier": supplier_of(dsc_field(source.dsc, "Maintainer")),
+        "packageFileName": source.dsc.name,
+        "checksums": [{"algorithm": "SHA256", "checksumValue": sha256_of(source.dsc)}],
+        "downloadLocation": "NOASSERTION",
+        "filesAnalyzed": False,
+        "sourceInfo": f"Debian's source package {source.name} {source.version}; the release's source archive "
+                      f"carries {carried} (debian-source-packages/{source.name}/)",
+        "licenseConcluded": source.licence,
+        "licenseDeclared": source.licence,
+        "copyrightText": "NOASSERTION",
+        "primaryPackagePurpose": "SOURCE",
+        "externalRefs": [{"referenceCategory": "PACKAGE-MANAGER", "referenceType": "purl",
+                          "referenceLocator": purl.of_source(source.name, source.version)}],
+    }
 
 
 def launcher_package(launcher: bytes, product: Product, year: int) -> Document:
@@ -221,22 +254,25 @@ def with_namespace(document: Document, name: str, version: str) -> Document:
 
 def relationships(files: Mapping[str, Document], launcher: str, launcher_in: Sequence[str],
                   packages: Sequence[Document], metafiles: Sequence[Document] = (),
-                  shipped: Sequence[tuple[str, str]] = ()) -> list[Document]:
+                  shipped: Sequence[tuple[str, str]] = (), built: Sequence[tuple[str, str]] = ()) -> list[Document]:
     """The document describes the release's files; those of launcher_in contain the launcher, which is
     generated from the source archive and statically linked with each component, and the files shipped
-    beside it; the metafiles are of the MSI."""
+    beside it; the metafiles are of the MSI; each component is generated from each source package it
+    comes from (built: (component, source package))."""
     described = [relationship("SPDXRef-DOCUMENT", "DESCRIBES", f["SPDXID"]) for f in [*files.values(), *metafiles]]
     described += [relationship(f["SPDXID"], "METAFILE_OF", files[DESCRIBED_KIND]["SPDXID"]) for f in metafiles]
     contains = [relationship(f["SPDXID"], "CONTAINS", launcher) for kind, f in files.items() if kind in launcher_in]
     contains += [relationship(files[kind]["SPDXID"], "CONTAINS", file) for kind, file in shipped]
     generated = [relationship(launcher, "GENERATED_FROM", files[SOURCE_KIND]["SPDXID"])] if SOURCE_KIND in files else []
     linked = [relationship(launcher, "STATIC_LINK", p["SPDXID"]) for p in packages]
-    return described + contains + generated + linked
+    return described + contains + generated + linked + [relationship(a, "GENERATED_FROM", b) for a, b in built]
 
 
-def render(release: Release, files: Mapping[str, tuple[str, bytes]], metafiles: Mapping[str, bytes]) -> bytes:
+def render(release: Release, files: Mapping[str, tuple[str, bytes]], metafiles: Mapping[str, bytes],
+           bills: Mapping[str, bytes]) -> bytes:
     """The bill of materials, as JSON, of the release whose files (kind: (name, bytes), in the document's
-    order) are given, and whose metafiles (path in the release folder: bytes) describe its MSI."""
+    order) are given, whose metafiles (path in the release folder: bytes) describe its MSI, and whose other
+    bills of materials (name: bytes) describe the launcher as this one does."""
     product, year = release.product, release.year
     licences = Licences()
     launcher = launcher_package(release.launcher, product, year)
@@ -244,8 +280,12 @@ def render(release: Release, files: Mapping[str, tuple[str, bytes]], metafiles: 
                 for kind, (name, content) in files.items()}
     locators = purl.of_components(list(release.components))
     linked = [component_package(c, licences, locators[c.name]) for c in release.components]
+    sources = [source_package(source) for source in release.source_packages]
+    built = [(spdx_id(name), spdx_id(f"source-{source.name}")) for source in release.source_packages
+             for name in source.components]
     owner = f"Copyright (C) {year} {product.manufacturer}"
     described = [file_document(name, name, content, "NOASSERTION", owner) for name, content in metafiles.items()]
+    companions = [file_document(name, name, content, "NOASSERTION", owner) for name, content in bills.items()]
     shipped, holders = shipped_files(release, list(files))
     document: Document = {
         "spdxVersion": "SPDX-2.3",
@@ -256,12 +296,14 @@ def render(release: Release, files: Mapping[str, tuple[str, bytes]], metafiles: 
             "created": time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(release.epoch)),
             "creators": [f"Organization: {product.manufacturer}", f"Tool: {product.name}-{TOOL}-{product.version}"],
         },
-        "packages": list(packages.values()) + [launcher] + linked,
+        "packages": list(packages.values()) + [launcher] + linked + sources,
         "relationships": relationships(packages, launcher["SPDXID"], launcher_in(product), linked, described,
-                                       holders),
+                                       holders, built)
+        + [relationship("SPDXRef-DOCUMENT", "DESCRIBES", f["SPDXID"]) for f in companions]
+        + [relationship(f["SPDXID"], "DESCRIBES", launcher["SPDXID"]) for f in companions],
     }
-    if described or shipped:
-        document["files"] = shipped + described
+    if described or shipped or companions:
+        document["files"] = shipped + described + companions
     if release.test_commit:
         document["comment"] = f"Test release, made from changes not committed on top of commit {release.test_commit}."
     if licences.extracted:

@@ -15,7 +15,8 @@
 # valid SPDX 2.3, name the release's files and what they contain, and every
 # component compiled into the launcher with one purl, which read as a scanner
 # reads it names a Debian source and version that exist, and the manifest's
-# files. reuse lint and reuse spdx in the unpacked archive give every file a licence. The winget manifest must be
+# files; the CycloneDX one must be valid CycloneDX 1.6, and both read as the common scanners read them
+# (read-as-scanners.py). reuse lint and reuse spdx in the unpacked archive give every file a licence. The winget manifest must be
 # valid by winget's schemas, each value the one the MSI it names, the family,
 # the bill of materials and the changelog give. What make-release.sh cannot account for stops it with
 # a message naming it and leaves no release folder; a release of a clean tree
@@ -66,7 +67,9 @@ msi="$release/$name-$version.msi"
 sbom="$release/$name-$version.spdx.json"
 source_archive="$name-$version-source.tar.xz"
 notices=THIRD-PARTY-NOTICES.txt
-release_files=("$name-$version-source.tar.xz" "$name-$version-win32.zip" "$name-$version.msi" "$name-$version.spdx.json")
+cdx="$release/$name-$version.cdx.json"
+release_files=("$name-$version-source.tar.xz" "$name-$version-win32.zip" "$name-$version.msi" "$name-$version.spdx.json"
+    "$name-$version.cdx.json")
 sums="$name-$version.SHA256SUMS"
 # The build releases unsigned, and says so beside the sums.
 unsigned_note="$name-$version.UNSIGNED.txt"
@@ -77,7 +80,7 @@ expect "contents of the release folder" \
     "$(printf '%s\n' "${release_files[@]}" "$sums" "$unsigned_note" "$winget" "${manifests[@]}" | LC_ALL=C sort \
         | paste -sd ' ')" \
     "$(find "$release" -mindepth 1 -printf '%P\n' | LC_ALL=C sort | paste -sd ' ')"
-expect "the sums name the four, the manifest and the note that the release is not signed" \
+expect "the sums name the five, the manifest and the note that the release is not signed" \
     "$(printf '%s\n' "${release_files[@]}" "${manifests[@]}" "$unsigned_note" | LC_ALL=C sort | paste -sd ' ')" \
     "$(cut -d' ' -f3 "$release/$sums" | LC_ALL=C sort | paste -sd ' ')"
 expect "the sums match them" "yes" "$(cd "$release" && yes_if sha256sum --quiet -c "$sums")"
@@ -210,8 +213,11 @@ for r in document["relationships"]:
 field() { awk -F '\t' -v name="$1" -v n="$2" 'NF == 6 && $1 == name { print $n }' <<<"$packages"; }
 dsc_sha256() { sha256sum <"$deps/$1/$1_$2.dsc" | cut -d' ' -f1; }
 
-expect "the bill of materials lists the release's files, the launcher and every component" \
-    "$(printf '%s\n' JUCE libgcc libstdc++ "MinGW-w64 run-time" "$name" winpthreads "${release_files[@]}" | grep -v spdx.json \
+# Every component of the link, and every Debian source package the source archive carries, which are those
+# the components come from; the release's files, but for the bills themselves, which the document describes as files.
+expect "the bill of materials lists the release's files, the launcher, every component and every source package" \
+    "$( (printf '%s\n' "$name" "${release_files[@]}" | grep -v '\.\(spdx\|cdx\)\.json$'; cut -f1 "$components" | sort -u
+        tar -tJf "$release/$source_archive" | sed -n 's|^[^/]*/debian-source-packages/\([^/]*\)/.*\.dsc$|\1|p') \
         | LC_ALL=C sort -f | paste -sd ' ')" \
     "$(awk -F '\t' 'NF == 6 { print $1 }' <<<"$packages" | LC_ALL=C sort -f | paste -sd ' ')"
 expect "the release's files with their SHA-256" "" \
@@ -234,26 +240,9 @@ if [ -n "$extra_file" ]; then
         "$(yes_if cmp -s "$extra_file" "$work/zip/$extra_name") $(yes_if cmp -s "$extra_file" "$(find "$work/msi" \
             -name "$extra_name" -path "*/$name/*")") $(yes_if grep -qxF "./$extra_name"$'\t'"$extra_sha256" <<<"$packages")"
 fi
-# As a scanner reads the bill (Syft's SPDX reader, grype's): each component's
-# first purl, a Debian package whose source and its version (upstream=, or the
-# purl itself for arch=source) Debian's source lists, or the .dsc kept, know;
-# no two purls alike.
-expect "read as a scanner does, each component's first purl names a Debian source and version that exist" "" \
-    "$(while IFS= read -r component; do
-        read -r source source_version < <(python3 -c 'import sys, urllib.parse
-purl, _, subpath = sys.argv[1].partition("#")
-head, _, query = purl.partition("?")
-qualifiers = dict(urllib.parse.parse_qsl(query))
-name, _, version = head.removeprefix("pkg:deb/debian/").partition("@")
-if qualifiers.get("arch") == "source":
-    print(urllib.parse.unquote(name), urllib.parse.unquote(version))
-elif "upstream" in qualifiers and qualifiers.get("distro") == "debian-12":
-    source, _, at = qualifiers["upstream"].partition("@")
-    print(source, at or urllib.parse.unquote(version))' "$(field "$component" 5)")
-        [ -n "${source:-}" ] && { [ -f "$deps/$source/${source}_${source_version#*:}.dsc" ] \
-            || apt-cache showsrc "$source" 2>/dev/null | grep -qxF "Version: $source_version"; } \
-            || echo "$component: $(field "$component" 5)"
-        source=""; done <<<"$linked")$(awk -F '\t' 'NF == 6 && $5 != "-" { print $5 }' <<<"$packages" | sort | uniq -d)"
+# As the common scanners read the bills (Syft and grype, OSV, Dependency-Track), from the documents alone.
+expect "read as scanners read them, every purl names a Debian source and version that exist, none twice" "" \
+    "$(/usr/bin/python3 "$here/read-as-scanners.py" "$sbom" "$cdx" "$here/cyclonedx-1.6" "$deps" 2>&1)"
 expect "it names the launcher's version and SHA-256, and the licence of the whole program" \
     "$version $(sha256sum <"$launcher" | cut -d' ' -f1) GPL-3.0-only" "$(field "$name" 2) $(field "$name" 3) $(field "$name" 4)"
 expect "the launcher holds the JUCE version the bill names" yes \

@@ -75,6 +75,6 @@ def release(product: Product, tmp_path: Path) -> Callable[..., Release]:
         sources = Sources(tmp_path, "git", test_commit or "c" * 40, 1700000000, test_commit is not None)
         contents = {made: made.name.encode() for made in Made} | {Made.LAUNCHER: launcher}
         made = Release(product, sources, Toolchain([], []), Plan(Signatures(False, False), None, None), 1700000000,
-                       tmp_path, tuple(components), (), contents, b"icon", {})
+                       tmp_path, tuple(components), (), (), contents, b"icon", {})
         return dataclasses.replace(made, **change)
     return make

@@ -5,6 +5,7 @@ from pathlib import Path
 import pytest
 
 from release import purl, sbom
+from release.components import SourcePackage, sources_of
 from release.errors import ReleaseError
 
 HEADER = "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n\n"
@@ -13,13 +14,18 @@ PURL_SPEC = Path(__file__).resolve().parent.parent / "purl-spec"
 
 
 @pytest.fixture
-def render(release, component):
-    """The bill of materials, as a document, of a release and its files."""
+def render(release, component, tmp_path):
+    """The bill of materials, as a document, of a release and its files: its one component's code is
+    gcc-12's, which gcc-mingw-w64 builds, as the compiler's run-time's is."""
     files = {"msi": ("x.msi", b"msi"), "zip": ("x.zip", b"zip"), "source": ("x.tar.xz", b"source")}
+    lib = dataclasses.replace(component("Lib", LIB, source="gcc-mingw-w64", folders=("src/",)), code_source="gcc-12")
+    (tmp_path / "x.dsc").write_text("Source: x\nMaintainer: Team <team@example.invalid>\n")
+    built = tuple(SourcePackage(name, "1.0-1", tmp_path / "x.dsc", False, ("Lib",), "MIT")
+                  for name, _ in sources_of(lib))
 
     def make(**change):
-        made = release([component("Lib", LIB, folders=("src/",))], **change)
-        return json.loads(sbom.render(made, files, {"x.winget/x.yaml": b"manifest"}))
+        made = release([lib], source_packages=built, **change)
+        return json.loads(sbom.render(made, files, {"x.winget/x.yaml": b"manifest"}, {"x.cdx.json": b"{}"}))
     return make
 
 
@@ -38,7 +44,17 @@ def test_the_bill_names_each_file_what_contains_the_launcher_and_its_components(
         ("SPDXRef-Package-Example-zip", "SPDXRef-File-THIRD-PARTY-NOTICES.txt")]
     assert relations(document, "STATIC_LINK") == [("SPDXRef-Package-Example", "SPDXRef-Package-Lib")]
     assert relations(document, "METAFILE_OF") == [("SPDXRef-File-x.winget-x.yaml", "SPDXRef-Package-Example-msi")]
-    assert document["packages"][-1]["licenseConcluded"] == "MIT AND LicenseRef-Custom"
+    assert ("SPDXRef-File-x.cdx.json", "SPDXRef-Package-Example") in relations(document, "DESCRIBES")
+    assert [p["licenseConcluded"] for p in document["packages"] if p["name"] == "Lib"] == ["MIT AND LicenseRef-Custom"]
+
+
+def test_a_component_is_generated_from_each_source_package_it_comes_from_named_as_osv_reads_it(render):
+    document = render()
+    assert relations(document, "GENERATED_FROM")[1:] == [("SPDXRef-Package-Lib", "SPDXRef-Package-source-gcc-12"),
+                                                         ("SPDXRef-Package-Lib", "SPDXRef-Package-source-gcc-mingw-w64")]
+    assert [p["externalRefs"][0]["referenceLocator"] for p in document["packages"][-2:]] == [
+        "pkg:deb/debian/gcc-12@1.0-1?arch=source&distro=debian-12",
+        "pkg:deb/debian/gcc-mingw-w64@1.0-1?arch=source&distro=debian-12"]
 
 
 def test_a_test_release_is_marked_and_its_namespace_follows_the_content(render):
