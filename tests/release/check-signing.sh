@@ -25,6 +25,10 @@ ensure_wine_prefix
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
+# After a plain build, as the documentation says: what it makes of the release's inputs made again by it.
+use_product "$(product_description "$build")"
+rm -f "$product_components"
+cmake --build "$build" >/dev/null || exit 1
 output=$(sign_as_documented "$doc" "$build" "$work")
 status=$?
 echo "$output"
@@ -33,7 +37,6 @@ expect "both signatures verify" 2 "$(grep -cx 'Signature verification: ok' <<<"$
 expect "both timestamps verify" 2 "$(grep -cx 'Timestamp Server Signature verification: ok' <<<"$output")"
 
 # The commands sign the product table's first product.
-use_product "$(product_description "$build")"
 release="$work/build/signed/release/$product_name"
 sums="$product_name-$product_version.SHA256SUMS"
 signed="$work/build/signed/launcher/$product_executable"
