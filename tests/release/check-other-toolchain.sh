@@ -18,15 +18,18 @@ trap 'rm -rf "$work"' EXIT
 value_of() { "$source_dir/installer/release.sh" describe "$product" "$1"; }
 name=$(value_of name) version=$(value_of version)
 
+# Committed, so that the releases are no test releases, which promise no bytes.
 git clone --quiet "$source_dir" "$work/clone" || exit 1
 sed -i 's/^dpkg-dev .*/dpkg-dev 0.0-other/' "$work/clone/toolchain.lock"
+git -C "$work/clone" -c user.name=check -c user.email=check@example.invalid commit --quiet -am "Another dpkg-dev" \
+    || exit 1
 named="dpkg-dev $(dpkg-query -W -f='${Version}' dpkg-dev) (locked: 0.0-other)"
 minisign -G -W -p "$work/sums.pub" -s "$work/sums.key" >/dev/null || exit 1
 # release OUT OPTION...: the status, then the lines naming the package that differs.
 release() {
     local out=$1 status=0 said; shift
     said=$("$work/clone/installer/make-release.sh" --product "$product" --deps "$source_dir/build/deps" \
-        --allow-uncommitted --out "$work/$out" "$@" 2>&1) || status=$?
+        --out "$work/$out" "$@" 2>&1) || status=$?
     echo "$status $(grep -cF "$named" <<<"$said")"
 }
 
