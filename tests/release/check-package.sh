@@ -221,7 +221,7 @@ expect "the bill of materials lists the release's files, the launcher, every com
         | LC_ALL=C sort -f | paste -sd ' ')" \
     "$(awk -F '\t' 'NF == 6 { print $1 }' <<<"$packages" | LC_ALL=C sort -f | paste -sd ' ')"
 expect "the release's files with their SHA-256" "" \
-    "$(for file in "${release_files[@]}"; do [ "$file" = "${sbom##*/}" ] \
+    "$(for file in "${release_files[@]}"; do [[ $file == *.spdx.json || $file == *.cdx.json ]] \
         || [ "$(field "$file" 3)" = "$(sha256sum <"$release/$file" | cut -d' ' -f1)" ] || echo "$file"; done)"
 # What the MSI and the ZIP hold, as the payload declares it: the launcher as its package, the rest as files.
 contained() { while IFS= read -r file; do echo "CONTAINS $1 $([ "$file" = "$executable" ] && echo "$name" || echo "./$file")"
@@ -230,7 +230,8 @@ expect "the MSI and the ZIP contain the payload's files, the launcher generated 
     "$({ contained "$zip" <<<"$zip_names"; cut -f1 <<<"$msi_files" | contained "$name-$version.msi"
         echo "CONTAINS $name-$version.msi ./product.ico"; echo "GENERATED_FROM $name $source_archive"; } \
         | LC_ALL=C sort | paste -sd '|')" \
-    "$(awk -F '\t' 'NF == 3 && ($1 == "CONTAINS" || $1 == "GENERATED_FROM") { print $1, $2, $3 }' <<<"$packages" \
+    "$(awk -F '\t' -v name="$name" 'NF == 3 && ($1 == "CONTAINS" || ($1 == "GENERATED_FROM" && $2 == name)) {
+        print $1, $2, $3 }' <<<"$packages" \
         | LC_ALL=C sort | paste -sd '|')"
 # The file the product table gives this product alone: in its ZIP, its MSI and its bill, as it is.
 extra_file=$(value_of extra_file)
@@ -254,9 +255,11 @@ expect "libgcc and libstdc++: the gcc source Debian built them from, upstream in
     done | sed 's/+/%2B/g' | paste -sd ' ')" \
     "$(for c in libgcc libstdc++; do echo "$(field "$c" 5 | grep -o 'upstream=[^&#]*') $(field "$c" 3)"; done | paste -sd ' ')"
 expect "winpthreads' licence, concluded from its own COPYING" "MIT AND BSD-3-Clause" "$(field winpthreads 4)"
-expect "the bill of materials names each manifest file with its SHA-256, a metafile of the MSI" \
-    "$(cd "$release" && sha256sum "${manifests[@]}" | awk -v msi="$name-$version.msi" '{ print "./" $2, $1; print "METAFILE_OF ./" $2, msi }' | sort)" \
-    "$(awk -F '\t' '(NF == 2 && $1 ~ /\.winget\//) || $1 == "METAFILE_OF" { $1 = $1; print }' <<<"$packages" | sort)"
+expect "the bill of materials names each manifest file with its SHA-256, a metafile of the MSI, and the CycloneDX bill" \
+    "$(cd "$release" && { sha256sum "${manifests[@]}" | awk -v msi="$name-$version.msi" '{ print "./" $2, $1
+        print "METAFILE_OF ./" $2, msi }'; sha256sum "${cdx##*/}" | awk '{ print "./" $2, $1 }'; } | sort)" \
+    "$(awk -F '\t' '(NF == 2 && $1 ~ /\.(winget\/|cdx\.json)/) || $1 == "METAFILE_OF" { $1 = $1; print }' <<<"$packages" \
+        | sort)"
 # The source packages in the archive are those the bill names, but for the compiler's run-time.
 expect "the source archive holds the Debian source package of each component but the run-time, each unpacking" \
     "$(awk -F '\t' 'NF == 6 && $1 == "JUCE" { print $6 }' <<<"$packages")" "$unpacked"
