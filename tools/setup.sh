@@ -39,6 +39,7 @@ packages=(
     python3-license-expression
     git xz-utils reuse
     clang-format-14 shellcheck
+    mono-mcs
 )
 
 install_packages() {
