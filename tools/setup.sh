@@ -219,3 +219,6 @@ install_packages
 rm -rf "$deps/mingw-i686" "$deps/zlib" "$deps/libpng" "$deps/libjpeg-turbo" "$deps/gcc-mingw-w64"
 [ "$in_archive" = no ] || take_archive_sources
 keep_release_sources
+# shellcheck source=node-packages.sh
+source "$repo/tools/node-packages.sh"
+[ "$in_archive" = yes ] || install_node_packages || exit 1
