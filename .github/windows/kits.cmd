@@ -13,7 +13,7 @@ set "results=%~f2"
 set failed=0
 set kits=0
 for /d %%k in ("%~3\*-windows-tests") do call :kit "%%~fk"
-if !kits! equ 0 echo kits.cmd: no kit found& exit /b 1
+if !kits! equ 0 (echo kits.cmd: no kit found & exit /b 1)
 exit /b !failed!
 
 :kit
@@ -22,7 +22,7 @@ set "name=%~nx1"
 set "folder=%results%\%name%-%who%"
 if exist "%folder%" rd /s /q "%folder%"
 xcopy "%~1" "%folder%\" /e /i /q >nul
-if errorlevel 1 echo kits.cmd: %~1 could not be copied& set failed=1& exit /b 0
+if errorlevel 1 (echo kits.cmd: %~1 could not be copied & set failed=1 & exit /b 0)
 pushd "%folder%"
 if "%who%"=="as-standard-user" (
     rem The ordinary user reads the kit and writes its results here.

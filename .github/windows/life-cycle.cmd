@@ -25,7 +25,7 @@ for /f "delims=" %%p in ('dir /b /ad "%~4"') do call :product "%~f4\%%p"
 shift /4
 goto folders
 :done
-if !products! equ 0 echo life-cycle.cmd: no release found& exit /b 1
+if !products! equ 0 (echo life-cycle.cmd: no release found & exit /b 1)
 exit /b !failed!
 
 :product
@@ -39,5 +39,5 @@ md "%work%"
 "%kits%\!release!-windows-tests\msi_life_cycle.exe" "%~1\!release!.msi" "%others%\%name%\older\%name%\%name%-0.9.0.msi" "%others%\%name%\signed\%name%\!release!.msi" "%work%\logs" "%summary%" >"%work%\life-cycle.txt" 2>&1
 set status=!errorlevel!
 type "%work%\life-cycle.txt"
-if !status! neq 0 echo life-cycle.cmd: %name%'s life cycle: exit status !status!& set failed=1
+if !status! neq 0 (echo life-cycle.cmd: %name%'s life cycle: exit status !status! & set failed=1)
 exit /b 0

@@ -14,11 +14,11 @@ for %%k in ("%~2\*-windows-tests.zip") do (
     if exist "%kits%\%%~nk" rd /s /q "%kits%\%%~nk"
     md "%kits%\%%~nk"
     "%SystemRoot%\System32\tar.exe" -xf "%%~fk" -C "%kits%\%%~nk"
-    if errorlevel 1 echo unpack-kits.cmd: %%~fk could not be unpacked& exit /b 1
+    if errorlevel 1 (echo unpack-kits.cmd: %%~fk could not be unpacked & exit /b 1)
     set /a count+=1
 )
 shift /2
 goto folders
 :done
-if %count% equ 0 echo unpack-kits.cmd: no kit found& exit /b 1
+if %count% equ 0 (echo unpack-kits.cmd: no kit found & exit /b 1)
 exit /b 0

@@ -20,7 +20,7 @@ for /d %%p in ("%~2\*") do for /d %%w in ("%%~fp\*.winget") do call :validate "%
 shift /2
 goto folders
 :done
-if !manifests! equ 0 echo validate-winget.cmd: no manifest found& exit /b 1
+if !manifests! equ 0 (echo validate-winget.cmd: no manifest found & exit /b 1)
 exit /b !failed!
 
 :validate
@@ -30,6 +30,6 @@ winget validate --manifest "%~1" >"%report%" 2>&1
 set status=!errorlevel!
 type "%report%"
 set "verdict=valid"
-if !status! neq 0 set "verdict=refused, exit status !status!" & set failed=1
+if !status! neq 0 (set "verdict=refused, exit status !status!" & set failed=1)
 if defined GITHUB_STEP_SUMMARY >>"%GITHUB_STEP_SUMMARY%" echo - winget validate %~nx1: !verdict!
 exit /b 0

@@ -335,23 +335,31 @@ public:
     Squatter (const Squatter&) = delete;
     Squatter& operator= (const Squatter&) = delete;
 
-    // Starts the squatter with these arguments; for `hold`, returns once it
-    // holds the folder. Its exit status, or STILL_ACTIVE while it holds.
+    // Runs the squatter, by its full path, with these arguments to its end;
+    // its exit status, or the system's error where it could not start.
     DWORD make (const std::wstring& arguments)
     {
-        if (! user.start (L"host_folder_squatter.exe " + arguments, folder, started))
+        if (! start (arguments))
             return GetLastError();
-        for (DWORD waited = 0; waited < patienceMs; waited += pollMs)
-        {
-            if (WaitForSingleObject (started.hProcess, pollMs) == WAIT_OBJECT_0)
-                break;
-            if (isHeldOpen())
-                return STILL_ACTIVE;
-        }
+        WaitForSingleObject (started.hProcess, patienceMs);
         DWORD status = STILL_ACTIVE;
         GetExitCodeProcess (started.hProcess, &status);
         end();
         return status;
+    }
+
+    // Starts the squatter holding the host's folder open; whether it holds
+    // it, running on until it is ended.
+    bool hold()
+    {
+        if (! start (L"hold"))
+            return false;
+        for (DWORD waited = 0; waited < patienceMs; waited += pollMs)
+            if (isHeldOpen())
+                return true;
+            else if (WaitForSingleObject (started.hProcess, pollMs) == WAIT_OBJECT_0)
+                break;
+        return false;
     }
 
     void end()
@@ -376,7 +384,7 @@ public:
         for (auto more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW (search, &entry) != FALSE)
         {
             const std::wstring name = entry.cFileName;
-            // A GUID: 36 characters, 32 of them hexadecimal digits.
+            // A GUID's 36 characters after the name the recipe gives.
             const auto random = name.size() == std::wstring (L"Orvanel-set-aside-").size() + 36;
             if (random || ! randomNamesOnly)
                 found.push_back (parent + name);
@@ -390,6 +398,11 @@ public:
     const std::wstring target = hostFolder() + L"-squatter-target";
 
 private:
+    bool start (const std::wstring& arguments)
+    {
+        return user.start (L"\"" + folder + L"\\host_folder_squatter.exe\" " + arguments, folder, started);
+    }
+
     static bool isHeldOpen()
     {
         const auto folder = CreateFileW (hostFolder().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -473,7 +486,7 @@ TEST_F (Launcher, TheHostFolderRecipeWritesNothingWhileAnOrdinaryUserHoldsItsFol
         GTEST_SKIP() << "no ordinary user can be made here to squat the folder (error " << squatter.user.failure()
                      << ")";
     removeHost();
-    ASSERT_EQ (squatter.make (L"hold"), DWORD (STILL_ACTIVE)) << "the folder is not held open";
+    ASSERT_TRUE (squatter.hold()) << "the ordinary user " << squatter.user.accountName() << " holds no folder open";
 
     std::string said;
     EXPECT_NE (runTheHostFolderRecipe (&said), 0u);
