@@ -207,11 +207,6 @@ TEST_F (Launcher, AHostFolderThatIsAJunctionIsRefused)
     EXPECT_FALSE (hostRan) << "the host ran";
 }
 
-bool runsUnderWine()
-{
-    return GetProcAddress (GetModuleHandleW (L"ntdll.dll"), "wine_get_version") != nullptr;
-}
-
 // While it lives, the shared application-data folder cannot be looked up:
 // the registry places it in a folder that does not exist.
 struct SharedFolderLost

@@ -35,7 +35,7 @@ namespace
 {
 
 constexpr DWORD success = 0, unknownProduct = 1605, fatalError = 1603, restartRequired = 3010;
-// An msiexec run on a busy machine, a repair or an upgrade, far past any seen.
+// An msiexec run, a repair or an upgrade of one launcher on a busy machine: far more than it needs.
 constexpr DWORD msiexecPatienceMs = 10 * 60 * 1000;
 
 std::string narrow (const std::wstring& text)
@@ -44,11 +44,6 @@ std::string narrow (const std::wstring& text)
     WideCharToMultiByte (CP_UTF8, 0, text.c_str(), -1, bytes.data(), static_cast<int> (bytes.size()), nullptr, nullptr);
     bytes.pop_back();
     return bytes;
-}
-
-bool runsUnderWine()
-{
-    return GetProcAddress (GetModuleHandleW (L"ntdll.dll"), "wine_get_version") != nullptr;
 }
 
 bool exists (const std::wstring& path)
@@ -392,20 +387,18 @@ int wmain (int argc, wchar_t** argv)
     GetEnvironmentVariableW (L"SystemDrive", systemDrive, MAX_PATH);
     const auto chosenParent = std::wstring (systemDrive) + L"\\Apps";
     const auto chosenFolder = chosenParent + L"\\" + release.name;
-    const auto link = release.name + L".lnk";
-    const auto startMenu = L"\\" + link;
-    // Wine puts a per-machine install's shortcuts in the user's folders.
+    const auto shortcut = L"\\" + release.name + L".lnk";
     const std::string perUserUnderWine = "Wine puts a per-machine install's shortcuts in the user's folders";
     const std::string noMigrationUnderWine = "Wine's msiexec does not carry out MigrateFeatureStates";
     const auto shortcutsAre = [&] (Step& step, bool onDesktop, bool keptOnDesktop)
     {
         LifeCycle::checkOnWindows (step, "the Start-menu shortcut is the all-users one, and the user has none",
-                                   exists (folderOf (CSIDL_COMMON_PROGRAMS) + startMenu)
-                                       && ! exists (folderOf (CSIDL_PROGRAMS) + startMenu),
+                                   exists (folderOf (CSIDL_COMMON_PROGRAMS) + shortcut)
+                                       && ! exists (folderOf (CSIDL_PROGRAMS) + shortcut),
                                    perUserUnderWine);
         LifeCycle::checkOnWindows (step, onDesktop ? "a desktop shortcut, all users'" : "no desktop shortcut",
-                                   exists (folderOf (CSIDL_COMMON_DESKTOPDIRECTORY) + startMenu) == onDesktop
-                                       && ! exists (folderOf (CSIDL_DESKTOPDIRECTORY) + startMenu),
+                                   exists (folderOf (CSIDL_COMMON_DESKTOPDIRECTORY) + shortcut) == onDesktop
+                                       && ! exists (folderOf (CSIDL_DESKTOPDIRECTORY) + shortcut),
                                    keptOnDesktop && onDesktop ? noMigrationUnderWine : perUserUnderWine);
     };
     const auto nothingLeft = [&] (Step& step, const std::wstring& folder)
@@ -415,10 +408,10 @@ int wmain (int argc, wchar_t** argv)
         LifeCycle::check (step, "no folder " + narrow (folder), ! exists (folder));
         LifeCycle::check (step, "no folder " + narrow (manufacturerFolder), ! exists (manufacturerFolder));
         LifeCycle::check (step, "no shortcut, all users' or the user's",
-                          ! exists (folderOf (CSIDL_COMMON_PROGRAMS) + startMenu)
-                              && ! exists (folderOf (CSIDL_PROGRAMS) + startMenu)
-                              && ! exists (folderOf (CSIDL_COMMON_DESKTOPDIRECTORY) + startMenu)
-                              && ! exists (folderOf (CSIDL_DESKTOPDIRECTORY) + startMenu));
+                          ! exists (folderOf (CSIDL_COMMON_PROGRAMS) + shortcut)
+                              && ! exists (folderOf (CSIDL_PROGRAMS) + shortcut)
+                              && ! exists (folderOf (CSIDL_COMMON_DESKTOPDIRECTORY) + shortcut)
+                              && ! exists (folderOf (CSIDL_DESKTOPDIRECTORY) + shortcut));
     };
     const auto launcherIn = [&] (const std::wstring& folder)
     {
