@@ -2,17 +2,24 @@
 # (docs/security.md), and the host's files written into it. For the host's
 # installer, from an elevated Windows PowerShell, before it writes any file:
 #
-#   powershell -NoProfile -ExecutionPolicy Bypass -File make-host-folder.ps1 -Files Sonvik.exe, Sonvik.dll
+#   %SystemRoot%\System32\WindowsPowerShell\v1.0\powershell.exe -NoProfile -ExecutionPolicy Bypass
+#       -File make-host-folder.ps1 -Files Sonvik.exe, Sonvik.dll
+#
+# This script and the files it names must lie in a folder only administrators
+# can write (the installer's own, below Program Files), never in a user's:
+# whoever can change them there runs code elevated.
 #
 # Any user may create Orvanel before the installer runs, as a folder holding a
 # DLL of theirs, as a junction to a folder of theirs, or keep a handle open on
 # it. So the folder is made with its protected access list in the one call
-# that creates it; one that was there already and was not made so (a link, no
-# folder, another owner, a list that lets anyone else change it) is renamed
-# aside, the link itself and never what it leads to, and never taken over;
-# and owner, list and link attribute are read again from a handle that keeps
-# the folder from being renamed while the files are written. Whatever it
-# cannot make so, it stops at, having written nothing.
+# that creates it, and that call returns the handle it is held by, shared for
+# no rename, so nobody can open it first and keep it from being held; one
+# that was there already and was not made so (a link, no folder, another
+# owner, a list that lets anyone else change it) is renamed aside under a name
+# nobody can foresee, the link itself and never what it leads to, and never
+# taken over; and owner, list and link attribute are read again from the
+# handle while the files are written. Whatever it cannot make so, it stops
+# at, having written nothing.
 param([string[]] $Files = @())
 
 $ErrorActionPreference = 'Stop'
@@ -40,13 +47,32 @@ using Microsoft.Win32.SafeHandles;
 public static class HostFolder
 {
     [StructLayout(LayoutKind.Sequential)]
-    struct SecurityAttributes { public int Length; public IntPtr Descriptor; public bool Inherit; }
-
-    [StructLayout(LayoutKind.Sequential)]
     struct AttributeTagInfo { public uint Attributes; public uint ReparseTag; }
 
-    [DllImport("kernel32.dll", CharSet = CharSet.Unicode, SetLastError = true)]
-    static extern bool CreateDirectoryW(string path, ref SecurityAttributes attributes);
+    [StructLayout(LayoutKind.Sequential)]
+    struct UnicodeString { public ushort Length; public ushort MaximumLength; public IntPtr Buffer; }
+
+    [StructLayout(LayoutKind.Sequential)]
+    struct ObjectAttributes
+    {
+        public int Length;
+        public IntPtr RootDirectory;
+        public IntPtr ObjectName;
+        public uint Attributes;
+        public IntPtr SecurityDescriptor;
+        public IntPtr SecurityQualityOfService;
+    }
+
+    [StructLayout(LayoutKind.Sequential)]
+    struct IoStatusBlock { public IntPtr Status; public IntPtr Information; }
+
+    [DllImport("ntdll.dll")]
+    static extern int NtCreateFile(out SafeFileHandle handle, uint access, ref ObjectAttributes attributes,
+                                   out IoStatusBlock status, IntPtr allocationSize, uint fileAttributes, uint share,
+                                   uint disposition, uint options, IntPtr extendedAttributes, uint extendedLength);
+
+    [DllImport("ntdll.dll")]
+    static extern int RtlNtStatusToDosError(int status);
 
     [DllImport("kernel32.dll", CharSet = CharSet.Unicode, SetLastError = true)]
     static extern SafeFileHandle CreateFileW(string path, uint access, uint share, IntPtr security, uint disposition,
@@ -69,29 +95,53 @@ public static class HostFolder
     [DllImport("kernel32.dll", CharSet = CharSet.Unicode, SetLastError = true)]
     static extern bool MoveFileExW(string from, string to, uint flags);
 
-    const int AlreadyExists = 183;
+    const uint GenericRead = 0x80000000, ShareRead = 1, ShareWrite = 2;
+    const int NameCollision = unchecked((int) 0xC0000035);
+    public const int SharingViolation = 32, AccessDenied = 5;
 
-    // Made with the descriptor in the call that creates it; false where
-    // something of that name is there already, which is left as it is.
-    public static bool Create(string path, RawSecurityDescriptor descriptor)
+    // Made with the descriptor in the call that creates it, and held from
+    // that call on, as Hold holds it: between a CreateDirectoryW and the
+    // CreateFileW that opens it, anyone may open the new folder sharing
+    // nothing and keep it from being held. Null where something of that name
+    // is there already, which is left as it is.
+    // https://learn.microsoft.com/en-us/windows/win32/api/winternl/nf-winternl-ntcreatefile
+    public static SafeFileHandle CreateAndHold(string path, RawSecurityDescriptor descriptor)
     {
+        const uint caseInsensitive = 0x40, create = 2;
+        const uint directory = 0x1, synchronousIo = 0x20, openReparsePoint = 0x00200000;
         byte[] binary = new byte[descriptor.BinaryLength];
         descriptor.GetBinaryForm(binary, 0);
+        string ntPath = @"\??\" + path;
         GCHandle pinned = GCHandle.Alloc(binary, GCHandleType.Pinned);
+        IntPtr text = Marshal.StringToHGlobalUni(ntPath);
+        IntPtr name = Marshal.AllocHGlobal(Marshal.SizeOf(typeof(UnicodeString)));
         try
         {
-            SecurityAttributes attributes = new SecurityAttributes();
-            attributes.Length = Marshal.SizeOf(typeof(SecurityAttributes));
-            attributes.Descriptor = pinned.AddrOfPinnedObject();
-            if (CreateDirectoryW(path, ref attributes))
-                return true;
-            int error = Marshal.GetLastWin32Error();
-            if (error == AlreadyExists)
-                return false;
-            throw new Win32Exception(error, "Cannot create " + path);
+            UnicodeString unicode = new UnicodeString();
+            unicode.Length = (ushort) (ntPath.Length * 2);
+            unicode.MaximumLength = unicode.Length;
+            unicode.Buffer = text;
+            Marshal.StructureToPtr(unicode, name, false);
+            ObjectAttributes attributes = new ObjectAttributes();
+            attributes.Length = Marshal.SizeOf(typeof(ObjectAttributes));
+            attributes.ObjectName = name;
+            attributes.Attributes = caseInsensitive;
+            attributes.SecurityDescriptor = pinned.AddrOfPinnedObject();
+            SafeFileHandle handle;
+            IoStatusBlock io;
+            int status = NtCreateFile(out handle, GenericRead, ref attributes, out io, IntPtr.Zero, 0,
+                                      ShareRead | ShareWrite, create, directory | synchronousIo | openReparsePoint,
+                                      IntPtr.Zero, 0);
+            if (status == NameCollision)
+                return null;
+            if (status < 0)
+                throw new Win32Exception(RtlNtStatusToDosError(status), "Cannot create " + path);
+            return handle;
         }
         finally
         {
+            Marshal.FreeHGlobal(name);
+            Marshal.FreeHGlobal(text);
             pinned.Free();
         }
     }
@@ -101,9 +151,8 @@ public static class HostFolder
     // no delete, so nobody may rename or delete it while it is held.
     public static SafeFileHandle Hold(string path)
     {
-        const uint genericRead = 0x80000000, shareRead = 1, shareWrite = 2, openExisting = 3;
-        const uint backupSemantics = 0x02000000, openReparsePoint = 0x00200000;
-        SafeFileHandle handle = CreateFileW(path, genericRead, shareRead | shareWrite, IntPtr.Zero, openExisting,
+        const uint openExisting = 3, backupSemantics = 0x02000000, openReparsePoint = 0x00200000;
+        SafeFileHandle handle = CreateFileW(path, GenericRead, ShareRead | ShareWrite, IntPtr.Zero, openExisting,
                                             backupSemantics | openReparsePoint, IntPtr.Zero);
         if (handle.IsInvalid)
             throw new Win32Exception(Marshal.GetLastWin32Error(), "Cannot open " + path);
@@ -142,11 +191,11 @@ public static class HostFolder
         }
     }
 
-    // Renames what is at `from`, a link itself and not what it leads to.
-    public static void MoveAside(string from, string to)
+    // Renames what is at `from`, a link itself and not what it leads to; the
+    // system's error where it cannot, none where it did.
+    public static int MoveAside(string from, string to)
     {
-        if (!MoveFileExW(from, to, 0))
-            throw new Win32Exception(Marshal.GetLastWin32Error(), "Cannot rename " + from);
+        return MoveFileExW(from, to, 0) ? 0 : Marshal.GetLastWin32Error();
     }
 }
 '@
@@ -181,6 +230,17 @@ function Get-WhyNotOursAt([string] $path) {
     try { return Get-WhyNotOurs $held } finally { $held.Dispose() }
 }
 
+# A squatter's handle on the folder, or on anything inside it, that shares no
+# delete keeps it from being renamed, and only the one who holds it can let
+# go: what to do is the administrator's.
+function Stop-HeldOpen([string] $path, [int] $code) {
+    $reason = (New-Object ComponentModel.Win32Exception $code).Message
+    throw ("Cannot set $path aside ($reason): a program holds it, or a file in it, open, and nothing was " +
+           "written. Find it in Resource Monitor (resmon.exe), CPU tab, Associated Handles, searching for " +
+           "$(Split-Path -Leaf $path); end it, or sign out the user who runs it or restart Windows, then run " +
+           "this again before any other user signs in.")
+}
+
 $identity = [Security.Principal.WindowsPrincipal][Security.Principal.WindowsIdentity]::GetCurrent()
 if (-not $identity.IsInRole([Security.Principal.WindowsBuiltInRole]::Administrator)) {
     throw 'Run this from an elevated prompt: only an administrator may make the host''s folder.'
@@ -189,19 +249,31 @@ if (-not $identity.IsInRole([Security.Principal.WindowsBuiltInRole]::Administrat
 $folder = Join-Path ([Environment]::GetFolderPath('CommonApplicationData')) 'Orvanel'
 $descriptor = New-Object Security.AccessControl.RawSecurityDescriptor $protectedSddl
 
-if (-not [HostFolder]::Create($folder, $descriptor)) {
+# An earlier run's folder is held again; any other is set aside under a
+# name no other user can foresee and take first: a random GUID.
+$held = [HostFolder]::CreateAndHold($folder, $descriptor)
+if ($null -eq $held) {
     $why = Get-WhyNotOursAt $folder
     if ($why) {
-        $aside = "$folder-set-aside-$(Get-Date -Format 'yyyyMMdd-HHmmss')"
-        [HostFolder]::MoveAside($folder, $aside)
-        Write-Warning "$folder was not made by the host's installer ($why): it is now $aside, unused."
-        if (-not [HostFolder]::Create($folder, $descriptor)) {
-            throw "$folder was made again by someone else meanwhile: nothing was written."
+        $aside = "$folder-set-aside-$([guid]::NewGuid())"
+        $code = [HostFolder]::MoveAside($folder, $aside)
+        if ($code -eq [HostFolder]::SharingViolation -or $code -eq [HostFolder]::AccessDenied) {
+            Stop-HeldOpen $folder $code
         }
+        if ($code -ne 0) {
+            throw (New-Object ComponentModel.Win32Exception -ArgumentList $code, "Cannot rename $folder")
+        }
+        Write-Warning "$folder was not made by the host's installer ($why): it is now $aside, unused."
+        $held = [HostFolder]::CreateAndHold($folder, $descriptor)
+        if ($null -eq $held) { throw "$folder was made again by someone else meanwhile: nothing was written." }
+    } else {
+        $held = [HostFolder]::Hold($folder)
     }
 }
 
-$held = [HostFolder]::Hold($folder)
+# icacls from the system folder, by its full path: an elevated session's
+# PATH may name a folder a user can write first.
+$icacls = Join-Path ([Environment]::SystemDirectory) 'icacls.exe'
 try {
     $why = Get-WhyNotOurs $held
     if ($why) { throw "$folder is not as this script makes it ($why): nothing was written." }
@@ -211,7 +283,7 @@ try {
         # Whoever runs this owns what it writes under one Windows policy
         # ("Default owner for objects created by members of the Administrators
         # group": "Object creator"); the launchers trust Administrators.
-        & icacls.exe $target /setowner '*S-1-5-32-544' /Q | Out-Null
+        & $icacls $target /setowner '*S-1-5-32-544' /Q | Out-Null
         if ($LASTEXITCODE -ne 0) { throw "Cannot give $target to Administrators." }
     }
 } finally {

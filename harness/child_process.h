@@ -11,6 +11,13 @@
 #include <optional>
 #include <string>
 
+// Whether this runs under Wine, whose ntdll alone exports its version: what
+// only Windows shows is skipped there, saying so.
+inline bool runsUnderWine()
+{
+    return GetProcAddress (GetModuleHandleW (L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
 // How long a program of ours may take before it is taken for hung: far more
 // than any start under a busy Wine, far less than a test's time-out.
 constexpr DWORD patienceMs = 60000;

@@ -11,17 +11,20 @@
 
 #include "family_values.h"
 
-/* Those who administer the machine: an installer running elevated or as a
-   service leaves its files owned by one of them. A service's own account
-   (NT SERVICE\name, TrustedInstaller among them) is the NT SERVICE authority
-   followed by five numbers made from its name, and exists only once an
-   administrator has installed that service; NT SERVICE\ALL SERVICES, which
-   every service holds, is that authority followed by one 0.
+/* Those who administer the machine: an installer running elevated, or as
+   Windows Installer or Windows' own servicing, leaves its files owned by one
+   of them. TrustedInstaller is the account of Windows' servicing, NT
+   SERVICE\TrustedInstaller, whose SID Windows derives from that name and so
+   is the same on every machine. No other service's own account (NT
+   SERVICE\name, S-1-5-80- and five numbers) is among them: any service an
+   administrator ever installed has one, and a compromised one could plant a
+   host while the host's folder is absent that every user's launcher, an
+   administrator's included, would start; the host folder's recipe
+   (docs/make-host-folder.ps1) trusts the same three.
    https://learn.microsoft.com/en-us/windows/win32/secauthz/well-known-sids */
 #define FAMILY_SYSTEM_SID "S-1-5-18"
 #define FAMILY_ADMINISTRATORS_SID "S-1-5-32-544"
-#define FAMILY_SERVICE_AUTHORITY "S-1-5-80-"
-#define FAMILY_SERVICE_SID_NUMBERS 5
+#define FAMILY_TRUSTED_INSTALLER_SID "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
 
 /* Rights of an access-list entry that let its holder change what starts: on
    the host, write it, delete it, change who may, or make it a link (setting a

@@ -2,8 +2,6 @@
 
 #include "family.h"
 
-#include <algorithm>
-
 namespace launcher
 {
 
@@ -20,21 +18,6 @@ using Reason = Distrust::Reason;
 // https://learn.microsoft.com/en-us/windows/win32/secauthz/well-known-sids
 const juce::String creatorOwner = "S-1-3-0";
 const juce::String ownerRights = "S-1-3-4";
-
-// A service's own account, not one that many services share: LOCAL SERVICE
-// and NETWORK SERVICE are other authorities, and ALL SERVICES has one number.
-bool isOneServicesAccount (const juce::String& sid)
-{
-    if (! sid.startsWith (FAMILY_SERVICE_AUTHORITY))
-        return false;
-
-    const auto numbers =
-        juce::StringArray::fromTokens (sid.substring (juce::String (FAMILY_SERVICE_AUTHORITY).length()), "-", "");
-    return numbers.size() == FAMILY_SERVICE_SID_NUMBERS
-        && std::all_of (numbers.begin(), numbers.end(),
-                        [] (const juce::String& number)
-                        { return number.containsOnly ("0123456789") && number.isNotEmpty(); });
-}
 
 std::uint32_t rightsThatChange (HostObjectKind kind)
 {
@@ -135,7 +118,7 @@ bool isTrustedAccount (const Sid& account, const Sid& launchingUser)
 {
     return account.text.isNotEmpty()
         && (account == launchingUser || account.text == FAMILY_SYSTEM_SID || account.text == FAMILY_ADMINISTRATORS_SID
-            || isOneServicesAccount (account.text));
+            || account.text == FAMILY_TRUSTED_INSTALLER_SID);
 }
 
 std::optional<Distrust> distrustOf (const FoundObject& object, HostObjectKind kind, const Sid& launchingUser,

@@ -67,9 +67,9 @@ juce::String refusalBody (const Distrust& distrust, const juce::String& what, co
             return what + " has no owner, so another user could have put it there." + reinstallAsAnAdministrator;
         case Reason::ownedByAnother:
             return what + " is owned by " + describeAccount (distrust.account, accountNameOf)
-                + ", and the launcher trusts only what you, SYSTEM, the Administrators group, TrustedInstaller or"
-                  " another service of this machine own, so another user could have put it there. Please have an"
-                  " administrator give it to the Administrators group, or reinstall the host as an administrator.";
+                + ", and the launcher trusts only what you, SYSTEM, the Administrators group or TrustedInstaller own,"
+                  " so another user could have put it there. Please have an administrator give it to the"
+                  " Administrators group, or reinstall the host as an administrator.";
         case Reason::changeableByAnother:
             return describeAccount (distrust.account, accountNameOf) + " may change " + what
                 + ", so another user could have put a program there." + protectTheFolder;

@@ -39,6 +39,7 @@ packages=(
     python3-license-expression
     git xz-utils reuse
     clang-format-14 shellcheck
+    mono-mcs
 )
 
 install_packages() {
@@ -220,3 +221,6 @@ install_packages
 rm -rf "$deps/mingw-i686" "$deps/zlib" "$deps/libpng" "$deps/libjpeg-turbo"
 [ "$in_archive" = no ] || take_archive_sources
 keep_release_sources
+# shellcheck source=node-packages.sh
+source "$repo/tools/node-packages.sh"
+[ "$in_archive" = yes ] || install_node_packages || exit 1

@@ -3,16 +3,19 @@
 // host's folder, which every case removes, and says why when it skips.
 
 #include "host_folder_access.h"
+#include "junction.h"
 #include "launcher_driver.h"
+#include "standard_user.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 #include <aclapi.h>
 #include <sddl.h>
-#include <winioctl.h>
 
-#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -183,38 +186,6 @@ TEST_F (Launcher, AHostFolderWithTheProtectedAccessListOfTheSecurityNotesHandsOv
     expectBothParsersSee (handOver ({ u"document.txt" }), withHostNameFirst ({ u"document.txt" }));
 }
 
-// A junction at `link` to the folder `target`, as mklink /j makes one.
-bool makeJunction (const std::wstring& link, const std::wstring& target)
-{
-    const auto substitute = L"\\??\\" + target;
-    std::wstring names = substitute + L'\0' + target + L'\0';
-    const auto namesSize = static_cast<WORD> (names.size() * sizeof (wchar_t));
-    // REPARSE_DATA_BUFFER of a mount point: tag, data length, reserved, then
-    // the offsets and lengths of the substitute and printed names.
-    const WORD fields[] { static_cast<WORD> (8 + namesSize),
-                          0,
-                          0,
-                          static_cast<WORD> (substitute.size() * sizeof (wchar_t)),
-                          static_cast<WORD> ((substitute.size() + 1) * sizeof (wchar_t)),
-                          static_cast<WORD> (target.size() * sizeof (wchar_t)) };
-    std::vector<unsigned char> data (sizeof (DWORD) + sizeof (fields) + namesSize);
-    const DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
-    std::memcpy (data.data(), &tag, sizeof (tag));
-    std::memcpy (data.data() + sizeof (tag), fields, sizeof (fields));
-    std::memcpy (data.data() + sizeof (tag) + sizeof (fields), names.data(), namesSize);
-
-    const auto folder = CreateFileW (link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (folder == INVALID_HANDLE_VALUE)
-        return false;
-
-    DWORD returned = 0;
-    const auto made = DeviceIoControl (folder, FSCTL_SET_REPARSE_POINT, data.data(), static_cast<DWORD> (data.size()),
-                                       nullptr, 0, &returned, nullptr);
-    CloseHandle (folder);
-    return made != FALSE;
-}
-
 TEST_F (Launcher, AHostFolderThatIsAJunctionIsRefused)
 {
     // A folder the junction leads to, holding the host: what it leads to can change.
@@ -234,11 +205,6 @@ TEST_F (Launcher, AHostFolderThatIsAJunctionIsRefused)
 
     expectOneBox (outcome, refusalBody ({ Reason::isLink }, folder));
     EXPECT_FALSE (hostRan) << "the host ran";
-}
-
-bool runsUnderWine()
-{
-    return GetProcAddress (GetModuleHandleW (L"ntdll.dll"), "wine_get_version") != nullptr;
 }
 
 // While it lives, the shared application-data folder cannot be looked up:
@@ -279,7 +245,11 @@ TEST_F (Launcher, WithoutTheSharedFolderTheHostIsLookedForOnTheWindowsDriveWhere
     const auto otherDrive = rootOfAnotherDrive (windows[0]);
     // Windows' administrative share of its own drive, which the tests' prefix maps (tools/wine-env.sh).
     const auto share = L"\\\\localhost\\" + std::wstring (1, towlower (windows[0])) + L"$\\users\\Public";
-    ASSERT_TRUE (otherDrive && GetFileAttributesW (share.c_str()) != INVALID_FILE_ATTRIBUTES);
+    if (! otherDrive)
+        GTEST_SKIP() << "this prefix has no drive but Windows' own to start the launcher from";
+    if (GetFileAttributesW (share.c_str()) == INVALID_FILE_ATTRIBUTES)
+        GTEST_SKIP() << "this prefix maps no administrative share \\\\localhost\\" << char (towlower (windows[0]))
+                     << "$ to start the launcher from; the tests' own does (tools/wine-env.sh)";
     ASSERT_TRUE (installed_host::installSampleHost (hostBuild(), folder));
     const SharedFolderLost lost;
     wchar_t shared[MAX_PATH] {};
@@ -299,45 +269,229 @@ TEST_F (Launcher, WithoutTheSharedFolderTheHostIsLookedForOnTheWindowsDriveWhere
 }
 
 // The installer's recipe of docs/security.md run as an elevated installer
-// would, writing the sample host; its exit status.
-DWORD runTheHostFolderRecipe()
+// would, writing the sample host: its exit status, and in `said` what it
+// wrote to its output and errors.
+DWORD runTheHostFolderRecipe (std::string* said = nullptr)
 {
     wchar_t windows[MAX_PATH] {};
     GetSystemWindowsDirectoryW (windows, MAX_PATH);
     const auto here = folderOfThisProgram();
-    ChildProcess recipe (std::wstring (windows) + L"\\System32\\WindowsPowerShell\\v1.0\\powershell.exe",
-                         L"powershell -NoProfile -ExecutionPolicy Bypass -File \"" + here
-                             + L"make-host-folder.ps1\" -Files \"" + here + hostFileName + L"\"",
-                         std::nullopt, here);
-    return recipe.hasStarted() && recipe.hasExited (5 * patienceMs) ? recipe.exitStatus() : ~0u;
+    const auto output = here + L"make-host-folder.txt";
+    ChildProcess recipe (
+        std::wstring (windows) + L"\\System32\\cmd.exe",
+        L"cmd /s /c \"\"" + std::wstring (windows)
+            + L"\\System32\\WindowsPowerShell\\v1.0\\powershell.exe\" -NoProfile -ExecutionPolicy Bypass"
+              L" -File \""
+            + here + L"make-host-folder.ps1\" -Files \"" + here + hostFileName + L"\" > \"" + output + L"\" 2>&1\"",
+        std::nullopt, here);
+    const auto status = recipe.hasStarted() && recipe.hasExited (5 * patienceMs) ? recipe.exitStatus() : ~0u;
+    std::ifstream in (output.c_str(), std::ios::binary);
+    if (said != nullptr)
+        said->assign (std::istreambuf_iterator<char> (in), std::istreambuf_iterator<char>());
+    in.close();
+    DeleteFileW (output.c_str());
+    return status;
 }
 
-// An ordinary user made Orvanel a junction to a folder of their own before
-// the host's installer ran: the recipe renames the junction as itself,
-// writes nothing through it, and makes the folder the launcher hands over from.
-TEST_F (Launcher, TheHostFolderRecipeSetsASquattersJunctionAsideAndWritesNothingThroughIt)
+// What an ordinary user made of the host's folder before its installer ran:
+// host_folder_squatter, started as a user of the Users group alone, made for
+// the run, from a folder users may read. Made there, the folder is that
+// user's, with what ProgramData passes on.
+class Squatter
+{
+public:
+    Squatter()
+    {
+        SECURITY_ATTRIBUTES attributes { sizeof (attributes), nullptr, FALSE };
+        ConvertStringSecurityDescriptorToSecurityDescriptorW (L"D:P" HOST_FOLDER_ACCESS_LIST, SDDL_REVISION_1,
+                                                              &attributes.lpSecurityDescriptor, nullptr);
+        CreateDirectoryW (folder.c_str(), &attributes);
+        LocalFree (attributes.lpSecurityDescriptor);
+        for (const auto* file : files)
+            CopyFileW ((folderOfThisProgram() + file).c_str(), (folder + L"\\" + file).c_str(), FALSE);
+    }
+
+    ~Squatter()
+    {
+        end();
+        for (const auto* file : files)
+            DeleteFileW ((folder + L"\\" + file).c_str());
+        RemoveDirectoryW (folder.c_str());
+        DeleteFileW ((target + L"\\" + hostFileName).c_str());
+        RemoveDirectoryW (target.c_str());
+        // What the recipe set aside, and the names taken to keep it from doing so.
+        for (const auto& aside : setAside (false))
+        {
+            DeleteFileW ((aside + L"\\planted_library.dll").c_str());
+            RemoveDirectoryW (aside.c_str());
+        }
+    }
+
+    Squatter (const Squatter&) = delete;
+    Squatter& operator= (const Squatter&) = delete;
+
+    // Runs the squatter, by its full path, with these arguments to its end;
+    // its exit status, or the system's error where it could not start.
+    DWORD make (const std::wstring& arguments)
+    {
+        if (! start (arguments))
+            return GetLastError();
+        WaitForSingleObject (started.hProcess, patienceMs);
+        DWORD status = STILL_ACTIVE;
+        GetExitCodeProcess (started.hProcess, &status);
+        end();
+        return status;
+    }
+
+    // Starts the squatter holding the host's folder open; whether it holds
+    // it, running on until it is ended.
+    bool hold()
+    {
+        if (! start (L"hold"))
+            return false;
+        for (DWORD waited = 0; waited < patienceMs; waited += pollMs)
+            if (isHeldOpen())
+                return true;
+            else if (WaitForSingleObject (started.hProcess, pollMs) == WAIT_OBJECT_0)
+                break;
+        return false;
+    }
+
+    void end()
+    {
+        if (started.hProcess == nullptr)
+            return;
+        TerminateProcess (started.hProcess, 1);
+        WaitForSingleObject (started.hProcess, patienceMs);
+        CloseHandle (started.hThread);
+        CloseHandle (started.hProcess);
+        started = {};
+    }
+
+    // What is set aside of the host's folder: under the recipe's random names
+    // alone, or under any.
+    static std::vector<std::wstring> setAside (bool randomNamesOnly)
+    {
+        std::vector<std::wstring> found;
+        WIN32_FIND_DATAW entry {};
+        const auto parent = hostFolder().substr (0, hostFolder().rfind (L'\\') + 1);
+        const auto search = FindFirstFileW ((hostFolder() + L"-set-aside-*").c_str(), &entry);
+        for (auto more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW (search, &entry) != FALSE)
+        {
+            const std::wstring name = entry.cFileName;
+            // A GUID's 36 characters after the name the recipe gives.
+            const auto random = name.size() == std::wstring (L"Orvanel-set-aside-").size() + 36;
+            if (random || ! randomNamesOnly)
+                found.push_back (parent + name);
+        }
+        FindClose (search);
+        return found;
+    }
+
+    StandardUser user;
+    const std::wstring folder = hostFolder() + L"-squatter";
+    const std::wstring target = hostFolder() + L"-squatter-target";
+
+private:
+    bool start (const std::wstring& arguments)
+    {
+        return user.start (L"\"" + folder + L"\\host_folder_squatter.exe\" " + arguments, folder, started);
+    }
+
+    static bool isHeldOpen()
+    {
+        const auto folder = CreateFileW (hostFolder().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (folder != INVALID_HANDLE_VALUE)
+            CloseHandle (folder);
+        return folder == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION;
+    }
+
+    static constexpr const wchar_t* files[] { L"host_folder_squatter.exe", L"planted_library.dll" };
+    PROCESS_INFORMATION started {};
+};
+
+// Why the recipe's cases cannot run here, if they cannot: checked before
+// anything is made for them.
+std::optional<std::string> whyTheRecipeCannotRun()
 {
     if (! isElevated())
-        GTEST_SKIP() << "the recipe makes the host's folder as an administrator, from an elevated run";
-    const std::wstring target = L"C:\\users\\Public\\Orvanel-junction-target";
-    CreateDirectoryW (target.c_str(), nullptr);
-    const auto made = makeJunction (hostFolder(), target);
-    const auto status = made ? runTheHostFolderRecipe() : 0;
-    WIN32_FIND_DATAW aside {};
-    FindClose (FindFirstFileW ((hostFolder() + L"-set-aside-*").c_str(), &aside));
-    const auto asidePath = hostFolder().substr (0, hostFolder().rfind (L'\\') + 1) + aside.cFileName;
-    const auto writtenThrough = GetFileAttributesW ((target + L"\\" + hostFileName).c_str()) != INVALID_FILE_ATTRIBUTES;
+        return "the recipe makes the host's folder as an administrator, from an elevated run";
+    if (runsUnderWine())
+        return "Wine keeps no owners or access lists, makes no junctions and has no PowerShell to run the recipe";
+    return std::nullopt;
+}
 
-    RemoveDirectoryW (asidePath.c_str());
-    DeleteFileW ((target + L"\\" + hostFileName).c_str());
-    RemoveDirectoryW (target.c_str());
-    if (! made)
-        GTEST_SKIP() << "this platform cannot make a junction (Wine cannot)";
+// Before the host's installer ran, an ordinary user made Orvanel a junction
+// to a folder of their own, a folder holding a DLL, or a folder beside every
+// name the recipe once set folders aside under: the recipe renames what they
+// made as itself under a name nobody could take, writes nothing through a
+// link, makes the folder the launcher hands over from, and keeps it when run
+// again.
+TEST_F (Launcher, TheHostFolderRecipeSetsAsideWhatAnOrdinaryUserMadeOfItsFolderAndWritesNothingThroughIt)
+{
+    if (const auto why = whyTheRecipeCannotRun())
+        GTEST_SKIP() << *why;
+    Squatter squatter;
+    if (! squatter.user.exists())
+        GTEST_SKIP() << "no ordinary user can be made here to squat the folder (error " << squatter.user.failure()
+                     << ")";
+    const auto squatterSid = squatter.user.sidText();
 
-    EXPECT_EQ (status, 0u) << "run make-host-folder.ps1 from an elevated PowerShell to see why";
-    EXPECT_NE (aside.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT, 0u) << "the junction was not set aside as itself";
-    EXPECT_FALSE (writtenThrough) << "the recipe wrote through the junction";
-    EXPECT_EQ (GetFileAttributesW (hostFolder().c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+    for (const auto& squat : { L"junction \"" + squatter.target + L"\"",
+                               L"library \"" + squatter.folder + L"\\planted_library.dll\"", std::wstring (L"names") })
+    {
+        SCOPED_TRACE (squat);
+        removeHost();
+        ASSERT_EQ (squatter.make (squat), 0u) << "the ordinary user " << squatter.user.accountName();
+        EXPECT_EQ (ownerOf (hostFolder()), squatterSid);
+
+        EXPECT_EQ (runTheHostFolderRecipe(), 0u) << "run make-host-folder.ps1 from an elevated PowerShell to see why";
+        const auto aside = Squatter::setAside (true);
+        ASSERT_EQ (aside.size(), 1u);
+        const auto attributes = GetFileAttributesW (aside[0].c_str());
+        EXPECT_EQ ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0, squat.starts_with (L"junction"));
+        EXPECT_EQ (GetFileAttributesW ((aside[0] + L"\\planted_library.dll").c_str()) != INVALID_FILE_ATTRIBUTES,
+                   squat.starts_with (L"library"));
+        EXPECT_EQ (GetFileAttributesW ((squatter.target + L"\\" + hostFileName).c_str()), INVALID_FILE_ATTRIBUTES)
+            << "the recipe wrote through the junction";
+        EXPECT_EQ (GetFileAttributesW (hostFolder().c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+        EXPECT_EQ (ownerOf (hostFolder()), L"S-1-5-32-544");
+        expectBothParsersSee (handOver ({ u"document.txt" }), withHostNameFirst ({ u"document.txt" }));
+
+        EXPECT_EQ (runTheHostFolderRecipe(), 0u) << "a second run";
+        EXPECT_EQ (Squatter::setAside (true), aside) << "a second run set the recipe's own folder aside";
+        expectBothParsersSee (handOver ({ u"document.txt" }), withHostNameFirst ({ u"document.txt" }));
+
+        removeHost();
+        DeleteFileW ((aside[0] + L"\\planted_library.dll").c_str());
+        RemoveDirectoryW (aside[0].c_str());
+    }
+}
+
+// An ordinary user holds Orvanel open, sharing nothing: the recipe can set
+// it aside no more than anything else can, writes nothing, and says what to
+// do; once the squatter's program ends, it goes on.
+TEST_F (Launcher, TheHostFolderRecipeWritesNothingWhileAnOrdinaryUserHoldsItsFolderOpenAndSaysWhatToDo)
+{
+    if (const auto why = whyTheRecipeCannotRun())
+        GTEST_SKIP() << *why;
+    Squatter squatter;
+    if (! squatter.user.exists())
+        GTEST_SKIP() << "no ordinary user can be made here to squat the folder (error " << squatter.user.failure()
+                     << ")";
+    removeHost();
+    ASSERT_TRUE (squatter.hold()) << "the ordinary user " << squatter.user.accountName() << " holds no folder open";
+
+    std::string said;
+    EXPECT_NE (runTheHostFolderRecipe (&said), 0u);
+    EXPECT_NE (said.find ("a program holds it"), std::string::npos) << said;
+    EXPECT_EQ (GetFileAttributesW (hostPath().c_str()), INVALID_FILE_ATTRIBUTES) << "the recipe wrote the host";
+    EXPECT_TRUE (Squatter::setAside (true).empty());
+
+    squatter.end();
+    EXPECT_EQ (runTheHostFolderRecipe(), 0u);
+    EXPECT_EQ (Squatter::setAside (true).size(), 1u);
     expectBothParsersSee (handOver ({ u"document.txt" }), withHostNameFirst ({ u"document.txt" }));
 }
 

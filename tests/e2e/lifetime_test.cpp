@@ -13,13 +13,6 @@ namespace
 
 using namespace e2e;
 
-// Wine counts a program as waiting for input whenever it waits for any
-// message, WaitForInputIdle's own wait included.
-bool isWine()
-{
-    return GetProcAddress (GetModuleHandleW (L"ntdll.dll"), "wine_get_version") != nullptr;
-}
-
 struct Readiness
 {
     bool beforeTheHost; // ready for input while its host was busy
@@ -60,7 +53,9 @@ TEST_F (Launcher, ACallerWaitingForTheLauncherToBeReadyForInputWaitsForItsHost)
         GTEST_SKIP() << "this platform does not answer WaitForInputIdle for a program that waits for input";
 
     const auto launched = readinessOf (launcherPath());
-    if (launched.beforeTheHost && isWine())
+    // Wine counts a program as waiting for input whenever it waits for any
+    // message, WaitForInputIdle's own wait included.
+    if (launched.beforeTheHost && runsUnderWine())
         GTEST_SKIP() << "Wine counts the launcher as waiting for input while it waits for its host to be; only Windows"
                         " shows when the launcher is ready";
 

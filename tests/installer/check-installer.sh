@@ -46,22 +46,15 @@ if [ $# -eq 3 ]; then
     second_name=$("$release_sh" describe "$second" name)
     second_code=$(product_code_of "$(use_product "$second"; echo "$product_msi")")
 fi
-# The older release, of the product's launcher built at 0.9.0.
-mkdir "$work/older"
-sed -e "s|^launcher=.*|launcher=$older_launcher|" -e 's/^version=.*/version=0.9.0/' "$first" >"$work/older/older.product"
-"$release_sh" make --product "$work/older/older.product" --out "$work/older/release" \
-    --allow-uncommitted >/dev/null || exit 1
-older_msi="$work/older/release/$product_name/$product_name-0.9.0.msi"
+# The older release, of the product's launcher built at 0.9.0, and another
+# build of the version, signed with a throwaway certificate: other bytes, so
+# a product code of its own (installer/release/msi_identity.py).
+"$here/make-other-releases.sh" "$first" "$older_launcher" "$work/other" || exit 1
+older_msi="$work/other/older/$product_name/$product_name-0.9.0.msi"
 older_code=$(product_code_of "$older_msi")
-# Another build of the version, signed with a throwaway certificate: other
-# bytes, so a product code of its own (installer/release/msi_identity.py).
-openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/certificate.pem" -days 2 \
-    -subj "/CN=$product_manufacturer test" 2>/dev/null || exit 1
-"$release_sh" make --product "$first" --out "$work/signed" --allow-uncommitted --allow-other-toolchain \
-    --without-timestamp --sign -certs "$work/certificate.pem" -key "$work/key.pem" >/dev/null || exit 1
-signed_msi="$work/signed/$product_name/$product_name-$version.msi"
+signed_msi="$work/other/signed/$product_name/$product_name-$version.msi"
 signed_code=$(product_code_of "$signed_msi")
-unzip -p "$work/signed/$product_name/$product_name-$version-win32.zip" "$product_executable" >"$work/signed.exe"
+unzip -p "$work/other/signed/$product_name/$product_name-$version-win32.zip" "$product_executable" >"$work/signed.exe"
 
 clean_up() {
     msiexec_quietly /x "$code"
@@ -295,5 +288,38 @@ if [ -n "$second" ]; then
 fi
 expect "nothing of $product_name is left: launcher, shortcuts, entry, its folder and the one it is in" "" "$(nothing_left)"
 expect "the Start-menu and desktop folders are still there" "$shell_folders_before" "$(shell_folders)"
+
+# The Windows workflow's life cycle of the MSI (.github/windows/life-cycle.cmd
+# and tests/installer/msi_life_cycle.cpp), on 64-bit Windows as its runners
+# are, here under Wine, which skips what only Windows does and says so: a
+# broken script or program is found before a push. The folders as the
+# workflow has them: the release, the other releases, the unpacked kit.
+if [ -n "$second" ]; then
+    echo "the MSI's life cycle as the Windows workflow runs it"
+    rm -rf "$host_folder"
+    mkdir -p "$work/releases" "$work/others" "$work/kits/$product_name-$version-windows-tests"
+    ln -s "$product_release" "$work/releases/$product_name"
+    ln -s "$work/other" "$work/others/$product_name"
+    (cd "$work/kits/$product_name-$version-windows-tests" && cmake -E tar xf "$product_kit")
+    status=0
+    (cd "$work" && wine cmd /c "$(in_windows_form "$here/../../.github/windows/life-cycle.cmd")" results others kits \
+        releases </dev/null >"$work/life-cycle.txt" 2>&1) || status=$?
+    expect "every msiexec run returned what it must, every check held or was skipped under Wine" 0 "$status"
+    [ "$status" -eq 0 ] || cat "$work/life-cycle.txt"
+    expect "each of its 13 steps in the summary, and only what Wine cannot do skipped" "13 0" \
+        "$(grep -c '^| ✅ \|^| ⏭️ ' "$work/results/life-cycle.md") $(grep '⏭️' "$work/results/life-cycle.md" |
+            grep -vc 'skipped: Wine')"
+    expect "a verbose log of each" 13 "$(find "$work/results/$product_name-life-cycle/logs" -name '*.log' | wc -l)"
+    # Where its upgrade while the launcher ran asked for a restart, Wine's
+    # msiexec left its new launcher beside the old, to be renamed by the next
+    # wineboot into a folder nothing would remove: the prefix's own restart
+    # is undone.
+    if grep -q '^| ✅ | upgrade while the launcher runs | .* | 3010 |' "$work/results/life-cycle.md"; then
+        wine reg delete 'HKLM\System\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations /f \
+            >/dev/null 2>&1
+        rm -rf "$manufacturer_folder"
+    fi
+    expect "nothing of $product_name is left, nor the host" "" "$(nothing_left; ls "$host_folder" 2>/dev/null)"
+fi
 
 [ "$failures" -eq 0 ]

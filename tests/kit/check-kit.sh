@@ -5,6 +5,8 @@
 # that CTest counts for the same programs, less those it leaves out;
 # it must exit 0, and every file of the host's folder, the host, its report and
 # a file in a folder of its own, must be back byte for byte and time for time.
+# In a prefix that maps no \\localhost\c$, as a user's may not, the case
+# started from that share skips, saying why.
 # Usage: check-kit.sh PRODUCT BUILD_DIR   (the product's description, whose kit is run)
 set -uo pipefail
 
@@ -51,5 +53,15 @@ for left in planted-library Orvanel-junction-target; do
 done
 expect "results kept for sending back" "differential_tests.txt e2e_tests.txt sample_host_tests.txt unit_tests.txt" \
     "$(find "$folder/results" -mindepth 1 -printf '%f\n' 2>/dev/null | LC_ALL=C sort | paste -sd ' ')"
+
+case=Launcher.WithoutTheSharedFolderTheHostIsLookedForOnTheWindowsDriveWhereverTheLauncherStarts
+expect "in the tests' own prefix, which maps \\\\localhost\\c\$, $case runs" yes \
+    "$(yes_if grep -qF "[       OK ] $case" "$folder/results/e2e_tests.txt")"
+# shellcheck disable=SC2154  # tools/wine-env.sh names the share's link
+rm -f "$share_of_drive_c"
+unmapped=$(cd "$folder" && wine e2e_tests.exe --gtest_filter="$case" 2>/dev/null | tr -d '\r')
+ensure_wine_prefix
+expect "in a prefix that maps no share, $case skips, saying so" "yes yes" \
+    "$(yes_if grep -qF '[  SKIPPED ] 1 test' <<<"$unmapped") $(yes_if grep -qF 'maps no administrative share' <<<"$unmapped")"
 
 [ "$failures" -eq 0 ]

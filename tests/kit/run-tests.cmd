@@ -11,8 +11,10 @@ set "host=%host_folder%\Sonvik.exe"
 set "saved_name=Orvanel-before-the-launcher-tests"
 set "saved_folder=%ProgramData%\%saved_name%"
 echo This run creates and removes the host "%host%", the folders "C:\users\Public\planted-library"
-echo and "C:\users\Public\Orvanel-junction-target", and, run elevated, a junction that the host folder's
-echo recipe make-host-folder.ps1 renames "%host_folder%-set-aside-DATE-TIME".
+echo and "C:\users\Public\Orvanel-junction-target", and, run elevated, for the cases of the host folder's
+echo recipe make-host-folder.ps1: an ordinary user account "orvanel-..." made for the run, the folders
+echo "%host_folder%-squatter" and "%host_folder%-squatter-target" it makes, and what the recipe
+echo sets aside as "%host_folder%-set-aside-GUID".
 echo A folder "%host_folder%" already there is renamed "%saved_name%" for the run
 echo and put back afterwards with every file in it as it was.
 echo.

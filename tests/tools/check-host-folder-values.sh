@@ -3,6 +3,8 @@
 # is the code's: HOST_FOLDER_SDDL (harness/host_folder_access.h), and the
 # recipe's mask FAMILY_RIGHTS_THAT_CHANGE_THE_FOLDER (launcher/family.h), by
 # which the launcher judges the folder the recipe keeps; a tiny program prints both.
+# The recipe's C#, which only Windows PowerShell runs, compiles as its Add-Type
+# compiles it there (C# 5, .NET Framework's compiler), here with Mono's.
 # Usage: check-host-folder-values.sh SOURCE_DIR C_COMPILER GENERATED_HEADERS_DIR
 set -uo pipefail
 
@@ -30,5 +32,12 @@ expect "docs/security.md's SDDL block is the code's" "$sddl" "$documented"
 expect "the recipe's \$protectedSddl is the code's" "$sddl" "$recipe"
 expect "the recipe's \$rightsThatChange is family.h's FAMILY_RIGHTS_THAT_CHANGE_THE_FOLDER" \
     "$(printf '0x%08X' "$rights")" "$([ -n "$recipe_rights" ] && printf '0x%08X' "$((recipe_rights))")"
+
+awk "/^Add-Type -TypeDefinition @'\$/ { inside = 1; next } /^'@\$/ { inside = 0 } inside" \
+    "$repo/docs/make-host-folder.ps1" >"$work/recipe.cs"
+expect "the recipe's C# compiles as C# 5, warnings and all" "" \
+    "$(mcs -langversion:5 -target:library -warnaserror -nologo -out:"$work/recipe.dll" "$work/recipe.cs" 2>&1 |
+        grep -v '^Compilation succeeded')"
+expect "the recipe's C# is there" yes "$(yes_if grep -q 'class HostFolder' "$work/recipe.cs")"
 
 [ "$failures" -eq 0 ]

@@ -50,6 +50,7 @@ const Sid creatorGroup { "S-1-3-1" };
 const Sid anotherUser { "S-1-5-21-1004336348-1177238915-682003330-1002" };
 const Sid localService { "S-1-5-19" };
 #define SERVICE "S-1-5-80-1913148863-3492339771-4165695881-2087618961-4109116736"
+#define TRUSTED_INSTALLER "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
 constexpr auto folder = HostObjectKind::folder;
 constexpr auto host = HostObjectKind::host;
 
@@ -161,9 +162,12 @@ const AccessCase accessCases[] {
       protectedWith ({ allow (users, 0x1201a9) }), Distrust { Reason::changeableByAnother, users } },
     { "files get Users' write-attributes", folder, "O:BAD:P" PROTECTED "(A;OIIO;0x100;;;BU)",
       protectedWith ({ allow (users, 0x100, files | inheritOnly) }), Distrust { Reason::passesOnChangeTo, users } },
-    { "a service's own account, which an administrator installed", folder,
+    { "a service's own account, which any service an administrator installed has", folder,
       "O:BAD:P" PROTECTED "(A;OICI;FA;;;" SERVICE ")",
-      protectedWith ({ allow (Sid { SERVICE }, fullControl, files | folders) }) },
+      protectedWith ({ allow (Sid { SERVICE }, fullControl, files | folders) }),
+      Distrust { Reason::changeableByAnother, Sid { SERVICE } } },
+    { "TrustedInstaller, Windows' servicing", host, "O:BAD:P" PROTECTED "(A;;FA;;;" TRUSTED_INSTALLER ")",
+      protectedWith ({ allow (Sid { TRUSTED_INSTALLER }, fullControl) }) },
     { "LOCAL SERVICE, which many services share", host, "O:BAD:P" PROTECTED "(A;;FA;;;LS)",
       protectedWith ({ allow (localService, fullControl) }), Distrust { Reason::changeableByAnother, localService } },
     { "CREATOR OWNER on the folder itself, which no token holds", folder, "O:BAD:P" PROTECTED "(A;;FA;;;CO)",
@@ -324,8 +328,9 @@ const OwnerCase ownerCases[] {
     { "S-1-5-21-1004336348-1177238915-682003330-1001", true },                   // the launching user
     { "S-1-5-18", true },                                                        // SYSTEM
     { "S-1-5-32-544", true },                                                    // Administrators
-    { "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", true },  // TrustedInstaller
-    { "S-1-5-80-1913148863-3492339771-4165695881-2087618961-4109116736", true }, // another service's own account
+    { TRUSTED_INSTALLER, true },                                                 // TrustedInstaller
+    { SERVICE, false },                                                          // another service's own account
+    { "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478465", false }, // one number from TrustedInstaller
     { "S-1-5-80-0", false },                                                     // ALL SERVICES
     { "S-1-5-80-1-2-3-4", false },
     { "S-1-5-19", false },                                      // LOCAL SERVICE
@@ -419,9 +424,9 @@ const ObjectCase objectCases[] {
     { host, permitted ({ std::nullopt, protectedAdministratorsOnly }), "{} has no owner" + putThere },
     { folder, permitted ({ anotherUser, protectedAdministratorsOnly }),
       "{} is owned by " + anotherUser.text // no name: its SID
-          + ", and the launcher trusts only what you, SYSTEM, the Administrators group, TrustedInstaller or another"
-            " service of this machine own, so another user could have put it there. Please have an administrator give"
-            " it to the Administrators group, or reinstall the host as an administrator." },
+          + ", and the launcher trusts only what you, SYSTEM, the Administrators group or TrustedInstaller own, so"
+            " another user could have put it there. Please have an administrator give it to the Administrators group,"
+            " or reinstall the host as an administrator." },
     { folder, permitted (protectedWith ({ allow (users, 0x2) })),
       "BUILTIN\\Users may change {}, so another user could have put a program there" + protect },
     { host, permitted (protectedWith ({ allow (Sid {}, 0x2) })),
