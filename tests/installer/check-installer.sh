@@ -168,9 +168,16 @@ expect "each shortcut: the root of its component's key, files of other component
         { while (match(target, /\[#[^]]*\]/)) { f = substr(target, RSTART + 2, RLENGTH - 3)
               if (file[f] != $4) other = other f; target = substr(target, RSTART + RLENGTH) } }
         { print $1 ":" root[key[$4]] ":" other }' File Registry Component Shortcut | sort | paste -sd ' ')"
-expect "no component's key path lies in the uninstall entry, whose place moves with every build" "" \
+# The signed build of the version, beside it: a component keyed in the
+# uninstall entry, whose place moves with every build, has a code of its own
+# in each; every other keeps its code.
+msiinfo export "$signed_msi" Component | tr -d '\r' | tail -n +4 >SignedComponent
+expect "a component keyed in the uninstall entry has a code a build; the others keep theirs" \
     "$(awk -F '\t' 'FILENAME == "Registry" { key[$1] = $3; next }
-        int($4 / 4) % 2 == 1 && key[$6] ~ /CurrentVersion\\Uninstall/ { print $1 }' Registry Component)"
+        { print $1 ":" (int($4 / 4) % 2 == 1 && key[$6] ~ /CurrentVersion\\Uninstall/ ? "own" : "kept") }' \
+        Registry Component | sort | paste -sd ' ')" \
+    "$(awk -F '\t' 'FILENAME == "SignedComponent" { code[$1] = $2; next } { print $1 ":" (code[$1] == $2 ? "kept" : "own") }' \
+        SignedComponent Component | sort | paste -sd ' ')"
 launcher_row=$("$release_sh" payload "$first" --msi-files | awk -F '\t' -v file="$product_executable" '$1 == file { print $2 }')
 expect "the launcher's File row: version and language of its version resource" "$version.0 1033" \
     "$(awk -F '\t' -v row="$launcher_row" '$1 == row { print $5, $6 }' File)"
