@@ -50,6 +50,7 @@ class Product:
     manufacturer: str
     releases_address: str  # where the family publishes each release and its source
     support_address: str  # where the family's support is
+    home_address: str  # the family's home page
     host: str  # the host program's file name
     host_folder: str  # the host's folder below the shared application-data folder
     error_title: str
