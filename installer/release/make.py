@@ -160,6 +160,23 @@ def prune(options: Options, products: list[Product]) -> None:
             kit.unlink()
 
 
+def check_one_build(sources: source_archive.Sources, product: Product) -> None:
+    """One build per version: a version whose tag exists is made only from
+    the commit it tags, as committed. A signed build of the very release
+    tagged (signed later) is such a build; other bytes under its name, its
+    product code and its winget address would replace the published ones
+    both ways, so a rebuilt version is a new version. An unpacked source
+    archive is the tagged release's own source, and knows of no tag."""
+    tagged_at = source_archive.tag_commit(sources, product.base)
+    if tagged_at is None or (tagged_at == sources.commit and not sources.uncommitted):
+        return
+    tree = f"commit {sources.commit}" + (" with changes not committed" if sources.uncommitted else "")
+    raise ReleaseError(f"{product.base} is tagged at commit {tagged_at}, and this is {tree}: its release would be "
+                       f"another {product.base}.msi, with other bytes and another product code, under the name and "
+                       "winget address of the one tagged. A rebuilt version is a new version: bump VERSION in the "
+                       "product table (docs/release.md, \"One build per version\")")
+
+
 def plan_signing(options: Options, sources: source_archive.Sources, product: Product) -> signing.Plan:
     """How the product's release is signed; a tagged version's release is
     refused where it is not what its tag and changelog call for."""
@@ -260,6 +277,8 @@ def publish(release: Release, made: dict[str, bytes], options: Options) -> None:
 def make(options: Options) -> None:
     products = check(options)
     sources = source_archive.read(REPO, options.allow_uncommitted)
+    for product in products:
+        check_one_build(sources, product)
     if sources.uncommitted:
         print(f"make-release.sh: warning: {sources.test_release_mark()}.", file=sys.stderr)
     plans = [plan_signing(options, sources, product) for product in products]

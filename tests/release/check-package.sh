@@ -367,11 +367,12 @@ for case in "GARBAGE IN THE MAP|nothing this reader knows: 'GARBAGE IN THE MAP'"
     expect "a link map with '${case%%|*}': refused, naming it" "1 yes" "$status $(yes_if grep -qF -- "${case#*|}" <<<"$message")"
 done
 
-# The release of a clean tree is unmarked; of its commit tagged as the
-# version, refused unsigned but with --unsigned; a tree with a file git neither
+# The release of a clean tree is unmarked; a tree with a file git neither
 # keeps nor ignores is refused, and with --allow-uncommitted released as a
-# test release, marked, its source archive holding the file. In a clone of
-# the tree as it is, with it committed.
+# test release, marked, its source archive holding the file; of its commit
+# tagged as the version, refused unsigned but with --unsigned; of a later
+# commit, the version being tagged, refused. In a clone of the tree as it
+# is, with it committed.
 clone="$work/clone"
 git clone --quiet --shared "$source_dir" "$clone" && git -C "$clone" checkout --quiet --detach "$commit" || exit 1
 git -C "$source_dir" diff --binary HEAD | git -C "$clone" apply --allow-empty || exit 1
@@ -387,11 +388,11 @@ marks() {
     msiinfo export "$folder/$name-$version.msi" Property | grep -c $'^ARPCOMMENTS\tTest release'
     tar -tJf "$folder/$source_archive" | grep -cx "$name-$version-source/untracked file"
 }
-for case in "clean:no 0 0 0:" "tagged:refused:" "tagged:no 0 0 0:--unsigned" "untracked:refused:" \
-    "untracked:yes 1 1 1:--allow-uncommitted"; do
+for case in "clean:no 0 0 0:" "untracked:refused:" "untracked:yes 1 1 1:--allow-uncommitted" "tagged:refused:" \
+    "tagged:no 0 0 0:--unsigned"; do
     IFS=: read -r tree expected option <<<"$case"
-    [ "$tree" != tagged ] || git -C "$clone" tag -f "$name-$version" >/dev/null
     [ "$tree" != untracked ] || echo "not committed" >"$clone/untracked file"
+    [ "$tree" != tagged ] || { rm -f "$clone/untracked file" && git -C "$clone" tag -f "$name-$version" >/dev/null; }
     rm -rf "${work:?}/$tree"
     # An earlier version's release there, its manifest folder with it, which the release replaces.
     [ "$tree" != clean ] || { mkdir -p "$work/clean/$name/$name-0.9.0.winget" && touch "$work/clean/$name/$name-0.9.0.msi" \
@@ -403,5 +404,13 @@ for case in "clean:no 0 0 0:" "tagged:refused:" "tagged:no 0 0 0:--unsigned" "un
 done
 expect "an earlier version's files, its manifest folder too, are gone from the folder released into" "no no" \
     "$(yes_if test -e "$work/clean/$name/$name-0.9.0.msi") $(yes_if test -e "$work/clean/$name/$name-0.9.0.winget")"
+# One build per version: other bytes under the tagged version's name are refused.
+echo later >"$clone/later" && git -C "$clone" add later &&
+    git -C "$clone" -c user.name=check -c user.email=check@example.invalid commit --quiet -m "Later" || exit 1
+status=0
+message=$("$clone/installer/make-release.sh" --product "$product" --deps "$deps" --out "$work/later" --unsigned \
+    2>&1 >/dev/null) || status=$?
+expect "a second build of the tagged version, from a later commit: refused, naming the tag, and nothing made" \
+    "1 yes no" "$status $(yes_if grep -qF "$name-$version is tagged at" <<<"$message") $(yes_if test -e "$work/later")"
 
 [ "$failures" -eq 0 ]
