@@ -209,10 +209,12 @@ def require_feature(msi: Path, feature: str, refusal: str) -> None:
     write(msi, table)
     action = f"Require{feature}"
     _add_rows(msi, export(msi, "CustomAction"), [[action, ERROR_ACTION, "", refusal, ""]])
-    # Its action state (&) is local, or it is installed locally (!) and is
-    # given no other state; anything else, unless the product is removed, ends it.
-    leaves_it_out = (f'NOT (REMOVE ~= "ALL") AND (&{feature} = 1 OR &{feature} = 2 OR &{feature} = 4 OR '
-                     f'(&{feature} <> 3 AND !{feature} <> 3))')
+    # Unless the product is removed, its action state (&) is to be advertised
+    # (1) or absent (2), or it is given no state and not installed (!), local
+    # (3) or from source (4): Wine's msiexec reads an installed feature with
+    # components keyed by registry values as installed from source.
+    leaves_it_out = (f'NOT (REMOVE ~= "ALL") AND (&{feature} = 1 OR &{feature} = 2 OR (&{feature} <> 3 AND '
+                     f'&{feature} <> 4 AND !{feature} <> 3 AND !{feature} <> 4))')
     sequence = export(msi, "InstallExecuteSequence")
     sequence.rows.append([action, leaves_it_out, REQUIRED_FEATURE_CHECK_AT])
     write(msi, sequence)

@@ -241,7 +241,8 @@ run_msiexec /x "$code"
 run_msiexec /i "$(in_windows_form "$msi")" ALLUSERS= /l*v "$(in_windows_form "$work/refused.log")"
 expect "ALLUSERS=\"\" is refused (1603) by its launch condition, leaving nothing, in HKCU neither" \
     "$fatal_error LaunchConditions" \
-    "$status$(nothing_left)$(wine reg query "HKCU\\Software\\$product_manufacturer\\$product_name" 2>/dev/null) $(last_action)"
+    "$status$(nothing_left)$(wine reg query "HKCU\\Software\\$product_manufacturer\\$product_name" 2>/dev/null |
+        tr -d '\r' | grep -v '^reg: \|^$') $(last_action)"
 
 echo "install where winget's --location puts it, through the manifest's switches"
 # The switches, their tokens replaced, split as msiexec reads its command line: Wine's msiexec takes a
