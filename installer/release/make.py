@@ -117,9 +117,10 @@ def check_toolchain(options: Options, sources: source_archive.Sources, products:
     are held to their versions: a signed or tagged release to the lock's, and
     a source archive's rebuild to those its release recorded."""
     unlike_lock = toolchain.differences(toolchain.read_lock())
-    promised = [] if sources.uncommitted else [
-        product.base for product, plan in zip(products, plans)
-        if plan.signatures.sums or plan.signatures.authenticode or source_archive.tagged(sources, product.base)]
+    # A signature vouches for the bytes whatever the tree; a tag only for its own commit's.
+    promised = [product.base for product, plan in zip(products, plans)
+                if plan.signatures.sums or plan.signatures.authenticode
+                or (not sources.uncommitted and source_archive.tagged(sources, product.base))]
     if sources.kind == "archive":
         unlike_record = toolchain.differences(source_archive.recorded_toolchain(sources.repo), held_by="recorded")
         if unlike_record and promised and not options.allow_other_toolchain:
