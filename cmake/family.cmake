@@ -8,6 +8,7 @@
 #                   SUPPORT_ADDRESS https://...  where the publisher's support for its products is: the
 #                                              installer's Add/Remove Programs entry and the winget manifest
 #                                              name it
+#                   HOME_ADDRESS https://.../  the publisher's home page: the winget manifest names it
 #                   HOST_FOLDER name           the host's folder below the shared application-data folder
 #                   HOST_FILE name.exe         the host program in it
 #                   ERROR_TITLE "text"         the title of the launcher's one box
@@ -17,8 +18,8 @@
 # them as the C header family_values.h, which launcher/family.h includes.
 include_guard(GLOBAL)
 
-set(LAUNCHER_FAMILY_KEYWORDS MANUFACTURER RELEASES_ADDRESS SUPPORT_ADDRESS HOST_FOLDER HOST_FILE ERROR_TITLE
-    PRODUCT_VARIABLE)
+set(LAUNCHER_FAMILY_KEYWORDS MANUFACTURER RELEASES_ADDRESS SUPPORT_ADDRESS HOME_ADDRESS HOST_FOLDER HOST_FILE
+    ERROR_TITLE PRODUCT_VARIABLE)
 
 function(refuse_family message)
     message(FATAL_ERROR "Family ${LAUNCHER_FAMILY_FILE}: ${message}")
@@ -50,9 +51,11 @@ function(launcher_family)
     if(NOT arg_RELEASES_ADDRESS MATCHES "^https://[A-Za-z0-9.-]+(:[0-9]+)?/([A-Za-z0-9._~/-]*/)?$")
         refuse_family("RELEASES_ADDRESS '${arg_RELEASES_ADDRESS}' is no https:// address of a folder, ending in /")
     endif()
-    if(NOT arg_SUPPORT_ADDRESS MATCHES "^https://[A-Za-z0-9.-]+(:[0-9]+)?/[A-Za-z0-9._~/-]*$")
-        refuse_family("SUPPORT_ADDRESS '${arg_SUPPORT_ADDRESS}' is no https:// address")
-    endif()
+    foreach(key IN ITEMS SUPPORT_ADDRESS HOME_ADDRESS)
+        if(NOT arg_${key} MATCHES "^https://[A-Za-z0-9.-]+(:[0-9]+)?/[A-Za-z0-9._~/-]*$")
+            refuse_family("${key} '${arg_${key}}' is no https:// address")
+        endif()
+    endforeach()
     if(NOT arg_PRODUCT_VARIABLE MATCHES "^[A-Za-z_][A-Za-z0-9_]*$")
         refuse_family("PRODUCT_VARIABLE '${arg_PRODUCT_VARIABLE}' is no environment variable's name")
     endif()

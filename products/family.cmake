@@ -6,6 +6,7 @@ launcher_family(
     MANUFACTURER Orvanel
     RELEASES_ADDRESS https://downloads.orvanel.example/
     SUPPORT_ADDRESS https://orvanel.example/support/
+    HOME_ADDRESS https://orvanel.example/
     HOST_FOLDER Orvanel
     HOST_FILE Sonvik.exe
     ERROR_TITLE "Invalid SONVIK installation!"

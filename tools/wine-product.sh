@@ -25,7 +25,9 @@ fi
 # shellcheck disable=SC2034
 product_name="" product_productname="" product_executable="" product_version="" product_upgrade_code=""
 # shellcheck disable=SC2034
-product_manufacturer="" product_releases_address="" product_support_address="" product_host="" product_host_folder=""
+product_manufacturer="" product_releases_address="" product_support_address="" product_home_address="" product_host=""
+# shellcheck disable=SC2034
+product_host_folder=""
 # shellcheck disable=SC2034
 product_error_title=""
 # shellcheck disable=SC2034

@@ -13,8 +13,8 @@ import sys
 from pathlib import Path
 from typing import TYPE_CHECKING
 
-from . import (archive_licences, components, cyclonedx, notices, packing, product as payload, sbom, signing, source_archive,
-               toolchain, version_resource, winget, wix)
+from . import (archive_licences, components, cyclonedx, notices, packing, product as payload, sbom, signing,
+               source_archive, toolchain, version_resource, winget, wix)
 from .errors import ReleaseError, UsageError, read_text
 from .model import Release
 from .product import Made, Product
@@ -118,9 +118,10 @@ def check_toolchain(options: Options, sources: source_archive.Sources, products:
     are held to their versions: a signed or tagged release to the lock's, and
     a source archive's rebuild to those its release recorded."""
     unlike_lock = toolchain.differences(toolchain.read_lock())
-    promised = [] if sources.uncommitted else [
-        product.base for product, plan in zip(products, plans)
-        if plan.signatures.sums or plan.signatures.authenticode or source_archive.tagged(sources, product.base)]
+    # A signature vouches for the bytes whatever the tree; a tag only for its own commit's.
+    promised = [product.base for product, plan in zip(products, plans)
+                if plan.signatures.sums or plan.signatures.authenticode
+                or (not sources.uncommitted and source_archive.tagged(sources, product.base))]
     if sources.kind == "archive":
         unlike_record = toolchain.differences(source_archive.recorded_toolchain(sources.repo), held_by="recorded")
         if unlike_record and promised and not options.allow_other_toolchain:
@@ -159,6 +160,23 @@ def prune(options: Options, products: list[Product]) -> None:
         if kit.name not in kits:
             progress(f"removing {kit}: no product given has that kit")
             kit.unlink()
+
+
+def check_one_build(sources: source_archive.Sources, product: Product) -> None:
+    """One build per version: a version whose tag exists is made only from
+    the commit it tags, as committed. A signed build of the very release
+    tagged (signed later) is such a build; other bytes under its name, its
+    product code and its winget address would replace the published ones
+    both ways, so a rebuilt version is a new version. An unpacked source
+    archive is the tagged release's own source, and knows of no tag."""
+    tagged_at = source_archive.tag_commit(sources, product.base)
+    if tagged_at is None or (tagged_at == sources.commit and not sources.uncommitted):
+        return
+    tree = f"commit {sources.commit}" + (" with changes not committed" if sources.uncommitted else "")
+    raise ReleaseError(f"{product.base} is tagged at commit {tagged_at}, and this is {tree}: its release would be "
+                       f"another {product.base}.msi, with other bytes and another product code, under the name and "
+                       "winget address of the one tagged. A rebuilt version is a new version: bump VERSION in the "
+                       "product table (docs/release.md, \"One build per version\")")
 
 
 def plan_signing(options: Options, sources: source_archive.Sources, product: Product) -> signing.Plan:
@@ -265,6 +283,8 @@ def publish(release: Release, made: dict[str, bytes], options: Options) -> None:
 def make(options: Options) -> None:
     products = check(options)
     sources = source_archive.read(REPO, options.allow_uncommitted)
+    for product in products:
+        check_one_build(sources, product)
     if sources.uncommitted:
         print(f"make-release.sh: warning: {sources.test_release_mark()}.", file=sys.stderr)
     plans = [plan_signing(options, sources, product) for product in products]

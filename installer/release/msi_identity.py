@@ -24,11 +24,18 @@ source archive, and no code is ever drawn at random.
   is set; a signed package keeps the code of what was signed.
 - Component codes: from the product (its upgrade code; the family's folder,
   which every product shares, from the manufacturer), the component and its
-  key path. A component whose key path moves gets a new code, as Windows
-  Installer's component rules ask ("Changing the Component Code"); one that
-  stays keeps its code from release to release. The components whose codes
-  were first made before key paths counted keep them for the key path they
-  had then (FIRST_KEY_PATHS); moved, they too get codes of the new kind.
+  key path. Windows Installer's component rules ("Changing the Component
+  Code") ask for a new code where a key path moves, or a resource is added to
+  a component or taken from it; a component that stays as it is keeps its
+  code from release to release. A key path that moves changes the code by
+  itself. The components whose codes were first made before key paths
+  counted keep them for the key path they had then, for as long as they hold
+  what they held then (FIRST_KEY_PATHS); one that moves or changes leaves
+  that table and gets a code of the new kind (the launcher's, when its
+  registry values became components of their own). A key path in the
+  uninstall entry, below [ProductCode], moves with every build: its code is
+  drawn from the product code, which is drawn from the package with that
+  code left blank.
 """
 
 from __future__ import annotations
@@ -37,9 +44,9 @@ import hashlib
 from pathlib import Path
 
 # The key path each component's code was first made for, when codes came
-# from the product and the component alone.
+# from the product and the component alone, of the components that still
+# hold what they held then.
 FIRST_KEY_PATHS = {
-    "Launcher": "[INSTALLFOLDER]{executable}.exe",
     "Notices": "[INSTALLFOLDER]THIRD-PARTY-NOTICES.txt",
     "ManufacturerFolder": "[ProgramFilesFolder]{manufacturer}",
 }
@@ -65,11 +72,22 @@ def package_code(blank_package: Path) -> str:
     return uuid_of(f"package {hashlib.sha256(blank_package.read_bytes()).hexdigest()}")
 
 
-def component_code(owner: str, component: str, key_path: str, first_key_path: str | None = None) -> str:
+# Where a key path lies below the product's own code, which differs in every build.
+PRODUCT_CODE_PLACE = "[ProductCode]"
+
+
+def component_code(owner: str, component: str, key_path: str, first_key_path: str | None = None,
+                   product_code: str | None = None) -> str:
     """The code of a component of `owner` (the upgrade code, or the manufacturer
     for what every product shares) with this key path. `first_key_path` is the
     key path its code was first made for, if it was made before key paths
-    counted."""
+    counted. A key path below [ProductCode] is resolved with `product_code`;
+    without it, the code reads blank, as the package is hashed for its product
+    code."""
+    if PRODUCT_CODE_PLACE in key_path:
+        if product_code is None:
+            return BLANK_CODE.strip("{}")
+        key_path = key_path.replace(PRODUCT_CODE_PLACE, product_code)
     if key_path == first_key_path:
         return uuid_of(f"component {owner} {component}")
     return uuid_of(f"component {owner} {component} {key_path}")

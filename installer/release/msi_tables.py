@@ -5,6 +5,8 @@ leaves out or writes wrong."""
 from __future__ import annotations
 
 import dataclasses
+import hashlib
+import itertools
 import tempfile
 import time
 from pathlib import Path
@@ -111,6 +113,15 @@ def set_component_condition(msi: Path, component: str, condition: str) -> None:
     write(msi, table)
 
 
+def set_component_code(msi: Path, component: str, code: str) -> None:
+    table = export(msi, "Component")
+    rows = table.rows_where("Component", component)
+    if len(rows) != 1:
+        raise ReleaseError(f"{msi} has no component {component}")
+    rows[0][table.column("ComponentId")] = code
+    write(msi, table)
+
+
 def _add_rows(msi: Path, header: Table, rows: list[list[str]]) -> None:
     """Rows added to a table, which is made as `header` says if the MSI lacks it."""
     try:
@@ -171,6 +182,104 @@ def upgrade_same_version(msi: Path, action_property: str) -> None:
     at = table.column("Attributes")
     rows[0][at] = str(int(rows[0][at]) | VERSION_MAX_INCLUSIVE)
     write(msi, table)
+
+
+# The feature no installation may leave out: its row says so to a user
+# interface (msidbFeatureAttributesUIDisallowAbsent), which wixl does not
+# write for Absent="disallow"; a command line is no user interface, so an
+# installation that would leave the product installed without it is ended
+# by an error action (type 19) once the features' states are settled
+# (CostFinalize, MigrateFeatureStates) and before anything is removed or
+# written (InstallValidate, then RemoveExistingProducts).
+# https://learn.microsoft.com/en-us/windows/win32/msi/feature-table
+# https://learn.microsoft.com/en-us/windows/win32/msi/custom-action-type-19
+# https://learn.microsoft.com/en-us/windows/win32/msi/conditional-statement-syntax
+UI_DISALLOW_ABSENT = 16
+ERROR_ACTION = "19"
+REQUIRED_FEATURE_CHECK_AT = "1390"
+
+
+def require_feature(msi: Path, feature: str, refusal: str) -> None:
+    table = export(msi, "Feature")
+    rows = table.rows_where("Feature", feature)
+    if len(rows) != 1:
+        raise ReleaseError(f"{msi} has no feature {feature}")
+    at = table.column("Attributes")
+    rows[0][at] = str(int(rows[0][at] or "0") | UI_DISALLOW_ABSENT)
+    write(msi, table)
+    action = f"Require{feature}"
+    _add_rows(msi, export(msi, "CustomAction"), [[action, ERROR_ACTION, "", refusal, ""]])
+    # Unless the product is removed, its action state (&) is to be advertised
+    # (1) or absent (2), or it is given no state and not installed (!), local
+    # (3) or from source (4): Wine's msiexec reads an installed feature with
+    # components keyed by registry values as installed from source.
+    leaves_it_out = (f'NOT (REMOVE ~= "ALL") AND (&{feature} = 1 OR &{feature} = 2 OR (&{feature} <> 3 AND '
+                     f'&{feature} <> 4 AND !{feature} <> 3 AND !{feature} <> 4))')
+    sequence = export(msi, "InstallExecuteSequence")
+    sequence.rows.append([action, leaves_it_out, REQUIRED_FEATURE_CHECK_AT])
+    write(msi, sequence)
+
+
+# Windows Installer's Filename type: "A short file name must always be
+# provided", the long name after it (SHORT|long); wixl writes the long name
+# alone, in the File, Directory and Shortcut tables.
+# https://learn.microsoft.com/en-us/windows/win32/msi/filename
+NOT_IN_NAMES = set('\\/?|><:*"')
+NOT_IN_SHORT_NAMES = NOT_IN_NAMES | set("+,;=[] .")
+
+
+def is_short_name(name: str) -> bool:
+    """An 8.3 name: one to eight characters, an extension of at most three."""
+    stem, dot, extension = name.partition(".")
+    return (1 <= len(stem) <= 8 and len(extension) <= 3 and bool(extension) == bool(dot)
+            and all(character.isascii() and character > " " and character not in NOT_IN_SHORT_NAMES
+                    for character in stem + extension))
+
+
+def short_name(name: str, taken: set[str]) -> str:
+    """A short name for `name`, none of those `taken` in its folder (in capitals):
+    the name itself where it is one; else the first letters of its stem, a
+    tilde and three hexadecimal digits of its hash, and its extension, so
+    that a name gets the same short name in every package whatever else its
+    folder holds, and the products that share a folder rarely collide."""
+    if is_short_name(name) and name.upper() not in taken:
+        return name.upper()
+    head, dot, tail = name.rpartition(".")
+    stem, extension = (head, tail) if dot and head else (name, "")
+
+    def kept(text: str) -> str:
+        return "".join(c for c in text.upper() if c.isascii() and c > " " and c not in NOT_IN_SHORT_NAMES)
+    letters, suffix = kept(stem)[:4] or "F", kept(extension)[:3]
+    for attempt in itertools.count():
+        digest = hashlib.sha256(f"{name}\0{attempt}".encode()).hexdigest()[:3].upper()
+        candidate = f"{letters}~{digest}" + (f".{suffix}" if suffix else "")
+        if candidate not in taken:
+            return candidate
+    raise AssertionError("unreachable")
+
+
+def set_short_names(msi: Path) -> None:
+    """Each name of the File, Directory and Shortcut tables as SHORT|long,
+    its short name unique in its folder: a file in its component's folder, a
+    shortcut in its own, a folder in its parent (a Directory row's target
+    name, before any ':'; "." and a root's are no names)."""
+    tables = {name: export(msi, name) for name in ("Directory", "File", "Shortcut", "Component")}
+    folder_of = {row[0]: row[tables["Component"].column("Directory_")] for row in tables["Component"].rows}
+    directory, file, shortcut = tables["Directory"], tables["File"], tables["Shortcut"]
+    named = [(row, directory.column("DefaultDir"), row[1]) for row in directory.rows if row[1] and row[2] != "."]
+    named += [(row, file.column("FileName"), folder_of[row[file.column("Component_")]]) for row in file.rows]
+    named += [(row, shortcut.column("Name"), row[shortcut.column("Directory_")]) for row in shortcut.rows]
+    taken: dict[str, set[str]] = {}
+    # The names that are short names already keep themselves before others are made.
+    for row, at, folder in sorted(named, key=lambda entry: not is_short_name(entry[0][entry[1]].split(":")[0])):
+        target, colon, source = row[at].partition(":")
+        if "|" in target:
+            raise ReleaseError(f"{msi}: {target} has a short name already")
+        short = short_name(target, taken.setdefault(folder, set()))
+        taken[folder].add(short)
+        row[at] = f"{short}|{target}{colon}{source}"
+    for table in (directory, file, shortcut):
+        write(msi, table)
 
 
 def pin_summary(msi: Path, package_code: str, epoch: int) -> None:

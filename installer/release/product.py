@@ -50,6 +50,7 @@ class Product:
     manufacturer: str
     releases_address: str  # where the family publishes each release and its source
     support_address: str  # where the family's support is
+    home_address: str  # the family's home page
     host: str  # the host program's file name
     host_folder: str  # the host's folder below the shared application-data folder
     error_title: str
@@ -178,9 +179,13 @@ class Component:
     file: ShippedFile | None = None
     shortcut_in: str | None = None  # the Directory of a shortcut to the launcher it installs
     condition: str | None = None  # when it is installed, as Windows Installer reads a condition; None: always
+    # A registry key path's value, as WiX types it: what the value holds for whoever reads it.
+    value: tuple[str, str] = ("integer", "1")
 
-    def code(self) -> str:
-        return msi_identity.component_code(self.owner, self.name, self.key_path, self.first_key_path)
+    def code(self, product_code: str | None = None) -> str:
+        """Its component code; a key path in the uninstall entry needs the
+        product code, and reads as the blank code without it."""
+        return msi_identity.component_code(self.owner, self.name, self.key_path, self.first_key_path, product_code)
 
 
 @dataclasses.dataclass(frozen=True)
@@ -188,7 +193,7 @@ class Feature:
     name: str
     title: str
     level: int  # 1: installed by default; higher: chosen (ADDLOCAL)
-    parent: str | None = None
+    parent: str | None = None  # None: the product itself, which no install may leave out
 
 
 def product_key(product: Product) -> str:
@@ -198,7 +203,12 @@ def product_key(product: Product) -> str:
 
 
 def features(product: Product) -> list[Feature]:
-    return [Feature("Launcher", product.name, 1), Feature("DesktopShortcut", "Desktop shortcut", 1000, "Launcher")]
+    """The launcher, and each shortcut a feature of its own below it, so that
+    an administrator chooses them with ADDLOCAL and REMOVE, and Windows
+    Installer keeps the choice through repairs and upgrades."""
+    return [Feature("Launcher", product.name, 1),
+            Feature("StartMenuShortcut", "Start-menu shortcut", 1, "Launcher"),
+            Feature("DesktopShortcut", "Desktop shortcut", 1000, "Launcher")]
 
 
 def components(product: Product) -> list[Component]:
@@ -210,19 +220,32 @@ def components(product: Product) -> list[Component]:
 
     # Keyed by a value of the product's own key, which stays where it is from
     # version to version, as a key path must for its component to keep its code.
-    def shortcut_component(name: str, feature: str, folder: str) -> Component:
+    def value_component(name: str, feature: str, **more: Any) -> Component:
         return Component(name, feature, "INSTALLFOLDER", KeyPath.REGISTRY, rf"HKMU\{product_key(product)}\{name}",
-                         product.upgrade_code, first_key_path(name), shortcut_in=folder)
+                         product.upgrade_code, first_key_path(name), **more)
 
     def file_component(name: str, file: ShippedFile) -> Component:
         return Component(name, "Launcher", "INSTALLFOLDER", KeyPath.FILE, f"[INSTALLFOLDER]{file.name}",
                          product.upgrade_code, first_key_path(name), file=file)
 
+    launcher = shipped(product, Made.LAUNCHER)
+    # Each registry value the product writes is a component of its own, keyed
+    # by it: beside the launcher's file, a value that follows ALLUSERS (HKMU)
+    # and one in HKLM would mix what Windows Installer counts per user and per
+    # machine in one component (ICE57). The remembered folder is read back
+    # before costing (msi_tables.remember_folder); the icon's value lies in the
+    # uninstall entry, below the product code, so its code is drawn from the
+    # product code (msi_identity), and it names the launcher by its folder:
+    # [#file] of another component may resolve to nothing (ICE69).
     return [
-        file_component("Launcher", shipped(product, Made.LAUNCHER)),
+        file_component("Launcher", launcher),
+        value_component(REMEMBERED_FOLDER, "Launcher", value=("string", "[INSTALLFOLDER]")),
+        Component("DisplayIcon", "Launcher", "INSTALLFOLDER", KeyPath.REGISTRY,
+                  rf"HKLM\{UNINSTALL_ENTRY}\DisplayIcon", product.upgrade_code, None,
+                  value=("string", f"[INSTALLFOLDER]{launcher.name},0")),
         file_component("Notices", shipped(product, Made.NOTICES)),
-        shortcut_component("StartMenuShortcut", "Launcher", "ProgramMenuFolder"),
-        shortcut_component("DesktopShortcut", "DesktopShortcut", "DesktopFolder"),
+        value_component("StartMenuShortcut", "StartMenuShortcut", shortcut_in="ProgramMenuFolder"),
+        value_component("DesktopShortcut", "DesktopShortcut", shortcut_in="DesktopFolder"),
         # Every product of the family holds its folder in this one, with one
         # code for all, so that the last of them removes it; made only where
         # the product's folder lies in it, not where an administrator chose

@@ -172,6 +172,13 @@ def tagged(sources: Sources, tag: str) -> bool:
     return sources.kind == "git" and tag in _git(sources.repo, "tag", "--points-at", sources.commit).split()
 
 
+def tag_commit(sources: Sources, tag: str) -> str | None:
+    """The commit a clone's tag names, wherever it is; None where the clone has no such tag."""
+    if sources.kind != "git":
+        return None
+    return _git(sources.repo, "rev-parse", "--verify", "--quiet", f"refs/tags/{tag}^{{commit}}").strip() or None
+
+
 def inputs_record(sources: Sources, toolchain: Toolchain, record: Record) -> str:
     """What the source archive records of what its release was made from; the
     build and the release read it in the unpacked archive."""

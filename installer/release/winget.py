@@ -3,11 +3,12 @@ multi-file manifest (version, installer, default locale) in NAME-VERSION.winget/
 as winget's community repository names them, for the released MSI.
 
 Its values come from the product's description (the family's names and
-addresses), the changelog's section for the version, and the built MSI: its
-product code, the names, version and comments it was built with, and its
-SHA-256 once it is signed. Each value is held to the constraints the
-manifest schema of that version gives it, so that a manifest the release
-publishes is one winget accepts.
+addresses, the host it needs), the changelog's section for the version, and
+the built MSI: its product code, the names, version and comments it was
+built with, the property that holds its install folder, and its SHA-256
+once it is signed. Each value is held to the constraints the manifest schema
+of that version gives it, so that a manifest the release publishes is one
+winget accepts.
 
 The YAML is written here: the values are few and known, every one a
 double-quoted string with whatever it holds escaped, so no value can be read
@@ -25,7 +26,7 @@ from typing import TYPE_CHECKING, Union
 
 from .errors import ReleaseError, read_text
 from .product import PROGRAM_LICENCE, Product
-from .wix import BuiltMsi, msi_comments
+from .wix import INSTALL_FOLDER, BuiltMsi, msi_comments
 
 if TYPE_CHECKING:
     from .model import Release
@@ -38,8 +39,12 @@ LICENCE = PROGRAM_LICENCE
 LICENCE_URL = f"https://spdx.org/licenses/{LICENCE}.html"
 # What the MSI is: wix.py builds it for x86, per machine, as a major upgrade of what is installed.
 ARCHITECTURE = "x86"
+# How winget hands the MSI a folder (--location) and a log: without them it
+# passes TARGETDIR="<INSTALLPATH>" (winget-cli's GetDefaultKnownSwitches),
+# which this MSI's folders do not follow, and a log without its verbose part.
+SWITCHES = {"InstallLocation": f'{INSTALL_FOLDER}="<INSTALLPATH>"', "Log": '/l*v "<LOGPATH>"'}
 
-Document = dict[str, Union[str, list["Document"]]]
+Document = dict[str, Union[str, list["Document"], "Document"]]
 
 
 @dataclasses.dataclass(frozen=True)
@@ -87,6 +92,7 @@ RULES: dict[str, Rule] = {
     "installer.Installers.InstallerSha256": Rule(r"^[A-Fa-f0-9]{64}$"),
     "installer.Installers.UpgradeBehavior": Rule(choices=("install",)),
     "installer.Installers.ProductCode": PRODUCT_CODE,
+    **{f"installer.Installers.InstallerSwitches.{key}": Rule(min_length=1, max_length=512) for key in SWITCHES},
     "installer.Installers.AppsAndFeaturesEntries.DisplayName": Rule(min_length=1, max_length=256),
     "installer.Installers.AppsAndFeaturesEntries.Publisher": Rule(min_length=1, max_length=256),
     "installer.Installers.AppsAndFeaturesEntries.DisplayVersion": Rule(min_length=1, max_length=128),
@@ -101,6 +107,7 @@ RULES: dict[str, Rule] = {
     "defaultLocale.LicenseUrl": URL,
     "defaultLocale.ShortDescription": Rule(min_length=3, max_length=256),
     "defaultLocale.ReleaseNotes": Rule(min_length=1, max_length=10000),
+    "defaultLocale.InstallationNotes": Rule(min_length=1, max_length=10000),
 }
 
 
@@ -113,6 +120,14 @@ def identifier(product: Product) -> str:
                                "identifier: 1 to 32 characters, none of them white space, a control character or "
                                "one of . \\ / : * ? \" < > |")
     return f"{product.manufacturer}.{product.name}"
+
+
+def installation_notes(product: Product) -> str:
+    """The host the product needs. No manifest of the family installs it, and
+    the family gives it no package identifier a Dependencies entry could name."""
+    return (f"{product.name} starts the host {product.host}, which this package does not install: install it first, "
+            f"with its own installer, as %ProgramData%\\{product.host_folder}\\{product.host}. Without it, "
+            f"{product.launcher_file} shows \"{product.error_title}\" and exits.")
 
 
 def release_notes(changelog: str, name: str, version: str) -> str:
@@ -152,7 +167,8 @@ def documents(product: Product, notes: str, installer: Installer | None) -> dict
     """The three manifests by kind. Without the installer, they lack what it
     gives: what the release has not built yet."""
     common: Document = {"PackageIdentifier": identifier(product), "PackageVersion": product.version}
-    entry: Document = {"Architecture": ARCHITECTURE, "InstallerType": "msi", "Scope": "machine"}
+    entry: Document = {"Architecture": ARCHITECTURE, "InstallerType": "msi", "Scope": "machine",
+                       "InstallerSwitches": dict(SWITCHES)}
     if installer:
         entry |= {"InstallerUrl": installer.url, "InstallerSha256": installer.sha256, "UpgradeBehavior": "install",
                   "ProductCode": installer.product_code,
@@ -161,11 +177,12 @@ def documents(product: Product, notes: str, installer: Installer | None) -> dict
                                               "ProductCode": installer.product_code,
                                               "UpgradeCode": "{" + product.upgrade_code + "}"}]}
     locale: Document = {"PackageLocale": LOCALE, "Publisher": product.manufacturer,
-                        "PublisherUrl": product.releases_address, "PublisherSupportUrl": product.support_address,
+                        "PublisherUrl": product.home_address, "PublisherSupportUrl": product.support_address,
                         "PackageName": product.name, "License": LICENCE, "LicenseUrl": LICENCE_URL}
     if installer:
         locale["ShortDescription"] = installer.comments
     locale["ReleaseNotes"] = notes
+    locale["InstallationNotes"] = installation_notes(product)
     tail = {kind: {"ManifestType": kind, "ManifestVersion": MANIFEST_VERSION} for kind in KINDS}
     return {"version": common | {"DefaultLocale": LOCALE} | tail["version"],
             "installer": common | {"Installers": [entry]} | tail["installer"],
@@ -173,12 +190,12 @@ def documents(product: Product, notes: str, installer: Installer | None) -> dict
 
 
 def values(document: Document, path: str) -> Iterator[tuple[str, str]]:
-    """Each value of a manifest with its key's path, a list's items under the list's key."""
+    """Each value of a manifest with its key's path, a list's items and a mapping's values under its key."""
     for key, value in document.items():
         if isinstance(value, str):
             yield f"{path}.{key}", value
         else:
-            for item in value:
+            for item in [value] if isinstance(value, dict) else value:
                 yield from values(item, f"{path}.{key}")
 
 
@@ -230,6 +247,9 @@ def yaml_lines(document: Document, indent: str = "") -> Iterator[str]:
             yield f"{indent}{key}: {quoted(value, indent + '  ')}"
             continue
         yield f"{indent}{key}:"
+        if isinstance(value, dict):
+            yield from yaml_lines(value, indent + "  ")
+            continue
         for item in value:
             first, *rest = yaml_lines(item, indent + "  ")
             yield f"{indent}- {first.removeprefix(indent + '  ')}"

@@ -13,7 +13,7 @@ from pathlib import Path
 from typing import TYPE_CHECKING
 from xml.sax.saxutils import quoteattr
 
-from . import msi_identity, msi_tables, product as payload, programs, version_resource
+from . import msi_ice, msi_identity, msi_tables, product as payload, programs, version_resource
 from .errors import ReleaseError
 from .product import Product
 
@@ -33,30 +33,27 @@ def _element(name: str, **attributes: str) -> str:
 
 
 def _component_lines(component: payload.Component, product: Product) -> list[str]:
-    """A component's resources. The one that installs the launcher also writes
-    DisplayIcon, which Windows writes from ARPPRODUCTICON itself (after it, so
-    its own value wins) and Wine's installer does not; remembers the install
-    folder under the product's key; and removes the install folder on
-    uninstall. A shortcut names the launcher by its folder:
-    [#LauncherExe] would refer to a file of another component, which Windows
-    Installer may resolve to nothing in a repair (ICE69)."""
+    """A component's resources. The one that installs the launcher removes
+    the install folder on uninstall. A shortcut names the launcher by its
+    folder: [#LauncherExe] would refer to a file of another component, which
+    Windows Installer may resolve to nothing in a repair (ICE69). The icon's
+    value in the uninstall entry is one Windows writes from ARPPRODUCTICON
+    itself (after it, so its own value wins) and Wine's installer does not."""
     lines = []
     if component.file and component.file.msi_id:
         lines.append(_element("File", Id=component.file.msi_id, Source=component.file.name, KeyPath="yes"))
     if component.file and component.file.made is payload.Made.LAUNCHER:
-        lines.append(_element("RegistryValue", Root="HKLM", Key=payload.UNINSTALL_ENTRY, Name="DisplayIcon",
-                              Type="string", Value=f"[#{component.file.msi_id}],0"))
-        lines.append(_element("RegistryValue", Root="HKMU", Key=payload.product_key(product),
-                              Name=payload.REMEMBERED_FOLDER, Type="string", Value=f"[{INSTALL_FOLDER}]"))
         lines.append(_element("RemoveFolder", Id="RemoveInstallFolder", On="uninstall"))
     if component.shortcut_in:
         text = f"Starts {product.host.removesuffix('.exe')} for {product.name}"
         lines.append(_element("Shortcut", Id=component.name, Directory=component.shortcut_in, Name=product.name,
                               Description=text, Target=f"[INSTALLFOLDER]{product.launcher_file}",
                               WorkingDirectory="INSTALLFOLDER", Icon=ICON))
-        root, key, value = component.key_path.split("\\", 1)[0], *component.key_path.split("\\", 1)[1].rsplit("\\", 1)
-        lines.append(_element("RegistryValue", Root=root, Key=key, Name=value, Type="integer", Value="1",
-                              KeyPath="yes"))
+    if component.kind is payload.KeyPath.REGISTRY:
+        root, place = component.key_path.split("\\", 1)
+        key, value = place.rsplit("\\", 1)
+        kind, data = component.value
+        lines.append(_element("RegistryValue", Root=root, Key=key, Name=value, Type=kind, Value=data, KeyPath="yes"))
     if component.kind is payload.KeyPath.FOLDER:
         lines.append("<CreateFolder />")
         lines.append(_element("RemoveFolder", Id=f"Remove{component.directory}", On="uninstall"))
@@ -136,22 +133,44 @@ def build(release: Release) -> BuiltMsi:
 
 def complete(product: Product, msi: Path, launcher: Path, epoch: int) -> str:
     """What wixl leaves out or writes wrong, then the product's and the
-    package's own codes, drawn from its bytes with the codes left blank; the
-    product code."""
+    package's own codes, drawn from its bytes with the codes left blank, and
+    the code of each component keyed below the product code, drawn from it;
+    the tables held to Windows Installer's table rules (msi_ice). The product
+    code."""
     resource = version_resource.read(launcher)
     launcher_id = payload.shipped(product, payload.Made.LAUNCHER).msi_id or ""
     msi_tables.set_file_version(msi, launcher_id, resource["file-version"], resource["language"])
+    complete_tables(product, msi)
+    msi_tables.pin_summary(msi, msi_identity.BLANK_CODE, epoch)
+    code = "{" + msi_identity.product_code(product.upgrade_code, product.version, msi) + "}"
+    for component in payload.components(product):
+        if msi_identity.PRODUCT_CODE_PLACE in component.key_path:
+            msi_tables.set_component_code(msi, component.name, "{" + component.code(code) + "}")
+    msi_tables.set_property(msi, "ProductCode", code)
+    msi_tables.pin_summary(msi, "{" + msi_identity.package_code(msi) + "}", epoch)
+    findings = [finding for finding in msi_ice.check(msi_ice.read(msi)) if not finding.known]
+    if findings:
+        raise ReleaseError(f"{product.name}'s MSI breaks Windows Installer's table rules:\n  "
+                           + "\n  ".join(map(str, findings)))
+    return code
+
+
+def complete_tables(product: Product, msi: Path) -> None:
+    """The tables wixl leaves incomplete: HKMU's root, the components'
+    conditions, the remembered folder, the upgrade of another build of the
+    version, the feature no installation may leave out, and short names."""
     msi_tables.read_hkmu_as_hkmu(msi)
     for component in payload.components(product):
         if component.condition:
             msi_tables.set_component_condition(msi, component.name, component.condition)
     msi_tables.remember_folder(msi, INSTALL_FOLDER, payload.product_key(product), payload.REMEMBERED_FOLDER)
     msi_tables.upgrade_same_version(msi, UPGRADE_DETECTED)
-    msi_tables.pin_summary(msi, msi_identity.BLANK_CODE, epoch)
-    code = "{" + msi_identity.product_code(product.upgrade_code, product.version, msi) + "}"
-    msi_tables.set_property(msi, "ProductCode", code)
-    msi_tables.pin_summary(msi, "{" + msi_identity.package_code(msi) + "}", epoch)
-    return code
+    required = next(feature for feature in payload.features(product) if feature.parent is None)
+    optional = " or ".join(f"REMOVE={feature.name}" for feature in payload.features(product) if feature.parent)
+    msi_tables.require_feature(msi, required.name, f"{product.name} cannot be installed without its launcher, the "
+                               f"feature {required.name}: name it in ADDLOCAL with the shortcuts wanted (ADDLOCAL=ALL "
+                               f"installs them all), and leave a shortcut out with {optional}.")
+    msi_tables.set_short_names(msi)
 
 
 def icon_of(launcher: bytes, name: str) -> bytes:

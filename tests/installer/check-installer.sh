@@ -161,9 +161,16 @@ expect "each shortcut: the root of its component's key, files of other component
         { while (match(target, /\[#[^]]*\]/)) { f = substr(target, RSTART + 2, RLENGTH - 3)
               if (file[f] != $4) other = other f; target = substr(target, RSTART + RLENGTH) } }
         { print $1 ":" root[key[$4]] ":" other }' File Registry Component Shortcut | sort | paste -sd ' ')"
-expect "no component's key path lies in the uninstall entry, whose place moves with every build" "" \
+# The signed build of the version, beside it: a component keyed in the
+# uninstall entry, whose place moves with every build, has a code of its own
+# in each; every other keeps its code.
+msiinfo export "$signed_msi" Component | tr -d '\r' | tail -n +4 >SignedComponent
+expect "a component keyed in the uninstall entry has a code a build; the others keep theirs" \
     "$(awk -F '\t' 'FILENAME == "Registry" { key[$1] = $3; next }
-        int($4 / 4) % 2 == 1 && key[$6] ~ /CurrentVersion\\Uninstall/ { print $1 }' Registry Component)"
+        { print $1 ":" (int($4 / 4) % 2 == 1 && key[$6] ~ /CurrentVersion\\Uninstall/ ? "own" : "kept") }' \
+        Registry Component | sort | paste -sd ' ')" \
+    "$(awk -F '\t' 'FILENAME == "SignedComponent" { code[$1] = $2; next } { print $1 ":" (code[$1] == $2 ? "kept" : "own") }' \
+        SignedComponent Component | sort | paste -sd ' ')"
 launcher_row=$("$release_sh" payload "$first" --msi-files | awk -F '\t' -v file="$product_executable" '$1 == file { print $2 }')
 expect "the launcher's File row: version and language of its version resource" "$version.0 1033" \
     "$(awk -F '\t' -v row="$launcher_row" '$1 == row { print $5, $6 }' File)"
@@ -183,7 +190,7 @@ expect "the launcher is in $(in_windows_form "$install_folder"), as built" yes \
     "$(yes_if cmp -s "$launcher" "$install_folder/$product_executable")"
 expect "shortcuts: one in the Start menu, none on the desktop by default" "1 0" "$(shortcut_counts)"
 address=$product_releases_address
-# Windows' values and the project's, and no component's key path among them.
+# Windows' values and the project's icon, and no shortcut's key path among them.
 expect "the Add/Remove Programs entry: the product, where it is installed, its releases and its support" \
     "DisplayIcon=$(in_windows_form "$install_folder/$product_executable"),0
 DisplayName=$product_name
@@ -199,6 +206,9 @@ URLUpdateInfo=$address" \
 
 echo "start the Start-menu shortcut through the shell, with two arguments"
 expect_shortcut_hands_over
+run_msiexec /i "$(in_windows_form "$msi")" REMOVE=StartMenuShortcut
+expect "REMOVE=StartMenuShortcut takes the Start-menu shortcut away and leaves the launcher" "0 0 0 yes" \
+    "$status $(shortcut_counts) $(yes_if cmp -s "$launcher" "$install_folder/$product_executable")"
 
 echo "uninstall"
 run_msiexec /x "$code"
@@ -206,6 +216,49 @@ expect "exit status" 0 "$status"
 expect "nothing of $product_name is left: launcher, shortcut, entry, its folder and the one it is in" "" "$(nothing_left)"
 run_msiexec /x "$code"
 expect "a second uninstall: not installed (1605)" "$unknown_product" "$status"
+
+echo "choices that would break the product"
+# The last action a run's verbose log (UTF-16) says it started: the one that refused. Wine's log
+# leaves out the refusal's text, which Windows' has.
+last_action() { tr -d '\0' <"$work/refused.log" | sed -n 's/^Action start [0-9:]*: \(.*\)\.$/\1/p' | tail -n 1; }
+run_msiexec /i "$(in_windows_form "$msi")" ADDLOCAL=DesktopShortcut /l*v "$(in_windows_form "$work/refused.log")"
+launcher_too_or_refused() {
+    { [ "$status" = 0 ] && [ -e "$install_folder/$product_executable" ]; } || { [ "$status" = "$fatal_error" ] &&
+        [ -z "$(nothing_left)" ] && [ "$(last_action)" = RequireLauncher ]; }
+}
+expect "ADDLOCAL=DesktopShortcut alone installs the launcher too, or is refused (1603) by its check, leaving nothing" \
+    yes "$(launcher_too_or_refused && echo yes || echo "no: status $status, left: $(nothing_left)")"
+run_msiexec /x "$code"
+# Per machine only: a per-user installation would write the product's values into HKCU, which a later
+# uninstall for all users leaves behind. ALLUSERS= is ALLUSERS="" as msiexec reads it.
+run_msiexec /i "$(in_windows_form "$msi")" ALLUSERS= /l*v "$(in_windows_form "$work/refused.log")"
+expect "ALLUSERS=\"\" is refused (1603) by its launch condition, leaving nothing, in HKCU neither" \
+    "$fatal_error LaunchConditions" \
+    "$status$(nothing_left)$(wine reg query "HKCU\\Software\\$product_manufacturer\\$product_name" 2>/dev/null |
+        tr -d '\r' | grep -v '^reg: \|^$') $(last_action)"
+
+echo "install where winget's --location puts it, through the manifest's switches"
+# The switches, their tokens replaced, split as msiexec reads its command line: Wine's msiexec takes a
+# quoted value given on its own command line with a backslash before it, where Windows' takes it whole
+# (seen with Wine 8: INSTALLFOLDER="C:\X" installed into \C:\X). The path has no backslash before a
+# quote, where Windows' rules and shlex's part.
+winget_folder="$WINEPREFIX/drive_c/Winget Location/$product_name"
+winget_log="$WINEPREFIX/drive_c/winget-$product_name.log"
+mapfile -t switches < <(/usr/bin/python3 - "$product_release/$product_name-$version.winget" \
+    "$product_manufacturer.$product_name" "$(in_windows_form "$winget_folder")" "$(in_windows_form "$winget_log")" <<'EOF'
+import shlex, sys, yaml
+folder, identifier, location, log = sys.argv[1:]
+switches = yaml.safe_load(open(f"{folder}/{identifier}.installer.yaml", encoding="utf-8"))["Installers"][0]["InstallerSwitches"]
+line = " ".join([switches["InstallLocation"].replace("<INSTALLPATH>", location), switches["Log"].replace("<LOGPATH>", log)])
+print(*shlex.split(line), sep="\n")
+EOF
+)
+run_msiexec /i "$(in_windows_form "$msi")" "${switches[@]}"
+expect "installed in $(in_windows_form "$winget_folder"), with its Start-menu shortcut, the log written" "0 yes 1 yes" \
+    "$status $(yes_if cmp -s "$launcher" "$winget_folder/$product_executable") $(
+        shortcut_counts | cut -d' ' -f1) $(yes_if test -s "$winget_log")"
+run_msiexec /x "$code"
+expect "uninstalled, nothing left there" "0 no" "$status $(yes_if test -e "$winget_folder")"
 
 echo "upgrade with a plain msiexec /i from 0.9.0 installed with the desktop shortcut in a folder of its own"
 chosen_folder="$WINEPREFIX/drive_c/Apps/$product_name"

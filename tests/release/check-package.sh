@@ -39,6 +39,7 @@ kit=$(value_of kit)
 components=$(value_of components)
 address=$(value_of releases_address)
 support=$(value_of support_address)
+home=$(value_of home_address)
 manufacturer=$(value_of manufacturer)
 here=$(cd "$(dirname "$0")" && pwd)
 make_release="$here/../../installer/make-release.sh"
@@ -264,33 +265,39 @@ expect "the bill of materials names each manifest file with its SHA-256, a metaf
 expect "the source archive holds the Debian source package of each component but the run-time, each unpacking" \
     "$(awk -F '\t' 'NF == 6 && $1 == "JUCE" { print $6 }' <<<"$packages")" "$unpacked"
 
-# The winget manifest, read as winget reads YAML, against winget's own schemas and the MSI's Property table.
-msiinfo export "$msi" Property | tr -d '\r' >"$work/msi-properties"
+# The winget manifest, read as winget reads YAML, against winget's own schemas and the MSI's tables: its
+# install folder is the folder of the launcher's component, a secure public property winget may set.
+for table in Property File Component; do msiinfo export "$msi" "$table" | tr -d '\r' >"$work/msi-$table"; done
 expect "the winget manifest is valid, and says what the MSI, the family, the bill and the changelog say" "" \
-    "$(/usr/bin/python3 - "$release/$winget/$manufacturer.$name" "$here/winget-1.10.0" "$work/msi-properties" \
+    "$(/usr/bin/python3 - "$release/$winget/$manufacturer.$name" "$here/winget-1.10.0" "$work/msi-" \
         "$(sha256sum <"$msi" | cut -d' ' -f1)" "$address" "$support" "$(field "$name" 4)" "$source_dir/CHANGELOG.md" \
-        "$name $version" <<'EOF' 2>&1
+        "$name $version" "$home" "$executable" "%ProgramData%\\$(value_of host_folder)\\$(value_of host)" <<'EOF' 2>&1
 import json, sys, jsonschema, yaml
-manifest, schemas, properties, sha256, address, support, licence, changelog, release = sys.argv[1:]
+manifest, schemas, tables, sha256, address, support, licence, changelog, release, home, executable, host = sys.argv[1:]
 kinds = {"version": "", "installer": "installer.", "defaultLocale": "locale.en-US."}
 read = {kind: yaml.safe_load(open(f"{manifest}.{part}yaml", encoding="utf-8")) for kind, part in kinds.items()}
 for kind, document in read.items():
     for error in jsonschema.Draft7Validator(json.load(open(f"{schemas}/manifest.{kind}.1.10.0.json"))).iter_errors(document):
         print(f"{kind}: {error.message}")
-msi = dict(line.split("\t", 1) for line in open(properties).read().splitlines()[3:])
+rows = {t: [line.split("\t") for line in open(tables + t).read().splitlines()[3:]] for t in ("Property", "File", "Component")}
+msi = {row[0]: row[1] for row in rows["Property"]}
+component = next(row[1] for row in rows["File"] if row[2].split("|")[-1] == executable)
+folder = next(row[2] for row in rows["Component"] if row[0] == component)
 installer, locale = read["installer"]["Installers"][0], read["defaultLocale"]
 notes = open(changelog, encoding="utf-8").read().partition(f"\n## {release}\n")[2].split("\n## ")[0].strip("\n")
 said = [*(d[k] for d in read.values() for k in ("PackageIdentifier", "PackageVersion")),
         *(installer[k] for k in ("Architecture", "InstallerType", "Scope", "UpgradeBehavior", "ProductCode", "InstallerUrl")),
-        installer["InstallerSha256"].lower(), installer["AppsAndFeaturesEntries"], *(locale[k] for k in (
+        installer["InstallerSha256"].lower(), installer["AppsAndFeaturesEntries"], installer["InstallerSwitches"],
+        folder in msi["SecureCustomProperties"].split(";") and folder.isupper(), *(locale[k] for k in (
             "Publisher", "PublisherUrl", "PublisherSupportUrl", "PackageName", "License", "LicenseUrl", "ShortDescription",
-            "ReleaseNotes"))]
+            "ReleaseNotes")), host in locale["InstallationNotes"]]
 meant = [*[f"{msi['Manufacturer']}.{msi['ProductName']}", msi["ProductVersion"]] * 3, "x86", "msi", "machine", "install",
          msi["ProductCode"], f"{address}{msi['ProductName']}-{msi['ProductVersion']}.msi", sha256, [{
              "DisplayName": msi["ProductName"], "Publisher": msi["Manufacturer"], "DisplayVersion": msi["ProductVersion"],
              "ProductCode": msi["ProductCode"], "UpgradeCode": msi["UpgradeCode"]}],
-         msi["Manufacturer"], address, support, msi["ProductName"], licence, f"https://spdx.org/licenses/{licence}.html",
-         msi["ARPCOMMENTS"], notes or f'No release notes: CHANGELOG.md has no section "## {release}".']
+         {"InstallLocation": f'{folder}="<INSTALLPATH>"', "Log": '/l*v "<LOGPATH>"'}, True,
+         msi["Manufacturer"], home, support, msi["ProductName"], licence, f"https://spdx.org/licenses/{licence}.html",
+         msi["ARPCOMMENTS"], notes or f'No release notes: CHANGELOG.md has no section "## {release}".', True]
 print(*(f"{value!r}, not {wanted!r}" for value, wanted in zip(said, meant) if value != wanted), sep="\n", end="")
 EOF
 )"
@@ -352,11 +359,12 @@ for case in "GARBAGE IN THE MAP|nothing this reader knows: 'GARBAGE IN THE MAP'"
     expect "a link map with '${case%%|*}': refused, naming it" "1 yes" "$status $(yes_if grep -qF -- "${case#*|}" <<<"$message")"
 done
 
-# The release of a clean tree is unmarked; of its commit tagged as the
-# version, refused unsigned but with --unsigned; a tree with a file git neither
+# The release of a clean tree is unmarked; a tree with a file git neither
 # keeps nor ignores is refused, and with --allow-uncommitted released as a
-# test release, marked, its source archive holding the file. In a clone of
-# the tree as it is, with it committed.
+# test release, marked, its source archive holding the file; of its commit
+# tagged as the version, refused unsigned but with --unsigned; of a later
+# commit, the version being tagged, refused. In a clone of the tree as it
+# is, with it committed.
 clone="$work/clone"
 git clone --quiet --shared "$source_dir" "$clone" && git -C "$clone" checkout --quiet --detach "$commit" || exit 1
 git -C "$source_dir" diff --binary HEAD | git -C "$clone" apply --allow-empty || exit 1
@@ -372,11 +380,11 @@ marks() {
     msiinfo export "$folder/$name-$version.msi" Property | grep -c $'^ARPCOMMENTS\tTest release'
     tar -tJf "$folder/$source_archive" | grep -cx "$name-$version-source/untracked file"
 }
-for case in "clean:no 0 0 0:" "tagged:refused:" "tagged:no 0 0 0:--unsigned" "untracked:refused:" \
-    "untracked:yes 1 1 1:--allow-uncommitted"; do
+for case in "clean:no 0 0 0:" "untracked:refused:" "untracked:yes 1 1 1:--allow-uncommitted" "tagged:refused:" \
+    "tagged:no 0 0 0:--unsigned"; do
     IFS=: read -r tree expected option <<<"$case"
-    [ "$tree" != tagged ] || git -C "$clone" tag -f "$name-$version" >/dev/null
     [ "$tree" != untracked ] || echo "not committed" >"$clone/untracked file"
+    [ "$tree" != tagged ] || { rm -f "$clone/untracked file" && git -C "$clone" tag -f "$name-$version" >/dev/null; }
     rm -rf "${work:?}/$tree"
     # An earlier version's release there, its manifest folder with it, which the release replaces.
     [ "$tree" != clean ] || { mkdir -p "$work/clean/$name/$name-0.9.0.winget" && touch "$work/clean/$name/$name-0.9.0.msi" \
@@ -388,5 +396,13 @@ for case in "clean:no 0 0 0:" "tagged:refused:" "tagged:no 0 0 0:--unsigned" "un
 done
 expect "an earlier version's files, its manifest folder too, are gone from the folder released into" "no no" \
     "$(yes_if test -e "$work/clean/$name/$name-0.9.0.msi") $(yes_if test -e "$work/clean/$name/$name-0.9.0.winget")"
+# One build per version: other bytes under the tagged version's name are refused.
+echo later >"$clone/later" && git -C "$clone" add later &&
+    git -C "$clone" -c user.name=check -c user.email=check@example.invalid commit --quiet -m "Later" || exit 1
+status=0
+message=$("$clone/installer/make-release.sh" --product "$product" --deps "$deps" --out "$work/later" --unsigned \
+    2>&1 >/dev/null) || status=$?
+expect "a second build of the tagged version, from a later commit: refused, naming the tag, and nothing made" \
+    "1 yes no" "$status $(yes_if grep -qF "$name-$version is tagged at" <<<"$message") $(yes_if test -e "$work/later")"
 
 [ "$failures" -eq 0 ]

@@ -52,8 +52,8 @@ done < <(cd "$repo" && git ls-files -z | xargs -0 perl -0777 -ne 's/"[ \t]*\n[ \
 printf 'MZ' >"$work/Launcher.exe"
 : >"$work/Launcher.components"
 : >"$work/a-file"
-for key in name productname executable version upgrade_code manufacturer releases_address support_address host \
-    host_folder error_title release kit; do
+for key in name productname executable version upgrade_code manufacturer releases_address support_address \
+    home_address host host_folder error_title release kit; do
     echo "$key=Product"
 done >"$work/product"
 printf 'launcher=%s\ncomponents=%s\n' "$work/Launcher.exe" "$work/Launcher.components" >>"$work/product"

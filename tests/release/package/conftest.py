@@ -22,12 +22,16 @@ from release.signing import Plan, Signatures
 from release.source_archive import Sources, Toolchain
 
 
-@pytest.fixture
-def product() -> Product:
+def example_product() -> Product:
     values = {field.name: "x" for field in KEYS if field.name != "extra_file"} | {
         "name": "Example", "executable": "Example", "version": "1.2.3", "manufacturer": "Maker",
         "releases_address": "https://example.invalid/releases/"}
     return parse("".join(f"{key}={value}\n" for key, value in values.items()), Path("Example.product"))
+
+
+@pytest.fixture
+def product() -> Product:
+    return example_product()
 
 
 def package_fields(name: str, source: str, version: str = "1.0-1", built_using: str = "") -> dict[str, str]:

@@ -1,20 +1,24 @@
 """The MSI's codes, the tables the release completes, and the payload as wixl builds it."""
 
+import copy
 import dataclasses
 import re
 import shutil
 import subprocess
 
 import pytest
+from conftest import example_product
 
-from release import msi_identity, msi_tables, product as payload, wix
+from release import msi_ice, msi_identity, msi_tables, product as payload, wix
 
-# Codes Tessalune 1.0.0's MSI was released with: kept where the key path stays, not where it moved.
+# Codes Tessalune 1.0.0's MSI was released with: kept where the component stays as it was, not where its
+# key path moved or it lost a resource (the launcher's registry values, now components of their own).
 TESSALUNE_UPGRADE = "655CAF59-8A28-4862-B7B1-29EE8A7A1FF5"
 RELEASED = [("Launcher", "[INSTALLFOLDER]Tessalune.exe", "BEDBD4DE-0F27-828E-B9E5-7AEB346B1476"),
             ("Notices", "[INSTALLFOLDER]THIRD-PARTY-NOTICES.txt", "547D2125-4314-8D28-85FE-C0530B4307F4")]
 RELEASED_MOVED = {"StartMenuShortcut": "4B6C8A83-79C3-87BD-BCA0-D24D016576A7",
-                  "DesktopShortcut": "BC33428B-DAD4-827F-8A59-DFACC15D8A5A"}
+                  "DesktopShortcut": "BC33428B-DAD4-827F-8A59-DFACC15D8A5A",
+                  "Launcher": "BEDBD4DE-0F27-828E-B9E5-7AEB346B1476"}
 
 needs_msitools = pytest.mark.skipif(not shutil.which("wixl"), reason="wixl and msitools: tools/setup.sh installs them")
 
@@ -49,11 +53,14 @@ def build_payload_msi(product, folder):
     return folder / "p.msi"
 
 
-def test_the_shortcuts_keyed_in_the_products_own_key_have_codes_of_their_own(product):
+def test_components_that_moved_or_changed_have_codes_of_their_own_and_one_below_the_product_code_one_a_build(
+        product):
     product = dataclasses.replace(product, upgrade_code=TESSALUNE_UPGRADE)
-    codes = {component.name: component.code() for component in payload.components(product)}
-    assert all(codes[name] != released for name, released in RELEASED_MOVED.items())
-    assert not any("Uninstall" in component.key_path for component in payload.components(product))
+    components = {component.name: component for component in payload.components(product)}
+    assert all(components[name].code() != released for name, released in RELEASED_MOVED.items())
+    in_entry = [c for c in components.values() if "Uninstall" in c.key_path]
+    assert [c.name for c in in_entry] == ["DisplayIcon"] and in_entry[0].code() == msi_identity.BLANK_CODE.strip("{}")
+    assert in_entry[0].code("{A}") == in_entry[0].code("{A}") != in_entry[0].code("{B}")
 
 
 @needs_msitools
@@ -76,18 +83,21 @@ def test_the_msi_holds_each_component_of_the_payload_with_its_code_feature_and_k
             assert key == "" and component.directory == rows[component.name][2]
 
 
-@needs_msitools
-def test_the_release_completes_what_wixl_leaves_out(product, tmp_path):
-    msi = build_payload_msi(product, tmp_path)
-    launcher = payload.shipped(product, payload.Made.LAUNCHER).msi_id
-
-    msi_tables.set_file_version(msi, launcher, "1.2.3.0", "1033")
-    msi_tables.read_hkmu_as_hkmu(msi)
-    msi_tables.set_component_condition(msi, "ManufacturerFolder", "INSTALLFOLDER ~<< ManufacturerFolder")
-    msi_tables.remember_folder(msi, "INSTALLFOLDER", payload.product_key(product), "InstallFolder")
-    msi_tables.upgrade_same_version(msi, wix.UPGRADE_DETECTED)
+@pytest.fixture(scope="module")
+def completed(tmp_path_factory):
+    """The example's MSI as wixl builds it, its tables completed as the release completes them."""
+    product = example_product()
+    msi = build_payload_msi(product, tmp_path_factory.mktemp("msi"))
+    msi_tables.set_file_version(msi, payload.shipped(product, payload.Made.LAUNCHER).msi_id, "1.2.3.0", "1033")
+    wix.complete_tables(product, msi)
     msi_tables.pin_summary(msi, "{" + msi_identity.package_code(msi) + "}", 86400 * 365)
+    return product, msi
 
+
+@needs_msitools
+def test_the_release_completes_what_wixl_leaves_out(completed):
+    product, msi = completed
+    launcher = payload.shipped(product, payload.Made.LAUNCHER).msi_id
     file = msi_tables.export(msi, "File").rows_where("File", launcher)[0]
     assert file[4:6] == ["1.2.3.0", "1033"]
     assert launcher not in {row[0] for row in msi_tables.export(msi, "MsiFileHash").rows}
@@ -97,12 +107,72 @@ def test_the_release_completes_what_wixl_leaves_out(product, tmp_path):
     assert conditions["ManufacturerFolder"] == "INSTALLFOLDER ~<< ManufacturerFolder" and conditions["Launcher"] == ""
     locator = msi_tables.export(msi, "RegLocator").rows[0]
     assert locator[2:5] == [r"Software\Maker\Example", "InstallFolder", "2"]
+    features = {row[0]: int(row[7]) for row in msi_tables.export(msi, "Feature").rows}
+    assert features == {"Launcher": 16, "StartMenuShortcut": 0, "DesktopShortcut": 0}
+    assert msi_tables.export(msi, "CustomAction").rows_where("Action", "RequireLauncher")[0][1] == "19"
     for sequence in ("InstallUISequence", "InstallExecuteSequence"):
         at = {row[0]: (row[1], int(row[2])) for row in msi_tables.export(msi, sequence).rows}
         assert at["AppSearch"][1] < at["RememberINSTALLFOLDER"][1] < at["CostFinalize"][1]
         assert at["RememberINSTALLFOLDER"][0] == "REMEMBEREDINSTALLFOLDER AND NOT INSTALLFOLDER"
+    at = {row[0]: int(row[2]) for row in msi_tables.export(msi, "InstallExecuteSequence").rows}
+    assert at["MigrateFeatureStates"] < at["RequireLauncher"] < at["InstallValidate"] < at["RemoveExistingProducts"]
     upgrade = msi_tables.export(msi, "Upgrade").rows_where("ActionProperty", wix.UPGRADE_DETECTED)[0]
     assert int(upgrade[4]) & 0x200 and upgrade[2] == product.version
     summary = dict(row[:2] for row in msi_tables.export(msi, "_SummaryInformation").rows)
     assert summary["12"] == summary["13"] == "1971/01/01 00:00:00"
     assert re.fullmatch(r"\{[0-9A-F-]{36}\}", summary["9"])
+
+
+@pytest.mark.parametrize("name, taken, short", [
+    ("Maker", set(), "MAKER"), ("read.me", set(), "READ.ME"), ("Exemplary.exe", set(), r"EXEM~[0-9A-F]{3}\.EXE"),
+    ("MAKER", {"MAKER"}, r"MAKE~[0-9A-F]{3}"), ("a b+c.text", set(), r"ABC~[0-9A-F]{3}\.TEX"),
+])
+def test_a_short_name_is_the_name_where_it_is_one_else_made_from_it_and_none_its_folder_has(name, taken, short):
+    made = msi_tables.short_name(name, taken)
+    assert re.fullmatch(short, made) and made not in taken and made == msi_tables.short_name(name, taken)
+    assert msi_tables.short_name(name, taken | {made}) != made
+
+
+def broken(tables, table, key, column, value):
+    """The tables with one value of one row changed (a row added where none has the key)."""
+    tables = copy.deepcopy(tables)
+    rows = [row for row in tables[table] if next(iter(row.values())) == key]
+    if not rows:
+        rows = [dict.fromkeys(tables[table][0], "") | {next(iter(tables[table][0])): key}]
+        tables[table].append(rows[0])
+    rows[0][column] = value
+    return tables
+
+
+# One mistake a rule exists for, each in one table of the completed package.
+BREAKAGES = {
+    "ICE03": ("File", "NoticesTxt", "FileName", "THIRD-PARTY-NOTICES.txt"),
+    "ICE09": ("Component", "Notices", "Directory_", "SystemFolder"),
+    "ICE18": ("CreateFolder", "ManufacturerFolder", "Component_", "Launcher"),
+    "ICE38": ("Component", "Notices", "Directory_", "DesktopFolder"),
+    "ICE43": ("Registry", "reg" + "StartMenuShortcut", "Root", "2"),
+    "ICE57": ("Registry", "reg" + "InstallFolder", "Component_", "Launcher"),
+    "ICE61": ("Property", "SecureCustomProperties", "Value", "INSTALLFOLDER"),
+    "ICE64": ("RemoveFile", "RemovePrograms", "DirProperty", "INSTALLFOLDER"),
+    "ICE69": ("Registry", "reg" + "DisplayIcon", "Value", "[#LauncherExe],0"),
+    "ICE90": ("Shortcut", "StartMenuShortcut", "Directory_", "PROGRAMS"),
+}
+
+
+@needs_msitools
+def test_the_complete_package_keeps_every_table_rule_and_one_mistake_in_a_table_breaks_its_rule(completed):
+    tables = msi_ice.read(completed[1])
+    # The registry rows by the value they write, as the breakages name them.
+    for row in tables["Registry"]:
+        row["Registry"] = "reg" + row["Name"]
+    for row in tables["Component"]:
+        row["KeyPath"] = "reg" + row["Component"] if int(row["Attributes"]) & 4 else row["KeyPath"]
+    # A folder of its own in the Start menu, removed on uninstall, for the shortcut rules to have one.
+    tables["Directory"].append({"Directory": "PROGRAMS", "Directory_Parent": "ProgramMenuFolder",
+                                "DefaultDir": "PROGRAMS|Programs"})
+    tables["RemoveFile"].append({"FileKey": "RemovePrograms", "Component_": "StartMenuShortcut", "FileName": "",
+                                 "DirProperty": "PROGRAMS", "InstallMode": "2"})
+    found = msi_ice.check(tables)
+    assert [(f.ice, f.warning, f.known) for f in found] == [("ICE61", True, True)]
+    for ice, breakage in BREAKAGES.items():
+        assert ice in {f.ice for f in msi_ice.check(broken(tables, *breakage)) if not f.known}, ice

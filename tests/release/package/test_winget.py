@@ -18,7 +18,8 @@ INSTALLER = winget.Installer("https://example.invalid/releases/Example-1.2.3.msi
 
 @pytest.fixture
 def listed(product):
-    return dataclasses.replace(product, support_address="https://example.invalid/support/")
+    return dataclasses.replace(product, support_address="https://example.invalid/support/",
+                               home_address="https://example.invalid/")
 
 
 def schema_of(path):
@@ -59,12 +60,13 @@ def test_a_name_winget_refuses_in_an_identifier_stops_the_release(listed, manufa
     ({"support_address": "ftp://example.invalid/"}, "Starts it.", "n", "PublisherSupportUrl 'ftp://example.invalid/' "
                                                                        "does not match"),
     ({"support_address": "https://a.invalid/\nb"}, "Starts it.", "n", "PublisherSupportUrl"),
+    ({"home_address": "example.invalid"}, "Starts it.", "n", "PublisherUrl 'example.invalid' does not match"),
     ({"version": "1.2:3"}, "Starts it.", "n", "PackageVersion '1.2:3' does not match"),
     ({"manufacturer": "M"}, "Starts it.", "n", "Publisher 'M' is shorter than 2 characters"),
     ({}, "It", "n", "ShortDescription 'It' is shorter than 3"),
     ({}, "Starts it.", "", "ReleaseNotes '' is shorter than 1"),
     ({}, "Starts it.", "n" * 10001, "ReleaseNotes 'nnn.*' is longer than 10000 characters"),
-], ids=["not http", "a line end", "a colon", "too short", "short comments", "no notes", "notes too long"])
+], ids=["not http", "a line end", "no home", "a colon", "too short", "short comments", "no notes", "notes too long"])
 def test_a_value_the_schema_refuses_stops_the_release_naming_it(listed, change, comments, notes, refusal):
     winget.check(listed, winget.documents(listed, "n", INSTALLER))
     installer = dataclasses.replace(INSTALLER, comments=comments)
