@@ -15,7 +15,7 @@ install_node_packages() {
     # What npm ci installed last, by the lock it installed from.
     local installed="$node_packages/node_modules/.installed-package-lock.json"
     cmp -s "$node_packages/package-lock.json" "$installed" && return 0
-    (cd "$node_packages" && npm ci --no-audit --no-fund --loglevel=error >/dev/null) || {
+    (cd "$node_packages" && npm ci --no-audit --no-fund --no-update-notifier --loglevel=error >/dev/null) || {
         echo "setup: npm could not install the packages $node_packages/package-lock.json pins" >&2
         return 1
     }
