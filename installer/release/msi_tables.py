@@ -103,22 +103,14 @@ def set_property(msi: Path, name: str, value: str) -> None:
     write(msi, table)
 
 
-def set_component_condition(msi: Path, component: str, condition: str) -> None:
-    """wixl writes no component's condition."""
+def set_component(msi: Path, component: str, column: str, value: str) -> None:
+    """A column of a component's row: wixl writes no component's condition, and
+    a code drawn from the product code is known only once the package is built."""
     table = export(msi, "Component")
     rows = table.rows_where("Component", component)
     if len(rows) != 1:
         raise ReleaseError(f"{msi} has no component {component}")
-    rows[0][table.column("Condition")] = condition
-    write(msi, table)
-
-
-def set_component_code(msi: Path, component: str, code: str) -> None:
-    table = export(msi, "Component")
-    rows = table.rows_where("Component", component)
-    if len(rows) != 1:
-        raise ReleaseError(f"{msi} has no component {component}")
-    rows[0][table.column("ComponentId")] = code
+    rows[0][table.column(column)] = value
     write(msi, table)
 
 

@@ -145,7 +145,7 @@ def complete(product: Product, msi: Path, launcher: Path, epoch: int) -> str:
     code = "{" + msi_identity.product_code(product.upgrade_code, product.version, msi) + "}"
     for component in payload.components(product):
         if msi_identity.PRODUCT_CODE_PLACE in component.key_path:
-            msi_tables.set_component_code(msi, component.name, "{" + component.code(code) + "}")
+            msi_tables.set_component(msi, component.name, "ComponentId", "{" + component.code(code) + "}")
     msi_tables.set_property(msi, "ProductCode", code)
     msi_tables.pin_summary(msi, "{" + msi_identity.package_code(msi) + "}", epoch)
     findings = [finding for finding in msi_ice.check(msi_ice.read(msi)) if not finding.known]
@@ -162,7 +162,7 @@ def complete_tables(product: Product, msi: Path) -> None:
     msi_tables.read_hkmu_as_hkmu(msi)
     for component in payload.components(product):
         if component.condition:
-            msi_tables.set_component_condition(msi, component.name, component.condition)
+            msi_tables.set_component(msi, component.name, "Condition", component.condition)
     msi_tables.remember_folder(msi, INSTALL_FOLDER, payload.product_key(product), payload.REMEMBERED_FOLDER)
     msi_tables.upgrade_same_version(msi, UPGRADE_DETECTED)
     required = next(feature for feature in payload.features(product) if feature.parent is None)
