@@ -13,7 +13,7 @@ the form Syft itself writes for a Debian package. Two components of one
 binary package (winpthreads and the MinGW-w64 run-time) differ in the purl's
 subpath: where their files lie in the package.
 
-The purl is written as the purl specification builds one: each component
+The purl is written as the purl standard (package-url's purl-spec) builds one: each component
 percent-encoded but for its unreserved characters and ':' (so a Debian
 epoch stays "1:2.4" and "+" becomes "%2B"), qualifiers sorted, empty ones
 left out."""

@@ -85,14 +85,14 @@ def test_each_component_has_one_purl_a_scanner_matches_to_its_source_and_none_al
 
 
 def spec_rows(kind):
-    """The purl specification's own rows of a kind, from its type's file and its rows every purl must pass."""
-    rows = [row for name in ("deb-test.json", "specification-test.json")
+    """The purl standard's own rows of a kind, from its type's file and its rows every purl must pass."""
+    rows = [row for name in ("deb-test.json", "common-test.json")
             for row in json.loads((PURL_SPEC / name).read_text())["tests"] if row["test_type"] == kind]
     return pytest.mark.parametrize("row", rows, ids=[row["description"] for row in rows])
 
 
 @spec_rows("build")
-def test_a_purl_is_built_as_the_purl_specification_builds_it(row):
+def test_a_purl_is_built_as_the_purl_standard_builds_it(row):
     given = row["input"]
     arguments = [given[key] for key in ("type", "namespace", "name", "version", "qualifiers", "subpath")]
     if row["expected_failure"]:
