@@ -190,8 +190,6 @@ class DependencyLog:
         return [self.object_of(path, member) for member in members] if members else [path]
 
 
-NOTHING = re.compile(r"(?!)")
-
 # What the build's list of its own libraries says of the project's own code,
 # which is no third party's.
 OWN = "own"
@@ -266,7 +264,8 @@ def input_lines(path: Path, members: set[str], origin: str | None, build_dir: Pa
     if origin is None and path.is_relative_to(build_dir.resolve()):
         raise ReleaseError(f"the build's list of its own libraries does not say what {path} is made from")
     file = Path(origin).resolve() if origin else path
-    unclear = sorted(member for member in members if UNCLEAR_MEMBERS.get(file.name, NOTHING).fullmatch(member))
+    unclear_pattern = UNCLEAR_MEMBERS.get(file.name)
+    unclear = sorted(member for member in members if unclear_pattern and unclear_pattern.fullmatch(member))
     if unclear:
         raise ReleaseError(f"the launcher would link {', '.join(unclear)} of {file}, code whose licence its "
                            "source calls unclear (installer/release/components.py, UNCLEAR_MEMBERS): ship its "

@@ -6,6 +6,7 @@ earlier release as it was."""
 from __future__ import annotations
 
 import dataclasses
+import functools
 import os
 import re
 import shutil
@@ -113,17 +114,18 @@ def check(options: Options) -> list[Product]:
 
 
 def check_toolchain(options: Options, sources: source_archive.Sources, products: list[Product],
-                    plans: list[signing.Plan]) -> list[toolchain.Difference]:
+                    plans: list[signing.Plan], lock: list[tuple[str, str]],
+                    installed: toolchain.Installed) -> list[toolchain.Difference]:
     """What differs from the lock, said in one line. Bytes that are promised
     are held to their versions: a signed or tagged release to the lock's, and
     a source archive's rebuild to those its release recorded."""
-    unlike_lock = toolchain.differences(toolchain.read_lock())
+    unlike_lock = toolchain.differences(lock, installed)
     # A signature vouches for the bytes whatever the tree; a tag only for its own commit's.
     promised = [product.base for product, plan in zip(products, plans)
                 if plan.signatures.sums or plan.signatures.authenticode
                 or (not sources.uncommitted and source_archive.tagged(sources, product.base))]
     if sources.kind == "archive":
-        unlike_record = toolchain.differences(source_archive.recorded_toolchain(sources.repo), held_by="recorded")
+        unlike_record = toolchain.differences(source_archive.recorded_toolchain(sources.repo), installed, "recorded")
         if unlike_record and promised and not options.allow_other_toolchain:
             raise ReleaseError(f"this source archive's release, {', '.join(promised)}, is signed, and was made with "
                                f"other Debian packages than this machine has: {toolchain.one_line(unlike_record)}. "
@@ -288,8 +290,10 @@ def make(options: Options) -> None:
     if sources.uncommitted:
         print(f"make-release.sh: warning: {sources.test_release_mark()}.", file=sys.stderr)
     plans = [plan_signing(options, sources, product) for product in products]
-    unlike_lock = check_toolchain(options, sources, products, plans)
-    built_with = source_archive.Toolchain(toolchain.as_built(toolchain.read_lock()), unlike_lock)
+    # Each package asked of dpkg once, for the checks and the record alike.
+    lock, installed = toolchain.read_lock(), functools.cache(toolchain.installed_version)
+    unlike_lock = check_toolchain(options, sources, products, plans, lock, installed)
+    built_with = source_archive.Toolchain(toolchain.as_built(lock, installed), unlike_lock)
     # Archive formats keep local times: UTC makes them the same wherever this runs.
     os.environ["TZ"] = "UTC"
     epoch = os.environ.get("SOURCE_DATE_EPOCH", str(sources.commit_time))

@@ -13,12 +13,12 @@ from __future__ import annotations
 
 import dataclasses
 import re
-import subprocess
 from collections.abc import Callable, Iterable
 from pathlib import Path
 
 from debian.debian_support import Version
 
+from . import programs
 from .errors import ReleaseError, read_text
 
 REPO = Path(__file__).resolve().parent.parent.parent
@@ -59,7 +59,8 @@ def installed_version(package: str) -> str | None:
     """A library installed for several architectures has a version for each
     under its bare name, of which none is the build's: the lock names it with
     the build machine's architecture."""
-    query = subprocess.run(["dpkg-query", "-W", "-f=${Version}\n", package], capture_output=True, text=True)
+    # dpkg-query answers a package it does not know with status 1.
+    query = programs.run(["dpkg-query", "-W", "-f=${Version}\n", package], answers=(0, 1))
     versions = query.stdout.split() if query.returncode == 0 else []
     if len(versions) > 1:
         raise ReleaseError(f"{package} is known to dpkg for several architectures: name it with the build "
@@ -120,8 +121,9 @@ def citations(packages: Iterable[str], repo: Path = REPO) -> list[str]:
     if not names:
         return []
     pattern = r"toolchain\.lock: (" + "|".join(map(re.escape, sorted(names))) + r")([^A-Za-z0-9.+:-]|$)"
-    found = subprocess.run(["git", "-C", str(repo), "grep", "-n", "-E", pattern, "--", ".", ":!toolchain.lock",
-                            ":!docs"], capture_output=True, text=True)
+    # git grep finds nothing with status 1.
+    found = programs.run(["git", "-C", repo, "grep", "-n", "-E", pattern, "--", ".", ":!toolchain.lock", ":!docs"],
+                         answers=(0, 1))
     return found.stdout.splitlines()
 
 
