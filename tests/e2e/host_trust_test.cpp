@@ -328,6 +328,14 @@ public:
     }
 
     Squatter (const Squatter&) = delete;
+
+    // Why no ordinary user can squat the folder here, if none can.
+    std::optional<std::string> whyNoUserSquats() const
+    {
+        if (user.exists())
+            return std::nullopt;
+        return "no ordinary user can be made here to squat the folder (error " + std::to_string (user.failure()) + ")";
+    }
     Squatter& operator= (const Squatter&) = delete;
 
     // Runs the squatter, by its full path, with these arguments to its end;
@@ -433,9 +441,8 @@ TEST_F (Launcher, TheHostFolderRecipeSetsAsideWhatAnOrdinaryUserMadeOfItsFolderA
     if (const auto why = whyTheRecipeCannotRun())
         GTEST_SKIP() << *why;
     Squatter squatter;
-    if (! squatter.user.exists())
-        GTEST_SKIP() << "no ordinary user can be made here to squat the folder (error " << squatter.user.failure()
-                     << ")";
+    if (const auto why = squatter.whyNoUserSquats())
+        GTEST_SKIP() << *why;
     const auto squatterSid = squatter.user.sidText();
 
     for (const auto& squat : { L"junction \"" + squatter.target + L"\"",
@@ -477,9 +484,8 @@ TEST_F (Launcher, TheHostFolderRecipeWritesNothingWhileAnOrdinaryUserHoldsItsFol
     if (const auto why = whyTheRecipeCannotRun())
         GTEST_SKIP() << *why;
     Squatter squatter;
-    if (! squatter.user.exists())
-        GTEST_SKIP() << "no ordinary user can be made here to squat the folder (error " << squatter.user.failure()
-                     << ")";
+    if (const auto why = squatter.whyNoUserSquats())
+        GTEST_SKIP() << *why;
     removeHost();
     ASSERT_TRUE (squatter.hold()) << "the ordinary user " << squatter.user.accountName() << " holds no folder open";
 
